@@ -1,0 +1,3 @@
+#include "MainWindowState.h"
+
+bool UsbDriverFault = false;
