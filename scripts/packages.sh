@@ -1,0 +1,17 @@
+# The Debian packages each command needs, and an installer that only asks
+# apt for what is missing (root, or sudo otherwise).
+BUILD_PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev"
+TEST_PACKAGES="libgtest-dev libgmock-dev"
+DEMO_PACKAGES="fonts-dejavu-core"
+
+install_packages() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -q
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -q "${missing[@]}"
+}
