@@ -1,0 +1,32 @@
+// A driver library found by name in one folder, loaded at the first use of
+// any of its entries and never unloaded.
+#pragma once
+
+#include <string>
+
+class DriverLibrary {
+  public:
+    // name without prefix and extension ("Veldabus2Drv"); folder defaults
+    // to the application folder.
+    explicit DriverLibrary(std::string name, std::string folder = ApplicationFolder());
+    DriverLibrary(const DriverLibrary&) = delete;
+    DriverLibrary& operator=(const DriverLibrary&) = delete;
+
+    // The entry's address; loads the library first when needed. Throws
+    // ProtocolError (FileNotFound / LoadFailed).
+    void* Entry(const char* entryName);
+    template <typename Fn> Fn Bind(const char* entryName) {
+        return reinterpret_cast<Fn>(Entry(entryName));
+    }
+
+    std::string Path() const;
+    bool IsLoaded() const { return m_handle != nullptr; }
+
+    // The folder of the running executable.
+    static std::string ApplicationFolder();
+
+  private:
+    std::string m_name;
+    std::string m_folder;
+    void* m_handle = nullptr;
+};

@@ -1,0 +1,15 @@
+// The binding of the Veldabus2Drv driver library: each entry bound by its exact
+// name at its first call, the library loaded then and kept loaded.
+#pragma once
+
+#include "ProtocolModule.h"
+
+#include <memory>
+#include <string>
+
+namespace VeldaBusModule {
+// The process-wide binding, loading from the application folder.
+BusDriver& Library();
+// A binding of its own over the library in folder (tests, tools).
+std::unique_ptr<BusDriver> BindFrom(const std::string& folder);
+} // namespace VeldaBusModule

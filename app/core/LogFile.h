@@ -1,0 +1,28 @@
+// The open log file: every line goes to the operating system as it is
+// written (no buffering in the process), so a crash loses at most the line
+// being written; a line that fails leaves nothing of itself in the file.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class LogFile {
+  public:
+    LogFile() = default;
+    ~LogFile();
+    LogFile(const LogFile&) = delete;
+    LogFile& operator=(const LogFile&) = delete;
+
+    // Creates path, or empties it. False (and why in error) when it cannot.
+    bool Create(const std::string& path, std::string& error);
+    // Appends text (its line end included) and asks the system to keep it
+    // on disk. False (and why in error) when the whole text could not be
+    // written; whatever part of it got in is cut off again.
+    bool Append(const std::string& text, std::string& error);
+    void Close();
+    bool IsOpen() const { return m_fd >= 0; }
+
+  private:
+    int m_fd = -1;
+    int64_t m_size = 0; // bytes of whole lines in the file
+};

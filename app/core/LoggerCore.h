@@ -1,0 +1,104 @@
+// The main window's logic: the acquisition cycle, tare, screen refresh,
+// status line and retry, and the logging engine.
+//
+// Wiring a front end: keep one LoggerCore for the window's life, over the
+// current workspace, the MainWindowState, a ProtocolModule and the seams.
+//  - ScreenTimer (333 ms, started after channel set-up) -> ScreenTimer_Timer()
+//  - AutoRetryTimer timeout                              -> AutoRetryTimer_Timer()
+//  - LogTimer timeout (a precise timer)                  -> LogTimerFired()
+//  - the tiles' Zero event of tile i                     -> Tare(i)
+//  - "&Retry" -> mnuRetry_Click(); "&Start Logging"/"S&top Logging" -> DoLogging();
+//    "&View Last Log" -> ViewLastLog()
+// The logic starts and stops the AutoRetryTimer and LogTimer itself; the
+// front end only starts and stops ScreenTimer. Nothing here throws.
+#pragma once
+
+#include "CoreSeams.h"
+#include "LogFile.h"
+#include "MainWindowState.h"
+#include "NumberText.h"
+#include "ProtocolModule.h"
+
+#include <cstdint>
+#include <string>
+
+struct WorkspaceClass;
+class ProtocolModule;
+class MessageBoxes;
+
+// The channels that are read, shown and logged: Channels, but never more
+// than the items present nor more than the 24 tiles the state has room for.
+int UsableChannels(const WorkspaceClass& workspace);
+
+struct CoreSeams {
+    WindowSurface& window;
+    MessageBoxes& boxes;
+    Timer& autoRetryTimer;
+    Timer& logTimer;
+    Clock& clock;
+    LogFileChooser& logFileChooser;
+    SettingsReader& settings;
+    ShellOpener& shell;
+};
+
+class LoggerCore {
+  public:
+    LoggerCore(WorkspaceClass& workspace, MainWindowState& state, ProtocolModule& protocol,
+               const RegionalSettings& regional, CoreSeams seams);
+
+    // --- acquisition ---
+    // 0: full pass; 1..24: that channel; -1 with Snap on: the SNAP trigger,
+    // after which index is 0.
+    void ReadValues(int16_t& index);
+    // The Zero event of tile index; Shift held clears the tare.
+    void Tare(int index);
+
+    // --- screen refresh, status, retry ---
+    void ScreenTimer_Timer();
+    void AutoRetryTimer_Timer();
+    void mnuRetry_Click();
+
+    // --- logging ---
+    // Starts logging when off (rate check, log file dialog), stops it when on.
+    void DoLogging();
+    // One log tick; milliseconds is the time since the previous tick.
+    void LogTimer_Timer(int32_t milliseconds);
+    // The LogTimer's tick as the platform delivers it: measures the time
+    // since the previous tick on the monotonic clock and runs LogTimer_Timer.
+    void LogTimerFired();
+    void ViewLastLog();
+    // Shows the message and returns false when the interval is too short for
+    // the channel count.
+    bool RateCheckPasses();
+
+    bool IsLogging() const { return !m_state.LogFileName.empty(); }
+    // Rows written to the present or last log file, and rows that could not
+    // be written to it.
+    int64_t RowsWritten() const { return m_rowsWritten; }
+    int64_t RowsLost() const { return m_rowsLost; }
+    // The last driver-layer error (missing library, unconvertible station or
+    // command) met by a read; empty when none.
+    const std::string& LastChannelFault() const { return m_lastChannelFault; }
+
+  private:
+    void ReadChannel(int i, const CommandArg& command, int& sumGroupStart);
+    void FailChannel(int i);
+    void WriteRow();
+    void StopLogging();
+    void ReportWriteFailure();
+
+    WorkspaceClass& m_workspace;
+    MainWindowState& m_state;
+    ProtocolModule& m_protocol;
+    RegionalSettings m_regional;
+    CoreSeams m_seams;
+    LogFile m_logFile;
+    double m_lastTickMs = 0;   // monotonic time the last reported tick accounts up to
+    bool m_inLogTick = false;  // a log tick is running (events are processed inside)
+    uint64_t m_logRun = 0;     // counts logging starts: a stop inside a tick is seen
+    int64_t m_rowsWritten = 0;
+    int64_t m_rowsLost = 0;
+    std::string m_writeError;  // why the last row could not be written
+    bool m_writeFailureShown = false;
+    std::string m_lastChannelFault;
+};
