@@ -25,6 +25,10 @@ std::string FormatPattern(double value, const std::string& pattern, const Region
 // zeros, "0" for zero, exponent form for very large or very small magnitudes.
 std::string GeneralNumber(double value, const RegionalSettings& rs);
 
+// The same with up to 15 significant digits, for double quantities such as
+// elapsed milliseconds that must stay whole long past 7 digits.
+std::string PlainNumber(double value, const RegionalSettings& rs);
+
 // Decimal integer text: "-" when negative, no leading zeros, no grouping.
 std::string IntegerText(int64_t value);
 
@@ -36,3 +40,7 @@ std::optional<double> ParseReal(const std::string& text, const RegionalSettings&
 // neighbour; nullopt when not a number or outside [minimum, maximum].
 std::optional<int64_t> ParseRoundedInteger(const std::string& text, const RegionalSettings& rs,
                                            int64_t minimum, int64_t maximum);
+
+// Parses a real number for a single-precision field; nullopt when not a
+// number or beyond the range of a float.
+std::optional<float> ParseSingle(const std::string& text, const RegionalSettings& rs);

@@ -1,0 +1,11 @@
+#include "Workspace.h"
+
+#include "NumberText.h"
+
+ItemClass DefaultChannelItem(int position) {
+    ItemClass item;
+    item.Station = position;
+    item.Caption = "Channel " + IntegerText(position);
+    item.Format = "00.000";
+    return item;
+}
