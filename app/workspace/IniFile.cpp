@@ -1,0 +1,325 @@
+#include "IniFile.h"
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view text) {
+    while (!text.empty() && IsBlank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && IsBlank(text.back()))
+        text.remove_suffix(1);
+    return text;
+}
+
+char FoldCase(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    return true;
+}
+
+enum class LineKind { Other, Blank, Comment, Section, Entry };
+
+struct Line {
+    std::string_view text; // without its line ending
+    LineKind kind = LineKind::Other;
+    std::string_view name;  // section name or key
+    std::string_view value; // raw text after "=" of an entry
+};
+
+// One line per LF; a CR before it belongs to the ending, a missing final
+// newline ends the last line all the same.
+std::vector<Line> SplitLines(std::string_view text) {
+    std::vector<Line> lines;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view raw = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+
+        Line line;
+        line.text = raw;
+        const std::string_view trimmed = Trim(raw);
+        if (trimmed.empty()) {
+            line.kind = LineKind::Blank;
+        } else if (trimmed.front() == ';') {
+            line.kind = LineKind::Comment;
+        } else if (trimmed.front() == '[') {
+            line.kind = LineKind::Section;
+            const std::size_t close = trimmed.find(']');
+            line.name =
+                Trim(trimmed.substr(1, close == std::string_view::npos ? close : close - 1));
+        } else if (const std::size_t equals = raw.find('='); equals != std::string_view::npos) {
+            line.kind = LineKind::Entry;
+            line.name = Trim(raw.substr(0, equals));
+            line.value = raw.substr(equals + 1);
+        }
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// Where a key stands: the first entry of that name in the first section of
+// that name that has it, so reading and writing always agree on duplicates.
+struct Position {
+    std::optional<std::size_t> entry;
+    std::optional<std::size_t> sectionEnd; // after the last non-blank line of the first section
+};
+
+Position Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+    Position found;
+    bool inSection = false, inFirstSection = false;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const Line& line = lines[i];
+        if (line.kind == LineKind::Section) {
+            inSection = EqualNoCase(line.name, section);
+            inFirstSection = inSection && !found.sectionEnd;
+            if (inFirstSection) found.sectionEnd = i + 1;
+            continue;
+        }
+        if (!inSection) continue;
+        if (line.kind == LineKind::Entry && EqualNoCase(line.name, key)) {
+            found.entry = i;
+            return found;
+        }
+        if (inFirstSection && line.kind != LineKind::Blank) found.sectionEnd = i + 1;
+    }
+    return found;
+}
+
+std::string_view Unquote(std::string_view value) {
+    value = Trim(value);
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    return value;
+}
+
+bool HasLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+// A name must read back as itself: no blanks to be trimmed, nothing that
+// would end or split the line.
+bool IsWritableName(std::string_view name) {
+    return !name.empty() && Trim(name) == name && !HasLineBreakOrNul(name);
+}
+
+// The entry's value as it must stand in the file to read back unchanged: a
+// line break would split the entry, so it becomes a blank; a value the reader
+// would trim or unquote gets one more pair of quotes.
+std::string EncodeValue(std::string_view value) {
+    std::string encoded;
+    encoded.reserve(value.size() + 2);
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+            encoded += ' ';
+        } else if (c != '\0') {
+            encoded += c;
+        }
+    }
+    if (Unquote(encoded) != encoded) encoded = '"' + encoded + '"';
+    return encoded;
+}
+
+int ReadAll(int fd, std::string& text) {
+    text.clear();
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        if (n == 0) return 0;
+        if (text.size() + static_cast<std::size_t>(n) > MaxIniFileBytes) return EFBIG;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+}
+
+int WriteAll(int fd, const std::string& text) {
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return errno;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return 0;
+}
+
+int NotRegularError(const struct stat& st) {
+    return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+}
+
+// A symbolic link is followed, so the rename replaces the file it names and
+// the link stays.
+std::string ResolveTarget(const std::string& file) {
+    struct stat st;
+    if (lstat(file.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+        if (char* real = realpath(file.c_str(), nullptr)) {
+            std::string resolved = real;
+            std::free(real);
+            return resolved;
+        }
+    }
+    return file;
+}
+
+} // namespace
+
+std::string IniRead(std::string_view text, std::string_view section, std::string_view key,
+                    const std::string& defaultValue) {
+    const std::vector<Line> lines = SplitLines(text);
+    const Position found = Locate(lines, section, key);
+    if (!found.entry) return defaultValue;
+    const std::string_view value = Unquote(lines[*found.entry].value);
+    if (value.empty()) return defaultValue;
+    if (value == "*NULL*") return std::string();
+    return std::string(value);
+}
+
+std::optional<std::string> IniWrite(std::string_view text, std::string_view section,
+                                    std::string_view key, std::string_view value) {
+    if (!IsWritableName(section) || section.find(']') != std::string_view::npos ||
+        !IsWritableName(key) || key.find('=') != std::string_view::npos || key.front() == ';' ||
+        key.front() == '[')
+        return std::nullopt;
+
+    const std::vector<Line> lines = SplitLines(text);
+    const Position found = Locate(lines, section, key);
+    const std::string encoded = EncodeValue(value);
+
+    std::string out;
+    out.reserve(text.size() + key.size() + encoded.size() + section.size() + 8);
+    auto emit = [&out](std::string_view a, std::string_view b = {}, std::string_view c = {}) {
+        out.append(a).append(b).append(c).append("\r\n");
+    };
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        if (found.entry == i) {
+            emit(lines[i].name, "=", encoded); // the key keeps its spelling in the file
+            continue;
+        }
+        if (!found.entry && found.sectionEnd == i) emit(key, "=", encoded);
+        emit(lines[i].text);
+    }
+    if (!found.entry && found.sectionEnd == lines.size()) emit(key, "=", encoded);
+    if (!found.entry && !found.sectionEnd) {
+        emit("[", section, "]");
+        emit(key, "=", encoded);
+    }
+    return out;
+}
+
+int LoadIniText(const std::string& file, std::string& text) {
+    text.clear();
+    // Non-blocking, so a FIFO in the file's place cannot hang the program.
+    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return errno;
+    struct stat st;
+    int error = 0;
+    if (fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = NotRegularError(st);
+    else if (static_cast<std::size_t>(st.st_size) > MaxIniFileBytes)
+        error = EFBIG;
+    else
+        error = ReadAll(fd, text);
+    close(fd);
+    if (error != 0) text.clear();
+    return error;
+}
+
+int StoreIniText(const std::string& file, const std::string& text) {
+    if (text.size() > MaxIniFileBytes) return EFBIG;
+    const std::string target = ResolveTarget(file);
+
+    // The old file must be one we could have written in place: a read-only
+    // workspace stays protected although its folder would allow the rename.
+    struct stat st;
+    bool exists = false;
+    if (stat(target.c_str(), &st) == 0) {
+        exists = true;
+        if (!S_ISREG(st.st_mode)) return NotRegularError(st);
+        const int probe = open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (probe < 0) return errno;
+        close(probe);
+    } else if (errno != ENOENT) {
+        return errno;
+    }
+
+    const std::size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : target.substr(0, slash);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    if (base.empty()) return EISDIR;
+
+    static std::atomic<unsigned> serial{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = folder + "/." + base + ".tmp" + std::to_string(getpid()) + "-" +
+                    std::to_string(serial++);
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return errno;
+    }
+    if (fd < 0) return EEXIST;
+
+    int error = 0;
+    if (exists) (void)fchmod(fd, st.st_mode & 07777);
+    error = WriteAll(fd, text);
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && rename(temporary.c_str(), target.c_str()) != 0) error = errno;
+    if (error != 0) {
+        unlink(temporary.c_str());
+        return error;
+    }
+    // The rename itself must survive a power cut; a folder that cannot be
+    // flushed still holds the complete new file.
+    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        (void)fsync(dir);
+        close(dir);
+    }
+    return 0;
+}
+
+std::string ReadIniValue(const std::string& file, const std::string& section,
+                         const std::string& key, const std::string& defaultValue) {
+    std::string text;
+    if (LoadIniText(file, text) != 0) return defaultValue;
+    return IniRead(text, section, key, defaultValue);
+}
+
+bool WriteIniValue(const std::string& file, const std::string& section, const std::string& key,
+                   const std::string& value) {
+    std::string text;
+    const int error = LoadIniText(file, text);
+    if (error != 0 && error != ENOENT) return false;
+    const std::optional<std::string> updated = IniWrite(text, section, key, value);
+    return updated && StoreIniText(file, *updated) == 0;
+}
