@@ -1,0 +1,77 @@
+// Entry points of libVeldaASCII2Drv.so.
+#include "AsciiStream.h"
+#include "AsciiTransact.h"
+#include "DriverEntry.h"
+
+#include <cstdint>
+
+using vexa_serial::Guarded;
+using vexa_serial::LibraryPort;
+
+namespace {
+
+constexpr float kVersion = 1.3f;
+
+// Lives as long as the library is loaded; starts empty.
+velda_ascii::StreamBuffer g_stream;
+
+int16_t Run(velda_ascii::RequestKind kind, int16_t station, const char* command, float* value) {
+    return Guarded<int16_t>(-999, [&] {
+        auto& port = LibraryPort();
+        return velda_ascii::Transact(port.Line(), port.Clock(), port.Timeout(), kind, station,
+                                     command, value);
+    });
+}
+
+} // namespace
+
+VEXA_DRIVER_ENTRY int16_t OPENPORT(int16_t port, int32_t baud) {
+    return Guarded<int16_t>(-2, [&] { return LibraryPort().OpenPort(port, baud); });
+}
+
+VEXA_DRIVER_ENTRY int16_t CLOSEPORT() {
+    return Guarded<int16_t>(-2, [] { return LibraryPort().ClosePort(); });
+}
+
+VEXA_DRIVER_ENTRY int16_t READCOMMAND(int16_t station, const char* command, float* value) {
+    return Run(velda_ascii::RequestKind::Read, station, command, value);
+}
+
+VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int16_t station, const char* command, float value) {
+    return Run(velda_ascii::RequestKind::Write, station, command, &value);
+}
+
+VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int16_t station, const char* command) {
+    return Run(velda_ascii::RequestKind::Execute, station, command, nullptr);
+}
+
+VEXA_DRIVER_ENTRY int16_t SETTIMEOUT(int16_t ms) {
+    return Guarded<int16_t>(-1, [&] { return LibraryPort().SetTimeout(ms); });
+}
+
+VEXA_DRIVER_ENTRY int16_t GETTIMEOUT() {
+    return Guarded<int16_t>(vexa_serial::kDefaultReplyTimeout,
+                            [] { return LibraryPort().Timeout(); });
+}
+
+VEXA_DRIVER_ENTRY float VERSION() {
+    return kVersion;
+}
+
+VEXA_DRIVER_ENTRY int16_t POLLSTREAM(float* value) {
+    return Guarded<int16_t>(-700, [&] { return g_stream.Poll(LibraryPort().Line(), value); });
+}
+
+VEXA_DRIVER_ENTRY void SENDXON() {
+    Guarded<int>(0, [] {
+        velda_ascii::SendFlowControl(LibraryPort().Line(), velda_ascii::kXon);
+        return 0;
+    });
+}
+
+VEXA_DRIVER_ENTRY void SENDXOFF() {
+    Guarded<int>(0, [] {
+        velda_ascii::SendFlowControl(LibraryPort().Line(), velda_ascii::kXoff);
+        return 0;
+    });
+}

@@ -1,0 +1,55 @@
+// Entry points of libVeldabus2Drv.so.
+#include "BusTransact.h"
+#include "DriverEntry.h"
+
+#include <cstdint>
+
+using vexa_serial::Guarded;
+using vexa_serial::LibraryPort;
+
+namespace {
+
+constexpr float kVersion = 1.5f;
+
+int16_t Run(veldabus::RequestKind kind, int16_t station, int16_t command, float* value) {
+    return Guarded<int16_t>(-999, [&] {
+        auto& port = LibraryPort();
+        return veldabus::Transact(port.Line(), port.Clock(), port.Timeout(), kind, station, command,
+                                  value);
+    });
+}
+
+} // namespace
+
+VEXA_DRIVER_ENTRY int16_t OPENPORT(int16_t port, int32_t baud) {
+    return Guarded<int16_t>(-2, [&] { return LibraryPort().OpenPort(port, baud); });
+}
+
+VEXA_DRIVER_ENTRY int16_t CLOSEPORT() {
+    return Guarded<int16_t>(-2, [] { return LibraryPort().ClosePort(); });
+}
+
+VEXA_DRIVER_ENTRY int16_t READCOMMAND(int16_t station, int16_t command, float* value) {
+    return Run(veldabus::RequestKind::Read, station, command, value);
+}
+
+VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int16_t station, int16_t command, float value) {
+    return Run(veldabus::RequestKind::Write, station, command, &value);
+}
+
+VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int16_t station, int16_t command) {
+    return Run(veldabus::RequestKind::Execute, station, command, nullptr);
+}
+
+VEXA_DRIVER_ENTRY int16_t SETTIMEOUT(int16_t ms) {
+    return Guarded<int16_t>(-1, [&] { return LibraryPort().SetTimeout(ms); });
+}
+
+VEXA_DRIVER_ENTRY int16_t GETTIMEOUT() {
+    return Guarded<int16_t>(vexa_serial::kDefaultReplyTimeout,
+                            [] { return LibraryPort().Timeout(); });
+}
+
+VEXA_DRIVER_ENTRY float VERSION() {
+    return kVersion;
+}

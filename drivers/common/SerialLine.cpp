@@ -1,0 +1,72 @@
+#include "SerialLine.h"
+
+#include <cerrno>
+#include <ctime>
+
+namespace vexa_serial {
+
+namespace {
+
+class PosixMonotonicClock final : public MonotonicClock {
+  public:
+    int64_t NowMicros() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+    }
+    void SleepMicros(int64_t micros) override {
+        if (micros <= 0) return;
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        int64_t ns = static_cast<int64_t>(now.tv_nsec) + micros * 1000;
+        timespec until{now.tv_sec + static_cast<time_t>(ns / 1000000000),
+                       static_cast<long>(ns % 1000000000)};
+        // Absolute wake-up: a signal cannot stretch the sleep.
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+    }
+};
+
+} // namespace
+
+MonotonicClock& SystemClock() {
+    static PosixMonotonicClock clock;
+    return clock;
+}
+
+bool FlushInput(SerialLine& line) {
+    uint8_t scratch[512];
+    // Bounded, so a line that never falls silent cannot hold the caller.
+    for (int round = 0; round < 64; ++round) {
+        const long n = line.ReadQueued(scratch, sizeof scratch);
+        if (n < 0) return false;
+        if (n == 0) return true;
+    }
+    return true;
+}
+
+Received ReceiveUntil(SerialLine& line, MonotonicClock& clock, int timeoutMs, size_t maxBytes,
+                      const std::function<bool(std::span<const uint8_t>)>& complete) {
+    Received r;
+    const int64_t deadline = clock.NowMicros() + static_cast<int64_t>(timeoutMs) * 1000;
+    uint8_t chunk[256];
+    for (;;) {
+        while (r.bytes.size() < maxBytes) {
+            const size_t room = std::min(sizeof chunk, maxBytes - r.bytes.size());
+            const long n = line.ReadQueued(chunk, room);
+            if (n < 0) r.portFailed = true;
+            if (n <= 0) break;
+            r.bytes.insert(r.bytes.end(), chunk, chunk + n);
+        }
+        if (r.bytes.size() >= maxBytes || complete(r.bytes)) break;
+        const int64_t remaining = deadline - clock.NowMicros();
+        if (remaining <= 0) break;
+        if (line.WaitReadable(remaining) == WaitResult::Failed) {
+            r.portFailed = true;
+            break;
+        }
+    }
+    return r;
+}
+
+} // namespace vexa_serial
