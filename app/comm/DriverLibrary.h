@@ -30,3 +30,18 @@ class DriverLibrary {
     std::string m_folder;
     void* m_handle = nullptr;
 };
+
+// One entry of a library, bound by its exact name at its first call.
+template <typename Fn> class LazyEntry {
+  public:
+    LazyEntry(DriverLibrary& library, const char* name) : m_library(library), m_name(name) {}
+    Fn operator*() {
+        if (!m_fn) m_fn = m_library.Bind<Fn>(m_name);
+        return m_fn;
+    }
+
+  private:
+    DriverLibrary& m_library;
+    const char* m_name;
+    Fn m_fn = nullptr;
+};

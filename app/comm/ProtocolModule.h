@@ -19,7 +19,9 @@ struct WorkspaceClass;
 // index outside 0..2, or USB while UsbDriverFault is set). Callers treat
 // the empty result as success: use IsFailure().
 using ProtocolResult = std::optional<int16_t>;
-inline bool IsFailure(const ProtocolResult& r) { return r.has_value() && *r != 0; }
+inline bool IsFailure(const ProtocolResult& r) {
+    return r.has_value() && *r != 0;
+}
 
 // A channel command as the logic holds it: a command number or a command text.
 using CommandArg = std::variant<int32_t, std::string>;

@@ -1,0 +1,32 @@
+// The binding both serial driver libraries share: the same entries, told
+// apart only by the type of their command argument.
+#pragma once
+
+#include "DriverLibrary.h"
+
+#include <cstdint>
+#include <string>
+
+template <typename Interface, typename Command> class SerialBinding : public Interface {
+  public:
+    SerialBinding(const char* libraryName, const std::string& folder)
+        : m_library(libraryName, folder) {}
+
+    int16_t OPENPORT(int16_t port, int32_t baud) override { return (*m_open)(port, baud); }
+    int16_t CLOSEPORT() override { return (*m_close)(); }
+    int16_t READCOMMAND(int16_t station, Command command, float* value) override {
+        return (*m_read)(station, command, value);
+    }
+    int16_t EXECUTECOMMAND(int16_t station, Command command) override {
+        return (*m_execute)(station, command);
+    }
+    int16_t SETTIMEOUT(int16_t milliseconds) override { return (*m_timeout)(milliseconds); }
+
+  private:
+    DriverLibrary m_library;
+    LazyEntry<int16_t (*)(int16_t, int32_t)> m_open{m_library, "OPENPORT"};
+    LazyEntry<int16_t (*)()> m_close{m_library, "CLOSEPORT"};
+    LazyEntry<int16_t (*)(int16_t, Command, float*)> m_read{m_library, "READCOMMAND"};
+    LazyEntry<int16_t (*)(int16_t, Command)> m_execute{m_library, "EXECUTECOMMAND"};
+    LazyEntry<int16_t (*)(int16_t)> m_timeout{m_library, "SETTIMEOUT"};
+};

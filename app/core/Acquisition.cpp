@@ -1,0 +1,210 @@
+#include "LoggerCore.h"
+
+#include "MessageBox.h"
+#include "Workspace.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace {
+
+// The protocol's read commands and SNAP trigger.
+struct ProtocolCommands {
+    CommandArg normal, snapMode, snapTrigger;
+};
+
+std::optional<ProtocolCommands> CommandsOf(int16_t protocol) {
+    switch (protocol) {
+    case ProtocolVeldaBus:
+        return ProtocolCommands{int32_t{10}, int32_t{23}, int32_t{103}};
+    case ProtocolASCII:
+    case ProtocolUSB:
+        return ProtocolCommands{std::string("SYS"), std::string("SYSN"), std::string("SNAP")};
+    default:
+        return std::nullopt;
+    }
+}
+
+bool IsSumChannel(const std::string& command) {
+    if (command.size() != 3) return false;
+    std::string upper = command;
+    for (char& c : upper)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return upper == "SUM";
+}
+
+// The item's Command in place of the protocol's: a bus command number above
+// 0, or any non-empty command text. Returns false when a bus command above 0
+// is no whole 16-bit number: sending something else than what was asked for
+// could make an instrument do the wrong thing, so the channel fails instead.
+bool ApplyOverride(int16_t protocol, const std::string& itemCommand, CommandArg& command,
+                   std::string& fault) {
+    if (protocol == ProtocolVeldaBus) {
+        const auto number = ParseReal(itemCommand, RegionalSettings::point());
+        if (!number || !(*number > 0)) return true;
+        if (*number != std::floor(*number) || *number > 32767) {
+            fault = "Command \"" + itemCommand + "\" is not a command number from 1 to 32767";
+            return false;
+        }
+        command = static_cast<int32_t>(*number);
+        return true;
+    }
+    if (!itemCommand.empty()) command = itemCommand;
+    return true;
+}
+
+// The station as the protocol's driver takes it: a byte on the serial
+// lines, the serial number under USB.
+std::optional<int32_t> StationArgument(int16_t protocol, int32_t station) {
+    if (protocol == ProtocolUSB) return station;
+    if (station < 0 || station > 255) return std::nullopt;
+    return station;
+}
+
+} // namespace
+
+int UsableChannels(const WorkspaceClass& workspace) {
+    const int items = static_cast<int>(std::min<size_t>(workspace.Items.size(), MaxChannels));
+    return std::clamp<int>(workspace.Channels, 0, items);
+}
+
+LoggerCore::LoggerCore(WorkspaceClass& workspace, MainWindowState& state, ProtocolModule& protocol,
+                       const RegionalSettings& regional, CoreSeams seams)
+    : m_workspace(workspace), m_state(state), m_protocol(protocol), m_regional(regional),
+      m_seams(seams) {}
+
+void LoggerCore::ReadValues(int16_t& index) {
+    WindowSurface& window = m_seams.window;
+    if (!m_state.FirstScanDone) window.SetBusyPointer(true);
+
+    const int16_t protocol = m_workspace.Protocol;
+    const auto commands = CommandsOf(protocol);
+    CommandArg command = commands ? commands->normal : CommandArg{int32_t{0}};
+    const bool fullPass = index == 0;
+    const int16_t channelsAtStart = m_workspace.Channels;
+    const size_t itemsAtStart = m_workspace.Items.size();
+    const auto workspaceChanged = [&] {
+        return m_workspace.Channels != channelsAtStart || m_workspace.Items.size() != itemsAtStart;
+    };
+
+    int first = 1;
+    int last = UsableChannels(m_workspace);
+    if (!fullPass) {
+        if (m_workspace.Snap != 0) {
+            if (index == -1) {
+                if (commands) {
+                    try {
+                        m_protocol.ProtocolExecute(-1, commands->snapTrigger);
+                    } catch (const ProtocolError& error) {
+                        m_lastChannelFault = error.what();
+                    }
+                }
+                index = 0;
+                return;
+            }
+            if (commands) command = commands->snapMode;
+        }
+        first = last = index;
+        if (index < 1 || index > UsableChannels(m_workspace)) {
+            // No such channel (a count that shrank, an index of -1 without
+            // Snap): nothing to read.
+            if (!m_state.FirstScanDone) window.SetBusyPointer(false);
+            return;
+        }
+    }
+
+    int sumGroupStart = 1;
+    for (int i = first; i <= last; ++i) {
+        if (!m_state.FirstScanDone) {
+            window.SetLogLabel("Reading from: " + window.TileTitle(i));
+            window.ProcessPendingEvents();
+            if (fullPass && workspaceChanged()) return;
+        }
+        // Events may have shrunk the workspace under a single-channel read.
+        if (i > UsableChannels(m_workspace)) return;
+        ReadChannel(i, command, sumGroupStart);
+        if (fullPass) {
+            window.ProcessPendingEvents();
+            if (workspaceChanged()) return;
+        }
+        if (m_state.Closing) {
+            window.SetBusyPointer(false);
+            return;
+        }
+    }
+    if (!m_state.FirstScanDone) {
+        window.SetBusyPointer(false);
+        window.SetLogLabel("");
+    }
+    m_state.FirstScanDone = true;
+}
+
+void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGroupStart) {
+    const ItemClass& item = m_workspace.Items[static_cast<size_t>(i - 1)];
+    if (IsSumChannel(item.Command)) {
+        float sum = 0;
+        for (int j = sumGroupStart; j < i; ++j)
+            sum += m_state.Readings[j];
+        m_state.Readings[i] = sum;
+        m_state.NetValues[i] = m_state.Readings[i] - item.TareValue;
+        sumGroupStart = i + 1;
+        m_state.CommsError[i] = false;
+        return;
+    }
+
+    const int16_t protocol = m_workspace.Protocol;
+    CommandArg command = defaultCommand;
+    std::string fault;
+    const bool commandUsable = ApplyOverride(protocol, item.Command, command, fault);
+    if (m_state.CommsError[i]) return;
+    if (!CommandsOf(protocol)) return; // no driver for this protocol: nothing is read
+
+    const auto station = StationArgument(protocol, item.Station);
+    if (!commandUsable) {
+        m_lastChannelFault = fault;
+        FailChannel(i);
+        return;
+    }
+    if (!station) {
+        m_lastChannelFault = "Station " + IntegerText(item.Station) + " of channel " +
+                             IntegerText(i) + " is outside 0 to 255";
+        FailChannel(i);
+        return;
+    }
+    if (protocol == ProtocolUSB && UsbDriverFault) {
+        FailChannel(i);
+        return;
+    }
+    ProtocolResult result;
+    try {
+        result = m_protocol.ProtocolRead(*station, command, m_state.Readings[i]);
+    } catch (const ProtocolError& error) {
+        m_lastChannelFault = error.what();
+        FailChannel(i);
+        return;
+    }
+    if (IsFailure(result)) {
+        FailChannel(i);
+        return;
+    }
+    m_state.NetValues[i] = m_state.Readings[i] - item.TareValue;
+    m_state.CommsError[i] = false;
+}
+
+void LoggerCore::FailChannel(int i) {
+    m_state.CommsError[i] = true;
+    m_seams.window.EnableMenu(MenuCommand::Retry, true);
+    if (m_workspace.LogDefault != 0) m_state.NetValues[i] = m_workspace.LogDefault;
+}
+
+void LoggerCore::Tare(int index) {
+    if (index < 1 || index > UsableChannels(m_workspace)) return;
+    if (m_state.CommsError[index]) {
+        m_seams.boxes.show("Cannot tare while communications errors exist!", "Tare",
+                           MessageIcon::Exclamation);
+        return;
+    }
+    ItemClass& item = m_workspace.Items[static_cast<size_t>(index - 1)];
+    item.TareValue = m_seams.window.IsShift() ? 0.0f : m_state.Readings[index];
+}
