@@ -96,6 +96,49 @@ pollstream = {
 }
 
 
+def ini(text, section="Workspace", key="Title", value="New", comma=False, usb_fault=False):
+    spec = section.encode() + b"\x01" + key.encode() + b"\x01" + value.encode()
+    flags = (1 if comma else 0) | (2 if usb_fault else 0)
+    return bytes([flags, len(spec)]) + spec + text.encode("latin-1")
+
+
+default_one = ("[Workspace]\r\nTitle=Title Text\r\nNotes=\r\nPort=1\r\nBaudrate=115200\r\n"
+               "Protocol=0\r\nSnap=0\r\nChannels=1\r\nlogInterval=1000\r\nlogDefault=0\r\n"
+               "Station1=1\r\nCaption1=Channel 1\r\nFormat1=00.000\r\nTareValue1=0\r\n"
+               "Command1=\r\n")
+full = "[Workspace]\r\nTitle=Rig\r\nNotes=first|second\r\nPort=3\r\nBaudrate=9600\r\n" \
+       "Protocol=1\r\nSnap=1\r\nChannels=24\r\nlogInterval=250\r\nlogDefault=-9999.5\r\n" + \
+       "".join("Station%d=%d\r\nCaption%d=Load, %d\r\nFormat%d=0.00\r\nTareValue%d=%s\r\n"
+               "Command%d=%s\r\n" % (i, i, i, i, i, i, ["0", "1.25", "-0.001", "1E+07"][i % 4],
+                                       i, ["", "SUM", "7", "sys"][i % 4]) for i in range(1, 25))
+workspace = {
+    "default_one_channel": ini(default_one),
+    "full_24": ini(full, key="Channels", value="2"),
+    "full_24_comma": ini(full.replace("1.25", "1,25").replace("9999.5", "9999,5"), comma=True),
+    "log_interval_250": ini("[Workspace]\r\nlogInterval=250\r\n", key="LogInterval", value="300"),
+    "notes_pipe": ini("[Workspace]\r\nNotes=first|second|typed \"|\"\r\n", key="Notes",
+                      value="a\r\nb"),
+    "empty_texts": ini("[Workspace]\r\nTitle=\r\nChannels=1\r\nCaption1=\r\nFormat1=\r\n"),
+    "long_notes": ini("[Workspace]\r\nNotes=" + "n" * 300 + "\r\n", key="Notes", value="x" * 200),
+    "channels_0": ini("[Workspace]\r\nChannels=0\r\n"),
+    "channels_negative": ini("[Workspace]\r\nChannels=-5\r\n"),
+    "channels_empty": ini("[Workspace]\r\nChannels=\r\n"),
+    "channels_30000": ini("[Workspace]\r\nChannels=30000\r\n"),
+    "bad_numbers": ini("[Workspace]\r\nPort=abc\r\nChannels=3\r\nStation3=abc\r\n"
+                       "Baudrate=99999999999\r\nTareValue1=1e99\r\nlogDefault=2.5.5\r\n"),
+    "only_channels_2": ini("[Workspace]\r\nChannels=2\r\n"),
+    "usb_fault": ini("[Workspace]\r\nProtocol=2\r\n", usb_fault=True),
+    "ini_rules": ini("; comment\n[other]\nTitle=no\n\n[WORKSPACE]\n  title =  \"quoted\"  \n"
+                     "junk line\nTITLE=second\nport='7'\nnotes=*NULL*\n[Workspace]\nSnap=1",
+                     section="workspace", key="PORT", value="8"),
+    "new_section": ini("[Workspace]\r\nTitle=x\r\n", section="LogFiles", key="InitDir",
+                       value="/home/op/Tarnvik Logs"),
+    "binary": ini("[Workspace]\r\nTitle=\x00\xff\x80bin\r\n\x00=\x01\r\n[\r\n=\r\n",
+                  key="Caption1", value=" \"padded\" "),
+    "halves": ini("[Workspace]\r\nPort=2.5\r\nSnap=0.5\r\nChannels=3.5\r\nStation1=-2.5\r\n"),
+}
+
+
 def write(folder, cases):
     path = os.path.join(here, "corpus", folder)
     os.makedirs(path, exist_ok=True)
@@ -106,3 +149,4 @@ def write(folder, cases):
 
 write("transact_fuzzer", transact)
 write("pollstream_fuzzer", pollstream)
+write("ini_workspace_fuzzer", workspace)

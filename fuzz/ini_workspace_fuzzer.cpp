@@ -1,0 +1,283 @@
+// Arbitrary bytes as a profile file and as a workspace file. Reading and
+// writing entries must keep every other entry as it was and read back what
+// was written; a loaded workspace, saved, must load back to the same
+// workspace, and saving that again gives the same bytes.
+//
+// Input: a flags byte (bit 0 comma locale, bit 1 USB driver fault), a length
+// byte n, n bytes "section" 0x01 "key" 0x01 "value" for one entry to write,
+// and the rest of the input as the file.
+#include "FuzzCheck.h"
+#include "IniFile.h"
+#include "MainWindowState.h"
+#include "WorkspaceFile.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+class CountingBoxes final : public MessageBoxes {
+  public:
+    MessageAnswer show(const std::string& text, const std::string& title, MessageIcon,
+                       MessageButtons) override {
+        texts.push_back(title + ": " + text);
+        return MessageAnswer::Ok;
+    }
+    std::vector<std::string> texts;
+};
+
+// Files live on a memory file system when there is one: the target writes
+// and renames for every input.
+const std::string& Folder() {
+    static const std::string folder = [] {
+        std::string base = access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+        std::string f = base + "/tarnvik-ini-fuzz-" + std::to_string(getpid());
+        FUZZ_CHECK(mkdir(f.c_str(), 0700) == 0 || errno == EEXIST, "cannot create %s", f.c_str());
+        static std::string removeAtExit;
+        removeAtExit = f;
+        std::atexit([] {
+            const std::string command = "rm -rf '" + removeAtExit + "'";
+            (void)!std::system(command.c_str());
+        });
+        return f;
+    }();
+    return folder;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+char Fold(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Fold(a[i]) != Fold(b[i])) return false;
+    return true;
+}
+
+// What a written value reads back as: a line break cannot stand in an entry
+// and becomes a blank, NUL is dropped; an empty value reads as the default.
+std::string StoredForm(const std::string& value, const std::string& defaultValue) {
+    std::string stored;
+    for (size_t i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\r' || c == '\n') {
+            if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+            stored += ' ';
+        } else if (c != '\0') {
+            stored += c;
+        }
+    }
+    if (stored.empty()) return defaultValue;
+    if (stored == "*NULL*") return std::string();
+    return stored;
+}
+
+std::vector<std::string> ProbeKeys(const std::string& extra) {
+    std::vector<std::string> keys = {"Title",       "Notes",    "Port",     "Baudrate",
+                                     "Protocol",    "Snap",     "Channels", "LogInterval",
+                                     "logDefault",  "Station1", "Caption2", "Format3",
+                                     "TareValue24", "Command1", "InitDir",  "InitFile"};
+    keys.push_back(extra);
+    return keys;
+}
+
+void CheckEntryWrite(const std::string& file, const std::string& spec) {
+    const size_t a = spec.find('\x01');
+    const size_t b = a == std::string::npos ? a : spec.find('\x01', a + 1);
+    if (b == std::string::npos) return;
+    const std::string section = spec.substr(0, a);
+    const std::string key = spec.substr(a + 1, b - a - 1);
+    const std::string value = spec.substr(b + 1);
+    const std::string path = Folder() + "/entry.ini";
+    WriteFile(path, file);
+
+    const std::vector<std::string> sections = {section, "Workspace", "LogFiles"};
+    const std::vector<std::string> keys = ProbeKeys(key + "x");
+    std::vector<std::string> before;
+    for (const auto& s : sections)
+        for (const auto& k : keys)
+            before.push_back(ReadIniValue(path, s, k, "\x02"));
+    // The pure layer and the file layer agree.
+    FUZZ_CHECK(IniRead(file, section, key, "\x02") == ReadIniValue(path, section, key, "\x02"),
+               "the file layer reads another value than the text layer");
+
+    const bool written = WriteIniValue(path, section, key, value);
+    const auto pure = IniWrite(file, section, key, value);
+    FUZZ_CHECK(written == pure.has_value(), "file write %d, text write %d", written,
+               pure.has_value());
+    if (!written) {
+        FUZZ_CHECK(ReadFile(path) == file, "a refused write changed the file");
+        return;
+    }
+    FUZZ_CHECK(ReadFile(path) == *pure, "the file write and the text write differ");
+
+    const std::string back = ReadIniValue(path, section, key, "\x02");
+    const std::string expected = StoredForm(value, "\x02");
+    FUZZ_CHECK(back == expected, "wrote [%s] %s=\"%s\", read back \"%s\"", section.c_str(),
+               key.c_str(), value.c_str(), back.c_str());
+
+    size_t n = 0;
+    for (const auto& s : sections)
+        for (const auto& k : keys) {
+            const std::string now = ReadIniValue(path, s, k, "\x02");
+            if (!(SameName(s, section) && SameName(k, key)))
+                FUZZ_CHECK(now == before[n],
+                           "writing [%s] %s changed [%s] %s from \"%s\" to \"%s\"", section.c_str(),
+                           key.c_str(), s.c_str(), k.c_str(), before[n].c_str(), now.c_str());
+            ++n;
+        }
+}
+
+bool SameFloat(float a, float b) {
+    if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
+    if (a == b) return true;
+    // The file keeps 7 significant digits.
+    return std::fabs(a - b) <= 5.0000001e-7 * std::max(std::fabs(a), std::fabs(b));
+}
+
+// Text that only a hand-edited file can hold and that no entry can keep: a
+// line break or NUL inside a value, or a value that reads as the empty mark.
+bool HoldsUnstorableText(const std::string& text) {
+    std::string kept;
+    for (char c : text)
+        if (c != '\0' && c != '\r' && c != '\n') kept += c;
+    return kept.size() != text.size() || kept == "*NULL*";
+}
+
+std::string TextOrDefault(const std::string& text, const std::string& defaultValue) {
+    return text.empty() ? defaultValue : text;
+}
+
+void CheckSameWorkspace(const WorkspaceClass& first, const WorkspaceClass& again) {
+    FUZZ_CHECK(again.Title == TextOrDefault(first.Title, "Title Text"), "Title \"%s\" / \"%s\"",
+               first.Title.c_str(), again.Title.c_str());
+    FUZZ_CHECK(again.Port == first.Port && again.Baudrate == first.Baudrate &&
+                   again.Protocol == first.Protocol && again.Snap == first.Snap &&
+                   again.LogInterval == first.LogInterval,
+               "a whole-number field changed");
+    FUZZ_CHECK(SameFloat(first.LogDefault, again.LogDefault), "LogDefault %.9g / %.9g",
+               static_cast<double>(first.LogDefault), static_cast<double>(again.LogDefault));
+    FUZZ_CHECK(again.Channels == first.Channels, "Channels %d / %d", first.Channels,
+               again.Channels);
+    FUZZ_CHECK(again.Items.size() == first.Items.size(), "%zu / %zu items", first.Items.size(),
+               again.Items.size());
+    for (size_t i = 0; i < first.Items.size(); ++i) {
+        const ItemClass& a = first.Items[i];
+        const ItemClass& b = again.Items[i];
+        const ItemClass defaults = DefaultChannelItem(static_cast<int>(i) + 1);
+        FUZZ_CHECK(a.Station == b.Station, "Station%zu %d / %d", i + 1, a.Station, b.Station);
+        FUZZ_CHECK(b.Caption == TextOrDefault(a.Caption, defaults.Caption),
+                   "Caption%zu \"%s\" / \"%s\"", i + 1, a.Caption.c_str(), b.Caption.c_str());
+        FUZZ_CHECK(b.Format == TextOrDefault(a.Format, defaults.Format),
+                   "Format%zu \"%s\" / \"%s\"", i + 1, a.Format.c_str(), b.Format.c_str());
+        FUZZ_CHECK(SameFloat(a.TareValue, b.TareValue), "TareValue%zu %.9g / %.9g", i + 1,
+                   static_cast<double>(a.TareValue), static_cast<double>(b.TareValue));
+        FUZZ_CHECK(b.Command == a.Command, "Command%zu \"%s\" / \"%s\"", i + 1, a.Command.c_str(),
+                   b.Command.c_str());
+    }
+}
+
+bool AnyUnstorable(const WorkspaceClass& ws) {
+    if (HoldsUnstorableText(ws.Title)) return true;
+    // Notes keep their CR LF line breaks as "|"; any other break cannot stay.
+    std::string notes = ws.Notes;
+    for (size_t p; (p = notes.find("\r\n")) != std::string::npos;)
+        notes.replace(p, 2, "|");
+    if (HoldsUnstorableText(notes)) return true;
+    for (const auto& item : ws.Items)
+        if (HoldsUnstorableText(item.Caption) || HoldsUnstorableText(item.Format) ||
+            HoldsUnstorableText(item.Command))
+            return true;
+    return false;
+}
+
+// A workspace other than every default, so a value that fails to load back
+// shows as a difference.
+WorkspaceClass Stale() {
+    WorkspaceClass ws;
+    ws.Title = "stale";
+    ws.Port = -77;
+    ws.Baudrate = -77;
+    ws.Protocol = -77;
+    ws.Snap = -77;
+    ws.Channels = -77;
+    ws.LogInterval = -77;
+    ws.LogDefault = -77.5f;
+    return ws;
+}
+
+void CheckWorkspaceRoundTrip(const std::string& file, const RegionalSettings& rs) {
+    const std::string input = Folder() + "/input.lws";
+    const std::string saved = Folder() + "/saved.lws";
+    const std::string again = Folder() + "/again.lws";
+    WriteFile(input, file);
+
+    CountingBoxes boxes;
+    WorkspaceClass first;
+    LoadWorkspace(first, input, rs, boxes);
+    FUZZ_CHECK(first.Channels >= 0 && first.Channels <= MaxChannels &&
+                   first.Items.size() == static_cast<size_t>(first.Channels),
+               "Channels %d with %zu items", first.Channels, first.Items.size());
+    SaveWorkspace(first, saved, rs, boxes);
+    for (const auto& text : boxes.texts)
+        FUZZ_CHECK(text.rfind("USB Driver Issue", 0) == 0, "unexpected message %s", text.c_str());
+
+    WorkspaceClass second = Stale();
+    LoadWorkspace(second, saved, rs, boxes);
+    const bool storable = !AnyUnstorable(first);
+    if (storable) CheckSameWorkspace(first, second);
+
+    // Saving what was loaded gives the same bytes again; a hand-edited value
+    // that no entry can keep settles after its first save.
+    SaveWorkspace(second, again, rs, boxes);
+    std::string savedBytes = ReadFile(saved);
+    std::string againBytes = ReadFile(again);
+    if (!storable) {
+        WorkspaceClass third = Stale();
+        LoadWorkspace(third, again, rs, boxes);
+        SaveWorkspace(third, saved, rs, boxes);
+        std::swap(savedBytes, againBytes);
+        againBytes = ReadFile(saved);
+    }
+    FUZZ_CHECK(savedBytes == againBytes,
+               "saving the loaded file again gives other bytes:\n%s\n--\n%s", savedBytes.c_str(),
+               againBytes.c_str());
+    FUZZ_CHECK(savedBytes.rfind("[Workspace]\r\nTitle=", 0) == 0, "saved file starts \"%.40s\"",
+               savedBytes.c_str());
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 2) return 0;
+    const RegionalSettings rs =
+        (data[0] & 1) ? RegionalSettings::comma() : RegionalSettings::point();
+    UsbDriverFault = (data[0] & 2) != 0;
+    const size_t specLength = std::min<size_t>(data[1], size - 2);
+    const std::string spec(reinterpret_cast<const char*>(data + 2), specLength);
+    const std::string file(reinterpret_cast<const char*>(data + 2 + specLength),
+                           size - 2 - specLength);
+
+    CheckEntryWrite(file, spec);
+    CheckWorkspaceRoundTrip(file, rs);
+    return 0;
+}
