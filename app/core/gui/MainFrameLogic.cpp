@@ -1,0 +1,352 @@
+#include "MainFrameLogic.h"
+
+#include "window/FormEvents.h"
+#include "workspace/IniFile.h"
+#include "workspace/WorkspaceFile.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <filesystem>
+#include <system_error>
+
+namespace {
+
+constexpr int32_t DefaultWidthTwips = 16000;
+constexpr int32_t DefaultHeightTwips = 4000;
+constexpr int32_t CaptionAllowanceTwips = 300;
+constexpr int16_t ReplyTimeoutMs = 1000;
+constexpr double UnloadWaitMs = 1000;
+
+bool FileWithContent(const std::string& path) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    const auto size = std::filesystem::file_size(path, ec);
+    return !ec && size > 0;
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::exists(path, ec);
+}
+
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    if (folder.empty() || folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+// A saved size that is not a positive whole number counts as absent.
+std::optional<int32_t> PositiveTwips(const std::optional<std::string>& text) {
+    if (!text) return std::nullopt;
+    const char* begin = text->data();
+    const char* end = begin + text->size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(*begin)))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(end[-1])))
+        --end;
+    int32_t value = 0;
+    const auto [ptr, ec] = std::from_chars(begin, end, value);
+    if (ec != std::errc() || ptr != end || value <= 0) return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::string WindowCaption(const std::string& title, const std::string& programName,
+                          bool fixedInstall) {
+    return fixedInstall ? title : title + " - " + programName;
+}
+
+std::string CommandLineWorkspace(const std::string& commandLine) {
+    std::string path;
+    std::copy_if(commandLine.begin(), commandLine.end(), std::back_inserter(path),
+                 [](char c) { return c != '"'; });
+    if (path.size() < 4) return {};
+    std::string extension = path.substr(path.size() - 4);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".lws" ? path : std::string();
+}
+
+MainFrameLogic::MainFrameLogic(MainWindowState& state, WorkspaceClass& ws,
+                               MainFrameServices services)
+    : m_state(state), m_ws(ws), m_s(std::move(services)) {}
+
+bool MainFrameLogic::Startup() {
+    const ProgramFacts& f = m_s.facts;
+    MainWindowSurface& ui = m_s.surface;
+    ui.SetVersionLabel("v" + IntegerText(f.versionMajor) + "." + IntegerText(f.versionMinor) + "." +
+                       IntegerText(f.versionRevision));
+    if (!CheckUsbDriver()) return false;
+    ui.SetWindowIcon();
+
+    const std::string zero = FormatPattern(0, "0.0", f.regional);
+    m_state.DecimalComma = zero.size() >= 2 && zero[1] == ',';
+
+    m_folders = InitFolders(f.location, m_s.specialFolders, m_s.boxes);
+    m_chooser = std::make_unique<FileChooser>(m_s.fileDialogs, m_folders.SettingsFile,
+                                              m_folders.DataFolder);
+
+    const std::string base = JoinPath(f.location.ApplicationFolder, f.location.ProgramName);
+    if (FileExists(base + ".gif")) ui.LoadLogo(base + ".gif");
+    if (FileExists(base + ".jpg")) ui.LoadLogo(base + ".jpg");
+
+    Load("");
+    ChooseWorkspace();
+    SetupDisplays();
+    ui.AttachHooks();
+    ui.ProcessPendingEvents();
+    ui.ShowWindow();
+    m_s.screenTimer.Start(ScreenTimerMs);
+    ui.SetLogoTooltip(std::string("Go to ") + MakerWebSite);
+    return true;
+}
+
+bool MainFrameLogic::CheckUsbDriver() {
+    try {
+        m_s.usb.VERSION();
+        return true;
+    } catch (const ProtocolError&) {
+    }
+    if (!FileWithContent(JoinPath(m_s.facts.location.ApplicationFolder, "libVexaUSBDrv.so"))) {
+        m_s.boxes.show("Cannot find the VexaUSBDrv.DLL. This should be located in the same "
+                       "folder as this application.",
+                       "Critical Error", MessageIcon::Critical, MessageButtons::Ok);
+        return false;
+    }
+    UsbDriverFault = true;
+    return true;
+}
+
+void MainFrameLogic::Load(const std::string& path) {
+    ::LoadWorkspace(m_ws, path, m_s.facts.regional, m_s.boxes);
+}
+
+bool MainFrameLogic::Save(const std::string& path) {
+    // The file layer reports a failed save only by its message.
+    struct Watch : MessageBoxes {
+        MessageBoxes& inner;
+        bool shown = false;
+        explicit Watch(MessageBoxes& boxes) : inner(boxes) {}
+        MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
+                           MessageButtons buttons) override {
+            shown = true;
+            return inner.show(text, title, icon, buttons);
+        }
+    } watch(m_s.boxes);
+    ::SaveWorkspace(m_ws, path, m_s.facts.regional, watch);
+    return !watch.shown;
+}
+
+void MainFrameLogic::ChooseWorkspace() {
+    const ProgramFacts& f = m_s.facts;
+    const std::string fixedPath =
+        JoinPath(f.location.ApplicationFolder, f.location.ProgramName + ".lws");
+    m_state.FixedInstall = FileExists(fixedPath);
+    if (m_state.FixedInstall) {
+        m_s.surface.SetMenuVisible(MenuItem::OpenWorkspace, false);
+        m_s.surface.SetMenuVisible(MenuItem::SaveWorkspace, false);
+        m_s.surface.SetMenuVisible(MenuItem::Separator, false);
+        Load(fixedPath);
+        return;
+    }
+    m_s.surface.SetMenuVisible(MenuItem::ConfigureWorkspace, true);
+    const std::string fromCommandLine = CommandLineWorkspace(f.commandLine);
+    if (!fromCommandLine.empty()) {
+        Load(fromCommandLine);
+        return;
+    }
+    const std::string& settings = m_folders.SettingsFile;
+    const std::string file = ReadIniValue(settings, "WorkspaceFiles", "InitFile", "");
+    if (file.empty()) return;
+    const std::string folder =
+        ReadIniValue(settings, "WorkspaceFiles", "InitDir", m_folders.DataFolder);
+    Load(JoinPath(folder, file));
+}
+
+TwipSize MainFrameLogic::SavedSize() {
+    return {PositiveTwips(m_s.sizes.Read("Size", "Width")).value_or(DefaultWidthTwips),
+            PositiveTwips(m_s.sizes.Read("Size", "Height")).value_or(DefaultHeightTwips)};
+}
+
+void MainFrameLogic::SetupDisplays() {
+    MainWindowSurface& ui = m_s.surface;
+    ui.SetCaption(WindowCaption(m_ws.Title, m_s.facts.location.ProgramName, m_state.FixedInstall));
+
+    // The state arrays hold 24 channels; a larger count shows the first 24.
+    const int tiles = std::clamp<int>(m_ws.Channels, 0, MaxChannels);
+    ui.RemoveTiles();
+    for (int i = 1; i <= tiles; ++i) {
+        const ItemClass item =
+            i <= static_cast<int>(m_ws.Items.size()) ? m_ws.Items[i - 1] : DefaultChannelItem(i);
+        ui.CreateTile(i, item.Caption, FormatPattern(0, item.Format, m_s.facts.regional));
+    }
+    ui.EnableMenu(MenuCommand::StartLog, tiles >= 1);
+    ui.EnableMenu(MenuCommand::StopLog, false);
+
+    if (!OpenPort()) {
+        m_s.boxes.show("Cannot open COM" + IntegerText(m_ws.Port) + "!\r\n" +
+                           "Either load another workspace or edit the current workspace and "
+                           "select a valid COM port.",
+                       "Critical Error", MessageIcon::Critical, MessageButtons::Ok);
+    }
+    try {
+        m_s.protocol.ProtocolSetTimeout(ReplyTimeoutMs);
+    } catch (const ProtocolError&) {
+        // the failed open above has already told the operator
+    }
+
+    const TwipSize outer = ui.OuterSize();
+    const TwipSize inner = ui.InnerSize();
+    m_state.BorderWidth = static_cast<int32_t>(RoundHalfEven((outer.width - inner.width) / 2.0));
+    m_state.CaptionHeight =
+        (outer.height - inner.height) - 2 * m_state.BorderWidth - CaptionAllowanceTwips;
+    ui.ProcessPendingEvents();
+    ui.SetOuterSize(SavedSize());
+    const TwipSize tc = ui.LayoutTiles();
+    ui.SetOuterSize({tc.width + 2 * m_state.BorderWidth,
+                     tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth});
+}
+
+bool MainFrameLogic::QueryUnload() {
+    if (m_state.WorkspaceChanged) {
+        const MessageAnswer answer = m_s.boxes.show(
+            "You have made changes to the workspace but have not saved those changes!\r\n"
+            "Would you like to save the workspace now?",
+            "Unsaved Workspace", MessageIcon::Exclamation, MessageButtons::YesNoCancel);
+        if (answer == MessageAnswer::Cancel) return true;
+        if (answer == MessageAnswer::Yes) {
+            const std::string path = m_chooser->ChooseWorkspaceToSave();
+            if (path.empty()) return true;
+            // A save that failed would lose the edits: stay open so the
+            // operator can choose another file.
+            if (!Save(path)) return true;
+            m_state.WorkspaceChanged = false;
+        }
+    }
+    m_state.Closing = true;
+    m_s.logTimer.Stop();
+    m_s.screenTimer.Stop();
+    m_s.surface.SetBusyPointer(true);
+    return false;
+}
+
+void MainFrameLogic::Unload() {
+    MainWindowSurface& ui = m_s.surface;
+    ui.DetachHooks();
+    if (!ui.IsMinimised()) {
+        const TwipSize outer = ui.OuterSize();
+        m_s.sizes.Write("Size", "Width", IntegerText(outer.width));
+        m_s.sizes.Write("Size", "Height", IntegerText(outer.height));
+    }
+    ClosePort();
+    ui.DisableInput();
+    // Monotonic, so neither midnight nor a clock change stretches the wait.
+    const double start = m_s.clock.MonotonicMs();
+    for (double waited = 0; waited < UnloadWaitMs; waited = m_s.clock.MonotonicMs() - start)
+        ui.WaitForEvents(UnloadWaitMs - waited);
+    ui.SetBusyPointer(false);
+}
+
+void MainFrameLogic::RebuildWithFreeze() {
+    const bool minimised = m_s.surface.IsMinimised();
+    if (!minimised) m_s.surface.FreezeDrawing();
+    SetupDisplays();
+    if (!minimised) m_s.surface.ReleaseDrawing();
+}
+
+void MainFrameLogic::OpenWorkspace() {
+    m_s.screenTimer.Stop();
+    const std::string path = m_chooser->ChooseWorkspaceToOpen();
+    if (!path.empty()) {
+        // Each driver holds its device exclusively: release the old
+        // protocol's port before a workspace of another protocol opens it.
+        ClosePort();
+        Load(path);
+        m_state.WorkspaceChanged = false;
+        RebuildWithFreeze();
+    }
+    m_s.screenTimer.Start(ScreenTimerMs);
+}
+
+void MainFrameLogic::SaveWorkspace() {
+    const std::string path = m_chooser->ChooseWorkspaceToSave();
+    if (path.empty()) return;
+    if (Save(path)) m_state.WorkspaceChanged = false;
+}
+
+void MainFrameLogic::ConfigureWorkspace() {
+    m_s.screenTimer.Stop();
+    ClosePort(); // the editor may change the protocol
+    m_s.editor.EditWorkspace(m_ws, m_state.FixedInstall);
+    m_state.WorkspaceChanged = true;
+    RebuildWithFreeze();
+    m_s.screenTimer.Start(ScreenTimerMs);
+}
+
+void MainFrameLogic::LogoClicked() {
+    const std::string address = MakerWebSite;
+    if (!address.empty()) m_s.shell.OpenFile(address);
+}
+
+bool MainFrameLogic::OpenPort() {
+    try {
+        return !IsFailure(m_s.protocol.ProtocolOpenPort(m_ws.Port, m_ws.Baudrate));
+    } catch (const ProtocolError&) {
+        return false; // the serial driver's library is missing or broken
+    }
+}
+
+void MainFrameLogic::ClosePort() {
+    try {
+        m_s.protocol.ProtocolClosePort();
+    } catch (const ProtocolError&) {
+    }
+}
+
+void MainFrameLogic::FormResize() {
+    if (m_inResize) return;
+    m_inResize = true;
+    m_s.surface.PlaceContainer(m_s.surface.InnerSize());
+    m_s.surface.ProcessPendingEvents();
+    m_s.surface.ReleaseDrawing();
+    m_inResize = false;
+}
+
+int32_t MainFrameLogic::HitTest(int32_t hitCode) {
+    using namespace formevents;
+    return hitCode == HTTOP || hitCode == HTBOTTOM ? HTNOWHERE : hitCode;
+}
+
+void MainFrameLogic::Resizing(int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2,
+                              int16_t draggedBorder) {
+    using namespace formevents;
+    m_s.surface.FreezeDrawing();
+    const TwipSize tc =
+        m_s.surface.PlaceContainer({(x2 - x1) * TwipsPerPixel, (y2 - y1) * TwipsPerPixel});
+    const int32_t h = TwipsToPixels(tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth);
+    const int32_t w = TwipsToPixels(tc.width + 2 * m_state.BorderWidth);
+    switch (draggedBorder) {
+    case WMSZ_LEFT:
+    case WMSZ_BOTTOMLEFT:
+        y2 = y1 + h;
+        x1 = x2 - w;
+        break;
+    case WMSZ_RIGHT:
+    case WMSZ_BOTTOMRIGHT:
+        y2 = y1 + h;
+        x2 = x1 + w;
+        break;
+    case WMSZ_TOPLEFT:
+        y1 = y2 - h;
+        x1 = x2 - w;
+        break;
+    case WMSZ_TOPRIGHT:
+        y1 = y2 - h;
+        x2 = x1 + w;
+        break;
+    default: // top, bottom and unknown codes leave the rectangle
+        break;
+    }
+}

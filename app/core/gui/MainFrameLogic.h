@@ -1,0 +1,153 @@
+// The desktop program's start-up, shutdown, channel set-up, workspace
+// commands and window geometry, free of any toolkit. MainFrm (the Qt window)
+// implements the small interfaces below and forwards its events here.
+//
+//   MainFrameLogic logic(state, workspace, services);   // beside the LoggerCore
+//   if (!logic.Startup()) return 1;        // the USB driver file is missing
+//   ... close box:  if (!logic.QueryUnload()) { logic.Unload(); accept(); }
+#pragma once
+
+#include "ColourValue.h"
+#include "CoreSeams.h"
+#include "MainWindowState.h"
+#include "ProtocolModule.h"
+#include "workspace/MessageBox.h"
+#include "workspace/NumberText.h"
+#include "workspace/Workspace.h"
+#include "workspace/dialogs/FileDialogs.h"
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+// Menu entries that start-up shows or hides; Separator is the one below Save.
+enum class MenuItem { OpenWorkspace, SaveWorkspace, Separator, ConfigureWorkspace };
+
+struct TwipSize {
+    int32_t width = 0;
+    int32_t height = 0;
+    bool operator==(const TwipSize&) const = default;
+};
+
+// What start-up, set-up and the commands need from the main window beyond
+// what the acquisition logic needs (sizes in twips).
+class MainWindowSurface : public WindowSurface {
+  public:
+    virtual void SetCaption(const std::string& caption) = 0;
+    virtual void SetMenuVisible(MenuItem item, bool visible) = 0;
+    virtual void SetVersionLabel(const std::string& text) = 0;
+    virtual void SetLogoTooltip(const std::string& text) = 0;
+    virtual void SetWindowIcon() = 0;
+    // false when the picture cannot be read; the logo then stays as it was.
+    virtual bool LoadLogo(const std::string& path) = 0;
+    // Removes every tile of index 1 and up, the highest first.
+    virtual void RemoveTiles() = 0;
+    // Creates tile index from the template tile, visible, with title and value.
+    virtual void CreateTile(int index, const std::string& title, const std::string& value) = 0;
+    virtual TwipSize OuterSize() = 0;
+    virtual TwipSize InnerSize() = 0;
+    // Keeps the window's left and top.
+    virtual void SetOuterSize(TwipSize size) = 0;
+    // Lays the tiles out; returns the size the container settled on.
+    virtual TwipSize LayoutTiles() = 0;
+    // Moves the container to (0, 0) with this size; returns the size it settled on.
+    virtual TwipSize PlaceContainer(TwipSize size) = 0;
+    // Processes window events, waiting at most maxMs for the next one.
+    virtual void WaitForEvents(double maxMs) = 0;
+    virtual void DisableInput() = 0;
+    virtual void AttachHooks() = 0;
+    virtual void DetachHooks() = 0;
+    virtual void ShowWindow() = 0;
+};
+
+// The per-user program-settings store (section "Size").
+class SizeSettings {
+  public:
+    virtual ~SizeSettings() = default;
+    virtual std::optional<std::string> Read(const std::string& section, const std::string& key) = 0;
+    virtual void Write(const std::string& section, const std::string& key,
+                       const std::string& value) = 0;
+};
+
+// The modal workspace editor; five fields are locked in a fixed installation.
+class WorkspaceEditorHost {
+  public:
+    virtual ~WorkspaceEditorHost() = default;
+    virtual void EditWorkspace(WorkspaceClass& ws, bool fixedInstall) = 0;
+};
+
+struct ProgramFacts {
+    ProgramLocation location; // application folder and program name
+    std::string commandLine;  // the arguments, joined by blanks
+    int versionMajor = 0, versionMinor = 0, versionRevision = 0;
+    RegionalSettings regional;
+};
+
+struct MainFrameServices {
+    MainWindowSurface& surface;
+    ProtocolModule& protocol;
+    UsbDriver& usb; // probed at start-up
+    Timer& screenTimer;
+    Timer& logTimer;
+    MessageBoxes& boxes;
+    Clock& clock;
+    SpecialFolderSource& specialFolders;
+    FileDialogService& fileDialogs;
+    WorkspaceEditorHost& editor;
+    SizeSettings& sizes;
+    ShellOpener& shell;
+    ProgramFacts facts;
+};
+
+inline constexpr const char* MakerWebSite = "https://www.vexa-instruments.example/";
+inline constexpr int32_t ScreenTimerMs = 333;
+
+class MainFrameLogic {
+  public:
+    MainFrameLogic(MainWindowState& state, WorkspaceClass& ws, MainFrameServices services);
+
+    // The start-up sequence; false when the program must end at once.
+    bool Startup();
+    // The close request; true cancels the close.
+    bool QueryUnload();
+    void Unload();
+
+    void SetupDisplays();
+    void OpenWorkspace();
+    void SaveWorkspace();
+    void ConfigureWorkspace();
+    void LogoClicked();
+
+    void FormResize();
+    static int32_t HitTest(int32_t hitCode);
+    // The proposed window rectangle in screen pixels, changed to the snapped one.
+    void Resizing(int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2, int16_t draggedBorder);
+
+    const AppFolders& Folders() const { return m_folders; }
+    // Valid after Startup: the dialogs that remember their folder and name.
+    FileChooser& Chooser() { return *m_chooser; }
+
+  private:
+    bool CheckUsbDriver();
+    void Load(const std::string& path);
+    bool Save(const std::string& path);
+    bool OpenPort();
+    void ClosePort();
+    void ChooseWorkspace();
+    void RebuildWithFreeze();
+    TwipSize SavedSize();
+
+    MainWindowState& m_state;
+    WorkspaceClass& m_ws;
+    MainFrameServices m_s;
+    AppFolders m_folders;
+    std::unique_ptr<FileChooser> m_chooser;
+    bool m_inResize = false;
+};
+
+// "Title - Program", or the bare title in a fixed installation.
+std::string WindowCaption(const std::string& title, const std::string& programName,
+                          bool fixedInstall);
+// The workspace path a command line names, or empty when it names none.
+std::string CommandLineWorkspace(const std::string& commandLine);
