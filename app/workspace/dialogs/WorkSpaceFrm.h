@@ -83,7 +83,6 @@ class WorkSpaceFrm : public QDialog, private WorkspaceEditorForm {
 
   protected:
     void showEvent(QShowEvent* event) override;
-    void closeEvent(QCloseEvent* event) override;
 
   private:
     void SetListEntries(EditorList list, const std::vector<std::string>& entries) override;

@@ -1,0 +1,110 @@
+// The Qt adapter on the offscreen platform: what Qt reports for a widget
+// becomes the notifications, and the handlers' answers reach the widget.
+#include "window/FormEventsQt.h"
+
+#include <QApplication>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <vector>
+
+using namespace formevents;
+
+namespace {
+
+struct Sink : FormEventsSink {
+    void NCHitTest(std::int16_t, std::int16_t, std::int32_t& hitCode) override {
+        hitCodes.push_back(hitCode);
+        if (refuse) hitCode = HTNOWHERE;
+    }
+    void Resizing(std::int32_t& x1, std::int32_t&, std::int32_t& x2, std::int32_t&,
+                  std::int16_t border) override {
+        borders.push_back(border);
+        if (snapWidth) x2 = x1 + *snapWidth;
+    }
+    void Move() override { ++moves; }
+    void GetMinMaxInfo(std::int32_t&, std::int32_t&, std::int32_t&, std::int32_t&,
+                       std::int32_t& minTrackX, std::int32_t&, std::int32_t&,
+                       std::int32_t&) override {
+        ++minMax;
+        minTrackX = 250;
+    }
+    std::vector<std::int32_t> hitCodes;
+    std::vector<std::int16_t> borders;
+    std::optional<int> snapWidth;
+    bool refuse = false;
+    int moves = 0;
+    int minMax = 0;
+};
+
+class FormEventsQtTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        widget.setGeometry(100, 100, 400, 200);
+        formX.emplace(&widget, &sink);
+        widget.show();
+        QApplication::processEvents();
+    }
+    void TearDown() override { formX.reset(); }
+    QWidget widget;
+    Sink sink;
+    std::optional<QtFormEvents> formX;
+};
+
+} // namespace
+
+TEST_F(FormEventsQtTest, UserResizeSnapsToTheHandlersRectangle) {
+    EXPECT_EQ(sink.minMax, 1);
+    const QSize margins = widget.frameGeometry().size() - widget.size();
+    EXPECT_EQ(widget.minimumWidth() + margins.width(), 250);
+    const int left = widget.frameGeometry().x();
+    sink.snapWidth = 320;
+    widget.resize(500, 200);
+    QApplication::processEvents();
+    ASSERT_FALSE(sink.borders.empty());
+    EXPECT_EQ(sink.borders.front(), WMSZ_RIGHT);
+    EXPECT_EQ(sink.hitCodes.front(), HTRIGHT);
+    EXPECT_EQ(widget.frameGeometry().width(), 320);
+    EXPECT_EQ(widget.frameGeometry().x(), left);
+}
+
+TEST_F(FormEventsQtTest, ProgramGeometryRaisesNoSizingButMoves) {
+    {
+        QtFormEvents::ProgramGeometry guard(*formX);
+        widget.resize(600, 300);
+        widget.move(50, 60);
+        QApplication::processEvents();
+    }
+    EXPECT_TRUE(sink.borders.empty());
+    EXPECT_TRUE(sink.hitCodes.empty());
+    EXPECT_GE(sink.moves, 1);
+    EXPECT_EQ(widget.width(), 600);
+}
+
+TEST_F(FormEventsQtTest, RefusedEdgeUndoesTheDrag) {
+    sink.refuse = true;
+    widget.resize(400, 350);
+    QApplication::processEvents();
+    ASSERT_FALSE(sink.hitCodes.empty());
+    EXPECT_EQ(sink.hitCodes.front(), HTBOTTOM);
+    EXPECT_TRUE(sink.borders.empty());
+    EXPECT_EQ(widget.height(), 200);
+}
+
+TEST_F(FormEventsQtTest, SizeGripAsksTheHitTestAndReleaseStopsEvents) {
+    sink.refuse = true;
+    EXPECT_FALSE(formX->BeginSizeDrag(HTBOTTOMRIGHT));
+    EXPECT_EQ(sink.hitCodes, (std::vector<std::int32_t>{HTBOTTOMRIGHT}));
+    EXPECT_EQ(formX->Events().SlotNumber(), 1);
+
+    formX->Release();
+    EXPECT_EQ(formX->Events().SlotNumber(), 0);
+    sink.hitCodes.clear();
+    sink.refuse = false;
+    widget.resize(700, 200);
+    QApplication::processEvents();
+    EXPECT_TRUE(sink.hitCodes.empty());
+    EXPECT_EQ(widget.width(), 700);
+}
