@@ -7,21 +7,13 @@
 namespace velda_ascii {
 
 void StreamBuffer::Append(std::string_view received) {
-    while (!received.empty()) {
-        const bool full = m_text.size() >= kStreamCapacity;
-        if (full && m_text.find(kCR) == std::string::npos) {
-            const size_t cr = received.find(kCR);
-            if (cr == std::string_view::npos) return;
-            m_text += kCR;
-            received.remove_prefix(cr + 1);
-            continue;
-        }
-        if (full) return; // complete lines wait; the rest stays unread
-        const size_t room = kStreamCapacity - m_text.size();
-        const size_t take = std::min(room, received.size());
-        m_text.append(received.substr(0, take));
-        received.remove_prefix(take);
+    if (m_text.size() >= kStreamCapacity && m_text.find(kCR) == std::string::npos) {
+        const size_t cr = received.find(kCR);
+        if (cr == std::string_view::npos) return;
+        // The dropped middle of the endless line ends here.
+        received.remove_prefix(cr);
     }
+    m_text.append(received);
 }
 
 int16_t StreamBuffer::Poll(vexa_serial::SerialLine* line, float* value) {

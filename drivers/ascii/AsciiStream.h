@@ -11,9 +11,9 @@ namespace velda_ascii {
 
 // From this many characters without a CR the stream reports a full buffer.
 inline constexpr size_t kStreamFullSize = 4096;
-// The buffer never holds more than this. When it is full and holds no CR,
-// characters are dropped until the next CR, which ends the line; the start
-// of the line, which is all the conversion reads, is kept.
+// A poll reads no further once the buffer holds this much. When it is full
+// and holds no CR, characters are dropped until the next CR, which ends the
+// line; the start of the line, which is all the conversion reads, is kept.
 inline constexpr size_t kStreamCapacity = 65536;
 
 class StreamBuffer {
@@ -24,7 +24,7 @@ class StreamBuffer {
     // characters wait without a CR); -999 when the line's number fits no
     // single (the line is consumed, `value` unchanged).
     int16_t Poll(vexa_serial::SerialLine* line, float* value);
-    // Adds received characters under the capacity rule above.
+    // Adds received characters under the dropping rule above.
     void Append(std::string_view received);
     size_t Size() const { return m_text.size(); }
 
