@@ -1,0 +1,19 @@
+// The headless front end: logs one workspace unattended, with the same
+// engine as the desktop program, until a row count, a time or a signal.
+#pragma once
+
+#include <optional>
+#include <string>
+
+struct HeadlessOptions {
+    std::string workspacePath;
+    std::string logPath;
+    long long rows = 0; // 0: no row limit
+    double seconds = 0; // 0: no time limit
+};
+
+// The options from the command line, or nothing (and why in error).
+std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::string& error);
+
+// Runs the logger inside a QCoreApplication; returns the exit status.
+int RunHeadlessLogger(const HeadlessOptions& options);
