@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <vector>
+#include <unordered_map>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -28,6 +28,13 @@ char FoldCase(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
+std::string Folded(std::string_view text) {
+    std::string folded(text);
+    for (char& c : folded)
+        c = FoldCase(c);
+    return folded;
+}
+
 bool EqualNoCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i)
@@ -38,68 +45,69 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 enum class LineKind { Other, Blank, Comment, Section, Entry };
 
 struct Line {
+    std::size_t begin = 0; // offset of the line in the text
+    std::size_t next = 0;  // offset of the line after it
     std::string_view text; // without its line ending
     LineKind kind = LineKind::Other;
     std::string_view name;  // section name or key
     std::string_view value; // raw text after "=" of an entry
 };
 
-// One line per LF; a CR before it belongs to the ending, a missing final
-// newline ends the last line all the same.
-std::vector<Line> SplitLines(std::string_view text) {
-    std::vector<Line> lines;
-    while (!text.empty()) {
-        const std::size_t end = text.find('\n');
-        std::string_view raw = text.substr(0, end);
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+// The line at offset pos: one line per LF, a CR before it belongs to the
+// ending, a missing final newline ends the last line all the same. Lines are
+// taken one at a time, so no file makes the parser hold more than one.
+bool NextLine(std::string_view text, std::size_t pos, Line& line) {
+    if (pos >= text.size()) return false;
+    const std::size_t end = text.find('\n', pos);
+    line = Line();
+    line.begin = pos;
+    line.next = end == std::string_view::npos ? text.size() : end + 1;
+    std::string_view raw =
+        text.substr(pos, (end == std::string_view::npos ? text.size() : end) - pos);
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    line.text = raw;
 
-        Line line;
-        line.text = raw;
-        const std::string_view trimmed = Trim(raw);
-        if (trimmed.empty()) {
-            line.kind = LineKind::Blank;
-        } else if (trimmed.front() == ';') {
-            line.kind = LineKind::Comment;
-        } else if (trimmed.front() == '[') {
-            line.kind = LineKind::Section;
-            const std::size_t close = trimmed.find(']');
-            line.name =
-                Trim(trimmed.substr(1, close == std::string_view::npos ? close : close - 1));
-        } else if (const std::size_t equals = raw.find('='); equals != std::string_view::npos) {
-            line.kind = LineKind::Entry;
-            line.name = Trim(raw.substr(0, equals));
-            line.value = raw.substr(equals + 1);
-        }
-        lines.push_back(line);
+    const std::string_view trimmed = Trim(raw);
+    if (trimmed.empty()) {
+        line.kind = LineKind::Blank;
+    } else if (trimmed.front() == ';') {
+        line.kind = LineKind::Comment;
+    } else if (trimmed.front() == '[') {
+        line.kind = LineKind::Section;
+        const std::size_t close = trimmed.find(']');
+        line.name = Trim(trimmed.substr(1, close == std::string_view::npos ? close : close - 1));
+    } else if (const std::size_t equals = raw.find('='); equals != std::string_view::npos) {
+        line.kind = LineKind::Entry;
+        line.name = Trim(raw.substr(0, equals));
+        line.value = raw.substr(equals + 1);
     }
-    return lines;
+    return true;
 }
 
-// Where a key stands: the first entry of that name in the first section of
-// that name that has it, so reading and writing always agree on duplicates.
+// Where a write goes: the entry the reader finds (the first of that key in
+// any section of that name), else the end of the first such section.
 struct Position {
-    std::optional<std::size_t> entry;
+    std::optional<Line> entry;
     std::optional<std::size_t> sectionEnd; // after the last non-blank line of the first section
 };
 
-Position Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+Position Locate(std::string_view text, std::string_view section, std::string_view key) {
     Position found;
     bool inSection = false, inFirstSection = false;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        const Line& line = lines[i];
+    Line line;
+    for (std::size_t pos = 0; NextLine(text, pos, line); pos = line.next) {
         if (line.kind == LineKind::Section) {
             inSection = EqualNoCase(line.name, section);
             inFirstSection = inSection && !found.sectionEnd;
-            if (inFirstSection) found.sectionEnd = i + 1;
+            if (inFirstSection) found.sectionEnd = line.next;
             continue;
         }
         if (!inSection) continue;
         if (line.kind == LineKind::Entry && EqualNoCase(line.name, key)) {
-            found.entry = i;
+            found.entry = line;
             return found;
         }
-        if (inFirstSection && line.kind != LineKind::Blank) found.sectionEnd = i + 1;
+        if (inFirstSection && line.kind != LineKind::Blank) found.sectionEnd = line.next;
     }
     return found;
 }
@@ -189,15 +197,46 @@ std::string ResolveTarget(const std::string& file) {
 
 } // namespace
 
+std::vector<std::string> IniReadEach(std::string_view text, std::string_view section,
+                                     const std::vector<IniQuery>& queries) {
+    std::unordered_map<std::string, std::vector<std::size_t>> wanted;
+    for (std::size_t i = 0; i < queries.size(); ++i)
+        wanted[Folded(queries[i].key)].push_back(i);
+
+    std::vector<std::optional<std::string_view>> found(queries.size());
+    std::size_t open = wanted.size();
+    bool inSection = false;
+    std::string key;
+    Line line;
+    for (std::size_t pos = 0; open > 0 && NextLine(text, pos, line); pos = line.next) {
+        if (line.kind == LineKind::Section) inSection = EqualNoCase(line.name, section);
+        if (!inSection || line.kind != LineKind::Entry) continue;
+        key = Folded(line.name);
+        const auto it = wanted.find(key);
+        if (it == wanted.end()) continue;
+        for (std::size_t i : it->second)
+            found[i] = line.value;
+        wanted.erase(it); // the first entry of a key wins
+        --open;
+    }
+
+    std::vector<std::string> values;
+    values.reserve(queries.size());
+    for (std::size_t i = 0; i < queries.size(); ++i) {
+        const std::string_view value = found[i] ? Unquote(*found[i]) : std::string_view();
+        if (value.empty())
+            values.push_back(queries[i].defaultValue);
+        else if (value == "*NULL*")
+            values.emplace_back();
+        else
+            values.emplace_back(value);
+    }
+    return values;
+}
+
 std::string IniRead(std::string_view text, std::string_view section, std::string_view key,
                     const std::string& defaultValue) {
-    const std::vector<Line> lines = SplitLines(text);
-    const Position found = Locate(lines, section, key);
-    if (!found.entry) return defaultValue;
-    const std::string_view value = Unquote(lines[*found.entry].value);
-    if (value.empty()) return defaultValue;
-    if (value == "*NULL*") return std::string();
-    return std::string(value);
+    return IniReadEach(text, section, {{std::string(key), defaultValue}}).front();
 }
 
 std::optional<std::string> IniWrite(std::string_view text, std::string_view section,
@@ -207,8 +246,7 @@ std::optional<std::string> IniWrite(std::string_view text, std::string_view sect
         key.front() == '[')
         return std::nullopt;
 
-    const std::vector<Line> lines = SplitLines(text);
-    const Position found = Locate(lines, section, key);
+    const Position found = Locate(text, section, key);
     const std::string encoded = EncodeValue(value);
 
     std::string out;
@@ -216,16 +254,18 @@ std::optional<std::string> IniWrite(std::string_view text, std::string_view sect
     auto emit = [&out](std::string_view a, std::string_view b = {}, std::string_view c = {}) {
         out.append(a).append(b).append(c).append("\r\n");
     };
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (found.entry == i) {
-            emit(lines[i].name, "=", encoded); // the key keeps its spelling in the file
+    const bool adding = !found.entry;
+    Line line;
+    for (std::size_t pos = 0; NextLine(text, pos, line); pos = line.next) {
+        if (!adding && line.begin == found.entry->begin) {
+            emit(line.name, "=", encoded); // the key keeps its spelling in the file
             continue;
         }
-        if (!found.entry && found.sectionEnd == i) emit(key, "=", encoded);
-        emit(lines[i].text);
+        if (adding && found.sectionEnd == line.begin) emit(key, "=", encoded);
+        emit(line.text);
     }
-    if (!found.entry && found.sectionEnd == lines.size()) emit(key, "=", encoded);
-    if (!found.entry && !found.sectionEnd) {
+    if (adding && found.sectionEnd == text.size()) emit(key, "=", encoded);
+    if (adding && !found.sectionEnd) {
         emit("[", section, "]");
         emit(key, "=", encoded);
     }
@@ -253,6 +293,7 @@ int LoadIniText(const std::string& file, std::string& text) {
 }
 
 int StoreIniText(const std::string& file, const std::string& text) {
+    if (file.empty()) return ENOENT;
     if (text.size() > MaxIniFileBytes) return EFBIG;
     const std::string target = ResolveTarget(file);
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The value of key in section (both matched without regard to case), blanks
 // around it and one pair of enclosing quotes removed; "*NULL*" reads as empty
@@ -30,6 +31,14 @@ constexpr std::size_t MaxIniFileBytes = std::size_t{16} << 20;
 // the text already (a whole workspace read from one snapshot) and for fuzzing.
 std::string IniRead(std::string_view text, std::string_view section, std::string_view key,
                     const std::string& defaultValue);
+// The values of several keys of one section, each as IniRead gives it, in
+// one pass over the text.
+struct IniQuery {
+    std::string key;
+    std::string defaultValue;
+};
+std::vector<std::string> IniReadEach(std::string_view text, std::string_view section,
+                                     const std::vector<IniQuery>& queries);
 // The file's new text, or nullopt when section or key cannot be written.
 std::optional<std::string> IniWrite(std::string_view text, std::string_view section,
                                     std::string_view key, std::string_view value);

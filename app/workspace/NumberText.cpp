@@ -39,13 +39,17 @@ void IncrementDigits(std::string& digits) {
     digits.insert(digits.begin(), '1');
 }
 
-std::string GeneralText(double value, int significantDigits, const RegionalSettings& rs) {
+// The general text with a decimal point, or a word for what is no number.
+std::string GeneralDigits(double value, int significantDigits) {
     if (value == 0) return "0";
     if (!std::isfinite(value)) return NonFiniteText(value);
     char buffer[64];
     auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general,
                                 significantDigits);
-    std::string text(buffer, result.ptr);
+    return std::string(buffer, result.ptr);
+}
+
+std::string Localise(std::string text, const RegionalSettings& rs) {
     for (char& c : text) {
         if (c == '.') c = rs.decimalSeparator;
         if (c == 'e') c = 'E';
@@ -53,59 +57,9 @@ std::string GeneralText(double value, int significantDigits, const RegionalSetti
     return text;
 }
 
-} // namespace
-
-std::string FormatPattern(double value, const std::string& pattern, const RegionalSettings& rs) {
-    std::size_t integerPlaces = 0, decimalPlaces = 0;
-    bool afterPoint = false;
-    for (char c : pattern) {
-        if (c == '.')
-            afterPoint = true;
-        else if (c == '0')
-            ++(afterPoint ? decimalPlaces : integerPlaces);
-    }
-    // A pattern without a single digit place would show nothing at all: a
-    // reading must never vanish from a tile or a log row.
-    if (integerPlaces + decimalPlaces == 0) return GeneralText(value, 7, rs);
-    if (!std::isfinite(value)) return NonFiniteText(value);
-
-    const int decimals = static_cast<int>(std::min<std::size_t>(decimalPlaces, INT_MAX / 2));
-    // Enough extra digits that the first dropped digit is the true one, so a
-    // half rounds away from zero as a reader of the number expects.
-    std::string text = FixedDigits(std::fabs(value), decimals + 30);
-    const std::size_t point = text.find('.');
-    std::string digits = text.substr(0, point) + text.substr(point + 1, decimals);
-    if (text[point + 1 + decimals] >= '5') IncrementDigits(digits);
-
-    std::string integerPart = digits.substr(0, digits.size() - decimals);
-    const std::size_t firstSignificant = integerPart.find_first_not_of('0');
-    integerPart.erase(0, firstSignificant == std::string::npos ? integerPart.size()
-                                                               : firstSignificant);
-    if (integerPart.size() < integerPlaces)
-        integerPart.insert(0, integerPlaces - integerPart.size(), '0');
-
-    std::string out = value < 0 ? "-" : "";
-    out += integerPart;
-    if (decimals > 0) {
-        out += rs.decimalSeparator;
-        out.append(digits, digits.size() - decimals, decimals);
-    }
-    return out;
-}
-
-std::string GeneralNumber(double value, const RegionalSettings& rs) {
-    return GeneralText(value, 7, rs);
-}
-
-std::string PlainNumber(double value, const RegionalSettings& rs) {
-    return GeneralText(value, 15, rs);
-}
-
-std::string IntegerText(int64_t value) {
-    return std::to_string(value);
-}
-
-std::optional<double> ParseReal(const std::string& text, const RegionalSettings& rs) {
+// The number text in the C form that std::from_chars reads, when text is a
+// number written with the regional decimal separator.
+std::optional<std::string> Normalise(const std::string& text, const RegionalSettings& rs) {
     std::size_t begin = 0, end = text.size();
     while (begin < end && IsBlank(text[begin]))
         ++begin;
@@ -147,12 +101,83 @@ std::optional<double> ParseReal(const std::string& text, const RegionalSettings&
         if (exponentDigits == 0) return std::nullopt;
     }
     if (i != end) return std::nullopt;
+    return normal;
+}
 
-    double value = 0;
+// Decimal to binary in one correctly rounded step: going through a double
+// first could round twice and miss the float the text was written from.
+template <typename Real> std::optional<Real> ConvertNormal(const std::string& normal) {
+    Real value = 0;
     auto result = std::from_chars(normal.data(), normal.data() + normal.size(), value);
     if (result.ec != std::errc() || result.ptr != normal.data() + normal.size())
         return std::nullopt;
     return value;
+}
+
+} // namespace
+
+std::string FormatPattern(double value, const std::string& pattern, const RegionalSettings& rs) {
+    std::size_t integerPlaces = 0, decimalPlaces = 0;
+    bool afterPoint = false;
+    for (char c : pattern) {
+        if (c == '.')
+            afterPoint = true;
+        else if (c == '0')
+            ++(afterPoint ? decimalPlaces : integerPlaces);
+    }
+    // A pattern without a single digit place would show nothing at all: a
+    // reading must never vanish from a tile or a log row.
+    if (integerPlaces + decimalPlaces == 0) return GeneralNumber(value, rs);
+    if (!std::isfinite(value)) return NonFiniteText(value);
+
+    const int decimals = static_cast<int>(std::min<std::size_t>(decimalPlaces, INT_MAX / 2));
+    // Enough extra digits that the first dropped digit is the true one, so a
+    // half rounds away from zero as a reader of the number expects.
+    std::string text = FixedDigits(std::fabs(value), decimals + 30);
+    const std::size_t point = text.find('.');
+    std::string digits = text.substr(0, point) + text.substr(point + 1, decimals);
+    if (text[point + 1 + decimals] >= '5') IncrementDigits(digits);
+
+    std::string integerPart = digits.substr(0, digits.size() - decimals);
+    const std::size_t firstSignificant = integerPart.find_first_not_of('0');
+    integerPart.erase(0, firstSignificant == std::string::npos ? integerPart.size()
+                                                               : firstSignificant);
+    if (integerPart.size() < integerPlaces)
+        integerPart.insert(0, integerPlaces - integerPart.size(), '0');
+
+    std::string out = value < 0 ? "-" : "";
+    out += integerPart;
+    if (decimals > 0) {
+        out += rs.decimalSeparator;
+        out.append(digits, digits.size() - decimals, decimals);
+    }
+    return out;
+}
+
+std::string GeneralNumber(double value, const RegionalSettings& rs) {
+    std::string text = GeneralDigits(value, 7);
+    // A single-precision value (a tare, a log default) must read back as the
+    // very same float; the few that 7 digits cannot tell apart from their
+    // neighbours get the 8 or 9 digits that can.
+    const auto single = static_cast<float>(value);
+    if (std::isfinite(value) && static_cast<double>(single) == value) {
+        for (int digits = 8; digits <= 9 && ConvertNormal<float>(text) != single; ++digits)
+            text = GeneralDigits(value, digits);
+    }
+    return Localise(text, rs);
+}
+
+std::string PlainNumber(double value, const RegionalSettings& rs) {
+    return Localise(GeneralDigits(value, 15), rs);
+}
+
+std::string IntegerText(int64_t value) {
+    return std::to_string(value);
+}
+
+std::optional<double> ParseReal(const std::string& text, const RegionalSettings& rs) {
+    const std::optional<std::string> normal = Normalise(text, rs);
+    return normal ? ConvertNormal<double>(*normal) : std::nullopt;
 }
 
 std::optional<int64_t> ParseRoundedInteger(const std::string& text, const RegionalSettings& rs,
@@ -170,7 +195,6 @@ std::optional<int64_t> ParseRoundedInteger(const std::string& text, const Region
 }
 
 std::optional<float> ParseSingle(const std::string& text, const RegionalSettings& rs) {
-    const std::optional<double> value = ParseReal(text, rs);
-    if (!value || std::fabs(*value) > FLT_MAX) return std::nullopt;
-    return static_cast<float>(*value);
+    const std::optional<std::string> normal = Normalise(text, rs);
+    return normal ? ConvertNormal<float>(*normal) : std::nullopt;
 }

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <random>
 
 namespace {
 
@@ -70,17 +72,35 @@ TEST(GeneralNumber, SevenSignificantDigitsWithoutTrailingZeros) {
 TEST(GeneralNumber, ExponentFormForVeryLargeAndVerySmall) {
     EXPECT_EQ(GeneralNumber(1e-5, Point), "1E-05");
     EXPECT_EQ(GeneralNumber(1e7, Point), "1E+07");
-    EXPECT_EQ(GeneralNumber(12345678, Comma), "1,234568E+07");
+    EXPECT_EQ(GeneralNumber(123456789, Comma), "1,234568E+08");
     EXPECT_EQ(GeneralNumber(9999999.6, Point), "1E+07");
     EXPECT_EQ(GeneralNumber(-2.5e-12, Point), "-2.5E-12");
 }
 
-TEST(GeneralNumber, TextReadsBackToTheSameFloat) {
-    for (float value : {0.3333333f, 1234.567f, -98.76543f, 1e-5f, 3.402823e38f, 0.1f, 12.5f}) {
+TEST(GeneralNumber, EveryFloatReadsBackExactly) {
+    for (float value : {0.3333333f, 1234.567f, -98.76543f, 1e-5f, 3.402823e38f, 0.1f, 12.5f,
+                        -12.34567f * 5, std::numeric_limits<float>::max(),
+                        std::numeric_limits<float>::denorm_min(), 1.0f / 3.0f}) {
         const std::optional<float> back = ParseSingle(GeneralNumber(value, Comma), Comma);
         ASSERT_TRUE(back) << value;
         EXPECT_EQ(*back, value);
     }
+    std::mt19937 random(42);
+    for (int i = 0; i < 20000; ++i) {
+        const uint32_t bits = random();
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        if (!std::isfinite(value)) continue;
+        const std::string text = GeneralNumber(value, Point);
+        ASSERT_EQ(ParseSingle(text, Point), value) << text;
+    }
+}
+
+TEST(GeneralNumber, SevenDigitsSufficeForFloatsOfSevenDigitTexts) {
+    EXPECT_EQ(GeneralNumber(61.72835f, Point), "61.72835");
+    EXPECT_EQ(GeneralNumber(-0.0001234f, Point), "-0.0001234");
+    EXPECT_EQ(GeneralNumber(1.0f / 3.0f, Point), "0.33333334");
+    EXPECT_EQ(GeneralNumber(12345678.0f, Point), "12345678");
 }
 
 TEST(PlainNumber, KeepsLargeWholeNumbersWhole) {
@@ -144,6 +164,8 @@ TEST(ParseSingle, RefusesValuesBeyondFloatRange) {
     EXPECT_EQ(ParseSingle("3.4E+38", Point), 3.4e38f);
     EXPECT_EQ(ParseSingle("1E+39", Point), std::nullopt);
     EXPECT_EQ(ParseSingle("-1E+39", Point), std::nullopt);
+    EXPECT_EQ(ParseSingle("3.4028235E+38", Point), std::numeric_limits<float>::max());
+    EXPECT_EQ(ParseSingle("abc", Point), std::nullopt);
 }
 
 } // namespace
