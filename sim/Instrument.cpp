@@ -110,7 +110,8 @@ void InstrumentPort::Receive(std::span<const uint8_t> bytes, Nanos now) {
 void InstrumentPort::FinishUnit(Nanos at, bool junk, std::vector<uint8_t> bytes) {
     if (bytes.empty()) return;
     // Neighbouring junk is one unit: a burst of noise is one trace line.
-    if (junk && !m_received.empty() && m_received.back().junk) {
+    if (junk && !m_received.empty() && m_received.back().junk &&
+        at - m_received.back().at <= kRequestGap) {
         auto& prev = m_received.back().bytes;
         prev.insert(prev.end(), bytes.begin(), bytes.end());
         m_received.back().at = at;

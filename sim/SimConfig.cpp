@@ -269,6 +269,7 @@ std::optional<std::string> ApplyControlLine(std::string_view line, SimConfig& co
         if (!station) return "no station " + Quoted(t[2]) + " on " + port->Name();
         from = 3;
     }
+    if (from >= t.size()) return "nothing to set for " + port->Name();
     // All or nothing: a bad option leaves the station as it was.
     StationConfig next = *station;
     if (auto err = ApplyOptions(t, from, port->protocol, next, nullptr)) return err;

@@ -1,0 +1,347 @@
+#include "Instrument.h"
+
+#include "AsciiLine.h"
+#include "BusFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+using namespace vexasim;
+
+namespace {
+
+constexpr Nanos kMs = 1'000'000;
+using Bytes = std::vector<uint8_t>;
+
+// One simulated port on a virtual clock.
+class Bench {
+  public:
+    explicit Bench(std::string_view text) {
+        const auto err = ParseConfig(text, m_config);
+        EXPECT_FALSE(err) << err->message;
+        m_port = std::make_unique<InstrumentPort>(m_config.ports.at(0), 7);
+    }
+
+    // Hands `request` over at the current time and runs the clock until the
+    // line has been quiet for `quiet`; returns everything sent meanwhile.
+    Bytes Ask(const Bytes& request, Nanos quiet = 200 * kMs) {
+        m_port->Receive(request, m_now);
+        return Run(quiet);
+    }
+    Bytes Ask(std::string_view line, Nanos quiet = 200 * kMs) {
+        return Ask(Bytes(line.begin(), line.end()), quiet);
+    }
+    std::string AskText(std::string_view line, Nanos quiet = 200 * kMs) {
+        const Bytes b = Ask(line, quiet);
+        return {b.begin(), b.end()};
+    }
+
+    // Runs until the line has been quiet for `quiet` (`extend`) or for
+    // exactly `quiet` (!extend).
+    Bytes Run(Nanos quiet, bool extend = true) {
+        Bytes out;
+        Nanos until = m_now + quiet;
+        const Nanos cap = m_now + 10'000 * kMs;
+        for (;;) {
+            const auto next = m_port->NextEvent();
+            if (!next || *next > until || *next > cap) break;
+            m_now = std::max(m_now, *next);
+            const Bytes b = m_port->Transmit(m_now);
+            if (!b.empty()) {
+                out.insert(out.end(), b.begin(), b.end());
+                m_lastSent = m_now;
+                if (extend) until = m_now + quiet;
+            }
+        }
+        m_now = until;
+        return out;
+    }
+
+    void Set(std::string_view line) { ASSERT_FALSE(ApplyControlLine(line, m_config)); }
+    InstrumentPort& Port() { return *m_port; }
+    Nanos Now() const { return m_now; }
+    Nanos LastSent() const { return m_lastSent; }
+    void Advance(Nanos d) { m_now += d; }
+
+  private:
+    SimConfig m_config;
+    std::unique_ptr<InstrumentPort> m_port;
+    Nanos m_now = 1000 * kMs;
+    Nanos m_lastSent = 0;
+};
+
+Bytes Frame(veldabus::RequestKind kind, int station, int command, float value = 0.0f) {
+    return veldabus::BuildRequest(kind, station, command, value).value();
+}
+Bytes Read(int station, int command) {
+    return Frame(veldabus::RequestKind::Read, station, command);
+}
+Bytes Write(int station, int command, float value) {
+    return Frame(veldabus::RequestKind::Write, station, command, value);
+}
+
+// What the master makes of a reply: the driver's own judgement.
+int Judge(veldabus::RequestKind kind, int station, const Bytes& reply, float* value = nullptr) {
+    return veldabus::CheckReply(kind, static_cast<uint8_t>(station), reply, value);
+}
+
+constexpr const char* kBus = "port COM1 bus 9600\n"
+                             "station 1 value=1.0\n"
+                             "station 2 value=2.5\n";
+
+} // namespace
+
+TEST(BusInstrument, ReadAnswersTheLiveReadingAfterRequestAndReplyWireTime) {
+    Bench b(kBus);
+    const Nanos sent = b.Now();
+    EXPECT_EQ(b.Ask(Read(1, 10)),
+              (Bytes{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05}));
+    // 5 request bytes in, 11 reply bytes out, ten bits each at 9600 baud.
+    EXPECT_EQ(b.LastSent() - sent, 16 * ByteTime(9600));
+    float v = 0;
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 10)), &v), 0);
+    EXPECT_FLOAT_EQ(v, 2.5f);
+}
+
+TEST(BusInstrument, SnapLatchesEveryStationAndTheSnapReadReturnsTheLatch) {
+    Bench b(kBus);
+    EXPECT_TRUE(b.Ask(Read(0, 103)).empty()); // broadcast: nobody answers
+    b.Set("set COM1 1 value=11");
+    b.Set("set COM1 2 value=12");
+    float v = 0;
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 1, b.Ask(Read(1, 23)), &v), 0);
+    EXPECT_FLOAT_EQ(v, 1.0f);
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 23)), &v), 0);
+    EXPECT_FLOAT_EQ(v, 2.5f);
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 10)), &v), 0);
+    EXPECT_FLOAT_EQ(v, 12.0f);
+
+    // Addressed to one station, SNAP is acknowledged and latches only it.
+    EXPECT_EQ(b.Ask(Read(1, 103)), (Bytes{0x01, 0x06}));
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 1, b.Ask(Read(1, 23)), &v), 0);
+    EXPECT_FLOAT_EQ(v, 11.0f);
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 23)), &v), 0);
+    EXPECT_FLOAT_EQ(v, 2.5f);
+}
+
+TEST(BusInstrument, StationWithoutSnapRefusesSnapAndIgnoresTheBroadcast) {
+    Bench b("port COM1 bus 9600\nstation 1 value=1 snap=off\n");
+    EXPECT_EQ(b.Ask(Read(1, 103)), (Bytes{0x01, 0x15}));
+    EXPECT_EQ(b.Ask(Read(1, 23)), (Bytes{0x01, 0x15}));
+    EXPECT_TRUE(b.Ask(Read(0, 103)).empty());
+}
+
+TEST(BusInstrument, WritesStoreRegistersAndUnknownCommandsAreRefused) {
+    Bench b(kBus);
+    EXPECT_EQ(b.Ask(Read(1, 3)), (Bytes{0x01, 0x15})); // never written: unknown
+    EXPECT_EQ(b.Ask(Write(2, 5, 1.0f)), (Bytes{0x02, 0x06}));
+    float v = 0;
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 5)), &v), 0);
+    EXPECT_FLOAT_EQ(v, 1.0f);
+    EXPECT_EQ(b.Ask(Read(1, 5)), (Bytes{0x01, 0x15})); // registers are per station
+    // The reading commands cannot be written.
+    EXPECT_EQ(b.Ask(Write(1, 10, 3.0f)), (Bytes{0x01, 0x15}));
+    EXPECT_EQ(b.Ask(Write(1, 23, 3.0f)), (Bytes{0x01, 0x15}));
+    EXPECT_EQ(b.Ask(Write(1, 103, 3.0f)), (Bytes{0x01, 0x15}));
+    // A broadcast write reaches every station without a reply.
+    EXPECT_TRUE(b.Ask(Write(0, 7, -4.0f)).empty());
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 1, b.Ask(Read(1, 7)), &v), 0);
+    EXPECT_FLOAT_EQ(v, -4.0f);
+    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 7)), &v), 0);
+    EXPECT_FLOAT_EQ(v, -4.0f);
+}
+
+TEST(BusInstrument, DamagedOrForeignFramesGetNoReplyAndTheNextFrameDoes) {
+    Bench b(kBus);
+    EXPECT_TRUE(b.Ask(Read(3, 10)).empty()); // no such station
+    Bytes bad = Read(1, 10);
+    bad.back() ^= 1;
+    EXPECT_TRUE(b.Ask(bad).empty());
+    // Noise and a damaged frame right in front of a good one.
+    Bytes burst{0x00, 0x55, 0xFE, 0x01};
+    const Bytes good = Read(1, 10);
+    burst.insert(burst.end(), good.begin(), good.end());
+    EXPECT_EQ(b.Ask(burst).size(), veldabus::kDataReplySize);
+    // A frame abandoned half way does not swallow the next one.
+    b.Ask(Bytes{0xFE, 0x01, 0x05, 0x03});
+    EXPECT_EQ(b.Ask(good).size(), veldabus::kDataReplySize);
+
+    const auto units = b.Port().TakeReceived();
+    ASSERT_FALSE(units.empty());
+    int requests = 0, junk = 0;
+    for (const TraceUnit& u : units)
+        (u.junk ? junk : requests)++;
+    EXPECT_EQ(requests, 3); // station 3 and the two good reads
+    EXPECT_EQ(junk, 3);     // the damaged frame, the noise, the abandoned frame
+}
+
+TEST(BusInstrument, FaultsShowOnTheWireAsTheMasterWouldSeeThem) {
+    using K = veldabus::RequestKind;
+    Bench b(kBus);
+    const Bytes clean = b.Ask(Read(1, 10));
+    ASSERT_EQ(Judge(K::Read, 1, clean), 0);
+
+    b.Set("set COM1 1 fault=silent");
+    EXPECT_TRUE(b.Ask(Read(1, 10)).empty());
+    EXPECT_TRUE(b.Ask(Read(1, 103)).empty());
+
+    b.Set("set COM1 1 fault=nak");
+    EXPECT_EQ(b.Ask(Read(1, 10)), (Bytes{0x01, 0x15}));
+    EXPECT_EQ(Judge(K::Write, 1, b.Ask(Write(1, 5, 1.0f))), -400);
+
+    b.Set("set COM1 1 fault=checksum");
+    EXPECT_EQ(Judge(K::Read, 1, b.Ask(Read(1, 10))), -300);
+    EXPECT_EQ(b.Ask(Write(1, 5, 1.0f)), (Bytes{0x01, 0x06})); // no checksum in an ACK
+
+    b.Set("set COM1 1 fault=station");
+    const Bytes foreign = b.Ask(Read(1, 10));
+    EXPECT_EQ(foreign[0], 0x02);
+    EXPECT_EQ(Judge(K::Read, 1, foreign), -200);
+
+    b.Set("set COM1 1 fault=cut");
+    EXPECT_EQ(b.Ask(Read(1, 10)), Bytes(clean.begin(), clean.end() - 1));
+    EXPECT_EQ(b.Ask(Write(1, 5, 1.0f)), Bytes{0x01});
+
+    b.Set("set COM1 1 fault=none late=40");
+    const Nanos sent = b.Now();
+    EXPECT_EQ(b.Ask(Read(1, 10)), clean);
+    EXPECT_EQ(b.LastSent() - sent, 40 * kMs + 16 * ByteTime(9600));
+}
+
+TEST(BusInstrument, LineNoiseCorruptsExactlyOneByteOfEachReply) {
+    Bench b("port COM1 bus 9600\nstation 1 value=1.0 noise=100\n");
+    const Bytes clean{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05};
+    for (int i = 0; i < 20; ++i) {
+        const Bytes got = b.Ask(Read(1, 10));
+        ASSERT_EQ(got.size(), clean.size());
+        int differing = 0;
+        for (size_t k = 0; k < got.size(); ++k)
+            differing += got[k] != clean[k];
+        EXPECT_EQ(differing, 1);
+    }
+}
+
+TEST(BusInstrument, WaveformMovesWithinItsBounds) {
+    Bench b("port COM1 bus 115200\nstation 1 wave=20,5,2,0.5\n");
+    float lo = 1e9f, hi = -1e9f;
+    for (int i = 0; i < 40; ++i) {
+        float v = 0;
+        ASSERT_EQ(Judge(veldabus::RequestKind::Read, 1, b.Ask(Read(1, 10), 50 * kMs), &v), 0);
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    EXPECT_GE(lo, 14.5f);
+    EXPECT_LE(hi, 25.5f);
+    EXPECT_GT(hi - lo, 5.0f); // two seconds of a 2 s period: it really moves
+}
+
+constexpr const char* kAscii = "port COM2 ascii 9600\n"
+                               "station 1 value=1234.5\n"
+                               "station 12 value=-3.25\n";
+
+TEST(AsciiInstrument, ReadsAnswerTheReadingAsTextLine) {
+    Bench b(kAscii);
+    const Nanos sent = b.Now();
+    EXPECT_EQ(b.AskText("!001:SYS?\r"), "1234.5\r");
+    EXPECT_EQ(b.LastSent() - sent, (10 + 7) * ByteTime(9600));
+    EXPECT_EQ(b.AskText("!012:SYS?\r"), "-3.25\r");
+    b.Set("set COM2 1 value=1");
+    EXPECT_EQ(b.AskText("!001:SYS?\r"), "1\r");
+    // The text converts back to exactly the single that was meant.
+    b.Set("set COM2 1 value=0.1");
+    const std::string text = b.AskText("!001:SYS?\r");
+    EXPECT_EQ(velda_ascii::ParseReplyNumber(text.substr(0, text.size() - 1)), 0.1f);
+}
+
+TEST(AsciiInstrument, SnapLatchesAndSnapReadReturnsTheLatch) {
+    Bench b(kAscii);
+    EXPECT_EQ(b.AskText("!000:SNAP\r"), ""); // broadcast: no reply
+    b.Set("set COM2 1 value=99");
+    EXPECT_EQ(b.AskText("!001:SYSN?\r"), "1234.5\r");
+    EXPECT_EQ(b.AskText("!012:SYSN?\r"), "-3.25\r");
+    EXPECT_EQ(b.AskText("!001:SYS?\r"), "99\r");
+    EXPECT_EQ(b.AskText("!001:SNAP\r"), "\r"); // addressed: an empty line acknowledges
+    EXPECT_EQ(b.AskText("!001:SYSN?\r"), "99\r");
+}
+
+TEST(AsciiInstrument, WritesStoreRegistersUnknownRequestsAreRefused) {
+    Bench b(kAscii);
+    EXPECT_EQ(b.AskText("!001:X?\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:X=0000012.5000000\r"), "\r");
+    EXPECT_EQ(b.AskText("!001:X?\r"), "12.5\r");
+    EXPECT_EQ(b.AskText("!001:X=-0000003.2500000\r"), "\r");
+    EXPECT_EQ(b.AskText("!001:X?\r"), "-3.25\r");
+    EXPECT_EQ(b.AskText("!001:X=abc\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:X=\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:SYS=0000001.0000000\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:SNAP=0000001.0000000\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:FOO\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:SNAP?\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:?\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:X?\r"), "-3.25\r");
+}
+
+TEST(AsciiInstrument, MalformedLinesAndOtherStationsGetNoReply) {
+    // Fast enough that the long lines below are through within a wait.
+    Bench b("port COM2 ascii 115200\nstation 1 value=1234.5\n");
+    EXPECT_EQ(b.AskText("!002:SYS?\r"), "");
+    EXPECT_EQ(b.AskText("!1:SYS?\r"), "");
+    EXPECT_EQ(b.AskText("SYS?\r"), "");
+    EXPECT_EQ(b.AskText(std::string(1000, 'A') + "\r"), "");
+    EXPECT_EQ(b.AskText("!001:" + std::string(400, 'S') + "?\r"), "");
+    // Noise in front of a request does not hide it.
+    EXPECT_EQ(b.AskText("\x7f\x01zz!001:SYS?\r"), "1234.5\r");
+    EXPECT_EQ(b.AskText("!00!001:SYS?\r"), "1234.5\r");
+}
+
+TEST(AsciiInstrument, UsbInstrumentAnswersAsStationZero) {
+    Bench b("usb 100234 value=3.25\n");
+    EXPECT_EQ(b.AskText("!000:SYS?\r"), "3.25\r");
+    EXPECT_EQ(b.AskText("!000:SNAP\r"), "\r");
+    EXPECT_EQ(b.AskText("!000:SYSN?\r"), "3.25\r");
+    EXPECT_EQ(b.AskText("!001:SYS?\r"), "");
+}
+
+TEST(AsciiInstrument, FaultsShowOnTheLine) {
+    Bench b(kAscii);
+    b.Set("set COM2 1 fault=nak");
+    EXPECT_EQ(b.AskText("!001:SYS?\r"), "?\r");
+    b.Set("set COM2 1 fault=cut");
+    EXPECT_EQ(b.AskText("!001:SYS?\r"), "1234.5");
+    b.Set("set COM2 1 fault=silent");
+    EXPECT_EQ(b.AskText("!001:SYS?\r"), "");
+    b.Set("set COM2 1 fault=none late=100");
+    const Nanos sent = b.Now();
+    EXPECT_EQ(b.AskText("!001:SYS?\r", 300 * kMs), "1234.5\r");
+    EXPECT_EQ(b.LastSent() - sent, 100 * kMs + 17 * ByteTime(9600));
+}
+
+TEST(AsciiInstrument, StreamSendsReadingsAndHonoursXoffAndXon) {
+    Bench b("port COM2 ascii 9600\nstation 1 value=12.5 stream=100\n");
+    auto runFor = [&](Nanos d) {
+        const Bytes out = b.Run(d, false);
+        return std::string(out.begin(), out.end());
+    };
+    EXPECT_EQ(runFor(0), "");                           // the stream starts with the clock
+    EXPECT_EQ(runFor(350 * kMs), "12.5\r12.5\r12.5\r"); // every 100 ms
+    b.Port().Receive(Bytes{0x13}, b.Now());             // XOFF: silence
+    EXPECT_EQ(runFor(500 * kMs), "");
+    b.Port().Receive(Bytes{0x11}, b.Now()); // XON: on again, no backlog
+    const std::string after = runFor(150 * kMs);
+    EXPECT_TRUE(after == "12.5\r" || after == "12.5\r12.5\r") << after;
+}
+
+TEST(AsciiInstrument, XoffHoldsAReplyHalfWay) {
+    Bench b(kAscii);
+    b.Port().Receive(Bytes{'!', '0', '0', '1', ':', 'S', 'Y', 'S', '?', '\r'}, b.Now());
+    // Let two reply bytes out, then hold the line.
+    const Nanos firstTwo = b.Now() + 12 * ByteTime(9600);
+    EXPECT_EQ(b.Port().Transmit(firstTwo), (Bytes{'1', '2'}));
+    b.Port().Receive(Bytes{0x13}, firstTwo);
+    EXPECT_TRUE(b.Port().Transmit(firstTwo + 500 * kMs).empty());
+    b.Port().Receive(Bytes{0x11}, firstTwo + 500 * kMs);
+    const Bytes rest = b.Port().Transmit(firstTwo + 600 * kMs);
+    EXPECT_EQ(std::string(rest.begin(), rest.end()), "34.5\r");
+}

@@ -1,0 +1,451 @@
+// The simulator program, started as a child and spoken to through its
+// linked terminals with plain termios code, as a driver would.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+double MsSince(Clock::time_point t) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+
+class TempDir {
+  public:
+    TempDir() {
+        char name[] = "/tmp/vexa-sim-test-XXXXXX";
+        m_path = mkdtemp(name);
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(m_path, ec);
+    }
+    const fs::path& Path() const { return m_path; }
+
+  private:
+    fs::path m_path;
+};
+
+// A running vexa-sim with its own link folders, trace and control FIFO.
+class SimProcess {
+  public:
+    explicit SimProcess(const std::string& config, const TempDir& dir, bool waitReady = true)
+        : m_dir(dir.Path()) {
+        std::ofstream(m_dir / "sim.conf") << config;
+        int out[2];
+        if (pipe(out) != 0) return;
+        m_pid = fork();
+        if (m_pid == 0) {
+            dup2(out[1], 1);
+            dup2(out[1], 2);
+            close(out[0]);
+            close(out[1]);
+            const std::string conf = m_dir / "sim.conf", trace = TracePath(),
+                              control = ControlPath(), ports = m_dir / "ports", usb = m_dir / "usb";
+            setenv("VEXA_PORTS_DIR", ports.c_str(), 1);
+            setenv("VEXA_USB_DIR", usb.c_str(), 1);
+            execl(VEXA_SIM_PATH, "vexa-sim", "--config", conf.c_str(), "--trace", trace.c_str(),
+                  "--control", control.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(out[1]);
+        m_out = out[0];
+        fcntl(m_out, F_SETFL, O_NONBLOCK);
+        if (waitReady) {
+            EXPECT_TRUE(WaitForLine("ready", 5000)) << Output();
+        }
+    }
+    ~SimProcess() {
+        if (m_pid > 0 && !m_exited) {
+            kill(m_pid, SIGKILL);
+            waitpid(m_pid, nullptr, 0);
+        }
+        if (m_out >= 0) close(m_out);
+    }
+
+    std::string PortPath(const std::string& name) const { return m_dir / "ports" / name; }
+    std::string UsbPath(const std::string& serial) const { return m_dir / "usb" / serial; }
+    std::string TracePath() const { return m_dir / "trace.txt"; }
+    std::string ControlPath() const { return m_dir / "control"; }
+
+    // Waits for an output line that starts with `prefix`, after the ones
+    // already matched.
+    bool WaitForLine(const std::string& prefix, int timeoutMs) {
+        const auto start = Clock::now();
+        for (;;) {
+            size_t nl;
+            while ((nl = m_text.find('\n', m_scan)) != std::string::npos) {
+                const std::string line = m_text.substr(m_scan, nl - m_scan);
+                m_scan = nl + 1;
+                if (line.rfind(prefix, 0) == 0) return true;
+            }
+            const int left = timeoutMs - static_cast<int>(MsSince(start));
+            if (left <= 0 || !Pump(left)) return false;
+        }
+    }
+
+    // Sends a control line and waits until the simulator has taken it.
+    void Control(const std::string& line) {
+        const int fd = open(ControlPath().c_str(), O_WRONLY | O_NONBLOCK);
+        ASSERT_GE(fd, 0) << std::strerror(errno);
+        const std::string text = line + "\n";
+        ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        close(fd);
+        ASSERT_TRUE(WaitForLine("control ok: " + line, 3000)) << Output();
+    }
+
+    // Sends `sig` and returns the exit status (-1 when it did not exit).
+    int Stop(int sig = SIGTERM) {
+        kill(m_pid, sig);
+        return Wait(5000);
+    }
+    int Wait(int timeoutMs) {
+        const auto start = Clock::now();
+        while (MsSince(start) < timeoutMs) {
+            int status = 0;
+            if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+                m_exited = true;
+                while (Pump(10)) {
+                }
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            Pump(10);
+        }
+        return -1;
+    }
+
+    const std::string& Output() {
+        Pump(0);
+        return m_text;
+    }
+
+  private:
+    bool Pump(int timeoutMs) {
+        pollfd p{m_out, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) return timeoutMs > 0 ? true : false;
+        char buf[4096];
+        const ssize_t n = read(m_out, buf, sizeof buf);
+        if (n <= 0) return false;
+        m_text.append(buf, static_cast<size_t>(n));
+        return true;
+    }
+
+    fs::path m_dir;
+    pid_t m_pid = -1;
+    int m_out = -1;
+    bool m_exited = false;
+    std::string m_text;
+    size_t m_scan = 0;
+};
+
+// The host end of a port, set up as a driver sets up its line.
+class Terminal {
+  public:
+    explicit Terminal(const std::string& path) {
+        m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (m_fd < 0) return;
+        termios t{};
+        tcgetattr(m_fd, &t);
+        cfmakeraw(&t);
+        tcsetattr(m_fd, TCSANOW, &t);
+        tcflush(m_fd, TCIFLUSH);
+    }
+    ~Terminal() {
+        if (m_fd >= 0) close(m_fd);
+    }
+    bool Ok() const { return m_fd >= 0; }
+    int Fd() const { return m_fd; }
+
+    // Sends `request`, then collects bytes until `expect` have come (or, for
+    // a text line, a CR), or `timeoutMs` passed. `elapsedMs` gets the time
+    // from the write to the last byte.
+    Bytes Ask(const Bytes& request, size_t expect, int timeoutMs = 1000,
+              double* elapsedMs = nullptr) {
+        tcflush(m_fd, TCIFLUSH);
+        const auto start = Clock::now();
+        EXPECT_EQ(write(m_fd, request.data(), request.size()),
+                  static_cast<ssize_t>(request.size()));
+        Bytes got;
+        while (got.size() < expect && MsSince(start) < timeoutMs) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, std::max(1, timeoutMs - static_cast<int>(MsSince(start)))) <= 0)
+                continue;
+            uint8_t buf[256];
+            const ssize_t n = read(m_fd, buf, sizeof buf);
+            if (n > 0) {
+                got.insert(got.end(), buf, buf + n);
+                if (elapsedMs) *elapsedMs = MsSince(start);
+            }
+        }
+        return got;
+    }
+    std::string AskLine(const std::string& line, int timeoutMs = 1000,
+                        double* elapsedMs = nullptr) {
+        tcflush(m_fd, TCIFLUSH);
+        const auto start = Clock::now();
+        EXPECT_EQ(write(m_fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        std::string got;
+        while (got.find('\r') == std::string::npos && MsSince(start) < timeoutMs) {
+            pollfd p{m_fd, POLLIN, 0};
+            if (poll(&p, 1, std::max(1, timeoutMs - static_cast<int>(MsSince(start)))) <= 0)
+                continue;
+            char buf[256];
+            const ssize_t n = read(m_fd, buf, sizeof buf);
+            if (n > 0) {
+                got.append(buf, static_cast<size_t>(n));
+                if (elapsedMs) *elapsedMs = MsSince(start);
+            }
+        }
+        return got;
+    }
+
+  private:
+    int m_fd = -1;
+};
+
+// FE station command|80 and the XOR checksum as two nibbles.
+Bytes ReadFrame(uint8_t station, uint8_t command) {
+    const uint8_t c = command | 0x80;
+    const uint8_t x = 0xFE ^ station ^ c;
+    return {0xFE, station, c, static_cast<uint8_t>(x >> 4), static_cast<uint8_t>(x & 15)};
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+const Bytes kOnePointZero{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05};
+
+constexpr const char* kConfig = "port COM1 bus 115200\n"
+                                "station 1 value=1.0\n"
+                                "station 2 value=2.0\n"
+                                "port COM2 ascii 115200\n"
+                                "station 1 value=1234.5\n"
+                                "port COM3 bus 9600\n"
+                                "station 1 value=1.0\n"
+                                "usb 100234 value=3.25\n";
+
+class SimProgram : public ::testing::Test {
+  protected:
+    TempDir m_dir;
+};
+
+} // namespace
+
+TEST_F(SimProgram, ServesEveryPortThroughItsLinkAndAnnouncesIt) {
+    SimProcess sim(kConfig, m_dir);
+    const std::string out = sim.Output();
+    for (const std::string& link : {sim.PortPath("COM1"), sim.PortPath("COM2"),
+                                    sim.PortPath("COM3"), sim.UsbPath("100234")}) {
+        EXPECT_TRUE(fs::is_symlink(link)) << link;
+        EXPECT_TRUE(fs::exists(link)) << link; // it leads to a live device
+        EXPECT_NE(out.find(link + " -> /dev/pts/"), std::string::npos) << out;
+    }
+    EXPECT_LT(out.find("COM1"), out.find("ready"));
+}
+
+TEST_F(SimProgram, BusReadsAnswerExactBytesAndUnknownCommandsAreRefused) {
+    SimProcess sim(kConfig, m_dir);
+    Terminal com1(sim.PortPath("COM1"));
+    ASSERT_TRUE(com1.Ok());
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 3), 2), (Bytes{0x01, 0x15}));
+    // A broadcast gets no reply at all.
+    EXPECT_TRUE(com1.Ask(ReadFrame(0, 103), 1, 300).empty());
+}
+
+TEST_F(SimProgram, SnapLatchesTheReadingsUntilTheNextSnap) {
+    SimProcess sim(kConfig, m_dir);
+    Terminal com1(sim.PortPath("COM1"));
+    Terminal com2(sim.PortPath("COM2"));
+    ASSERT_TRUE(com1.Ok() && com2.Ok());
+    EXPECT_TRUE(com1.Ask(ReadFrame(0, 103), 1, 200).empty());
+    EXPECT_EQ(com2.AskLine("!000:SNAP\r", 200), "");
+    sim.Control("set COM1 1 value=5");
+    sim.Control("set COM2 1 value=6");
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 23), 11), kOnePointZero);
+    EXPECT_EQ(com2.AskLine("!001:SYSN?\r"), "1234.5\r");
+    EXPECT_EQ(com2.AskLine("!001:SYS?\r"), "6\r");
+    EXPECT_EQ(com2.AskLine("!000:SNAP\r", 200), "");
+    EXPECT_EQ(com2.AskLine("!001:SYSN?\r"), "6\r");
+}
+
+TEST_F(SimProgram, AsciiAndUsbInstrumentsAnswerTextLines) {
+    SimProcess sim(kConfig, m_dir);
+    Terminal com2(sim.PortPath("COM2"));
+    Terminal usb(sim.UsbPath("100234"));
+    ASSERT_TRUE(com2.Ok() && usb.Ok());
+    EXPECT_EQ(com2.AskLine("!001:SYS?\r"), "1234.5\r");
+    EXPECT_EQ(com2.AskLine("!001:NOPE?\r"), "?\r");
+    EXPECT_EQ(com2.AskLine("!001:W=-0000003.2500000\r"), "\r");
+    EXPECT_EQ(com2.AskLine("!001:W?\r"), "-3.25\r");
+    EXPECT_EQ(usb.AskLine("!000:SYS?\r"), "3.25\r");
+}
+
+TEST_F(SimProgram, FaultsComeAndGoAtRunTime) {
+    SimProcess sim(kConfig, m_dir);
+    Terminal com1(sim.PortPath("COM1"));
+    ASSERT_TRUE(com1.Ok());
+
+    sim.Control("set COM1 1 fault=silent");
+    EXPECT_TRUE(com1.Ask(ReadFrame(1, 10), 1, 300).empty());
+    sim.Control("set COM1 1 fault=nak");
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 2), (Bytes{0x01, 0x15}));
+    sim.Control("set COM1 1 fault=checksum");
+    Bytes bad = kOnePointZero;
+    bad[10] ^= 1;
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), bad);
+    sim.Control("set COM1 1 fault=station");
+    Bytes foreign = kOnePointZero;
+    foreign[0] = 0x02;
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11, 300), foreign);
+    sim.Control("set COM1 1 fault=cut");
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11, 300),
+              Bytes(kOnePointZero.begin(), kOnePointZero.end() - 1));
+    sim.Control("set COM1 1 fault=none late=150");
+    double elapsed = 0;
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11, 1000, &elapsed), kOnePointZero);
+    EXPECT_GE(elapsed, 150.0);
+    // Recovered: the station answers as before.
+    sim.Control("set COM1 1 late=0");
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+    // Line noise damages every reply in one byte.
+    sim.Control("set COM1 1 noise=100");
+    const Bytes noisy = com1.Ask(ReadFrame(1, 10), 11);
+    ASSERT_EQ(noisy.size(), 11u);
+    EXPECT_NE(noisy, kOnePointZero);
+}
+
+TEST_F(SimProgram, BadControlLinesAreReportedAndChangeNothing) {
+    SimProcess sim(kConfig, m_dir);
+    const int fd = open(sim.ControlPath().c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    const std::string line = "set COM1 1 fault=exploded\n";
+    ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    close(fd);
+    EXPECT_TRUE(sim.WaitForLine("control error: unknown fault", 3000)) << sim.Output();
+    Terminal com1(sim.PortPath("COM1"));
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+}
+
+TEST_F(SimProgram, RepliesArePacedAtTheBaudRate) {
+    SimProcess sim(kConfig, m_dir);
+    Terminal com3(sim.PortPath("COM3"));
+    ASSERT_TRUE(com3.Ok());
+    double elapsed = 0;
+    EXPECT_EQ(com3.Ask(ReadFrame(1, 10), 11, 1000, &elapsed), kOnePointZero);
+    // 11 reply bytes of ten bits at 9600 baud take 11.5 ms (the request 5 ms more).
+    EXPECT_GE(elapsed, 11.0);
+}
+
+TEST_F(SimProgram, TraceRecordsWhatTheHostSentAndWhatWasAnswered) {
+    SimProcess sim(kConfig, m_dir);
+    Terminal com1(sim.PortPath("COM1"));
+    Terminal com2(sim.PortPath("COM2"));
+    com1.Ask(ReadFrame(1, 10), 11);
+    com2.AskLine("!001:SYS?\r");
+    com1.Ask(Bytes{0x42}, 1, 100);
+    const std::string trace = ReadAll(sim.TracePath());
+    EXPECT_NE(trace.find(" COM1 rx FE 01 8A 07 05\n"), std::string::npos) << trace;
+    EXPECT_NE(trace.find(" COM1 tx 01 03 0F 08 00 00 00 00 80 08 05\n"), std::string::npos);
+    EXPECT_NE(trace.find(" COM2 rx 21 30 30 31 3A 53 59 53 3F 0D\n"), std::string::npos);
+    EXPECT_NE(trace.find(" COM2 tx 31 32 33 34 2E 35 0D\n"), std::string::npos);
+    // A stray byte that can start no request is recorded as such.
+    EXPECT_NE(trace.find(" COM1 junk 42\n"), std::string::npos);
+}
+
+TEST_F(SimProgram, StopsCleanlyAndRemovesItsLinks) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SimProcess sim(kConfig, m_dir);
+        ASSERT_TRUE(fs::is_symlink(sim.PortPath("COM1")));
+        EXPECT_EQ(sim.Stop(sig), 0) << sim.Output();
+        EXPECT_FALSE(fs::is_symlink(sim.PortPath("COM1")));
+        EXPECT_FALSE(fs::is_symlink(sim.PortPath("COM3")));
+        EXPECT_FALSE(fs::is_symlink(sim.UsbPath("100234")));
+        EXPECT_FALSE(fs::exists(sim.ControlPath())); // the FIFO it made
+    }
+}
+
+TEST_F(SimProgram, LeavesSomeoneElsesLinkAloneAndReplacesADeadOne) {
+    fs::create_directories(m_dir.Path() / "ports");
+    // A mapped adapter (stood in for by /dev/null) must survive.
+    fs::create_symlink("/dev/null", m_dir.Path() / "ports" / "COM1");
+    {
+        SimProcess sim(kConfig, m_dir, false);
+        EXPECT_EQ(sim.Wait(5000), 1);
+        EXPECT_NE(sim.Output().find("already points to /dev/null"), std::string::npos)
+            << sim.Output();
+        EXPECT_EQ(fs::read_symlink(m_dir.Path() / "ports" / "COM1"), "/dev/null");
+        EXPECT_FALSE(fs::exists(sim.PortPath("COM2"))); // nothing left half served
+    }
+    // A link left dangling by a killed simulator is taken over.
+    fs::remove(m_dir.Path() / "ports" / "COM1");
+    fs::create_symlink("/dev/pts/no-such-terminal", m_dir.Path() / "ports" / "COM1");
+    SimProcess sim(kConfig, m_dir);
+    Terminal com1(sim.PortPath("COM1"));
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_FALSE(fs::is_symlink(sim.PortPath("COM1")));
+}
+
+TEST_F(SimProgram, PortCanBeHeldExclusivelyAgainAfterItsUserClosedIt) {
+    SimProcess sim(kConfig, m_dir);
+    {
+        Terminal first(sim.PortPath("COM1"));
+        ASSERT_EQ(ioctl(first.Fd(), TIOCEXCL), 0);
+        EXPECT_EQ(first.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+    }
+    // A pseudo terminal keeps the exclusive mark past the close; the
+    // simulator clears it, or the next (unprivileged) open would fail.
+    const auto start = Clock::now();
+    int exclusive = 1;
+    while (MsSince(start) < 3000) {
+        Terminal probe(sim.PortPath("COM1"));
+        ASSERT_TRUE(probe.Ok());
+        ASSERT_EQ(ioctl(probe.Fd(), TIOCGEXCL, &exclusive), 0);
+        if (!exclusive) break;
+        usleep(10000);
+    }
+    EXPECT_EQ(exclusive, 0);
+    Terminal second(sim.PortPath("COM1"));
+    EXPECT_EQ(second.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+}
+
+TEST(SimCommandLine, RejectsBadConfigurationWithItsLine) {
+    TempDir dir;
+    std::ofstream(dir.Path() / "bad.conf") << "port COM1 bus 9600\nstation 300\n";
+    const std::string cmd = std::string(VEXA_SIM_PATH) + " --check --config " +
+                            (dir.Path() / "bad.conf").string() + " 2>" +
+                            (dir.Path() / "err").string();
+    const int status = std::system(cmd.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(ReadAll(dir.Path() / "err").find("bad.conf:2:"), std::string::npos);
+}
+
+TEST(SimCommandLine, DemoConfigurationIsValid) {
+    const std::string cmd = std::string(VEXA_SIM_PATH) + " --check --config " VEXA_SIM_DEMO;
+    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+}
