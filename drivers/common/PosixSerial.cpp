@@ -83,6 +83,10 @@ class TtyLine final : public SerialLine {
         const int rc = ::poll(&p, 1, ms);
         if (rc < 0) return errno == EINTR ? WaitResult::TimedOut : WaitResult::Failed;
         if (rc == 0) return WaitResult::TimedOut;
+        // A hung-up line (its device unplugged, the far end of a pseudo
+        // terminal closed) reports POLLIN as well, yet reads nothing: waiting
+        // on it would spin through the whole time-out.
+        if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) return WaitResult::Failed;
         if (p.revents & POLLIN) return WaitResult::Readable;
         return WaitResult::Failed;
     }
