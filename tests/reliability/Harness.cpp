@@ -1,0 +1,275 @@
+#include "Harness.h"
+
+#include "MessageBox.h"
+#include "NumberText.h"
+#include "Workspace.h"
+#include "WorkspaceFile.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace reliability {
+
+std::string BinDir() {
+    return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarnvik-rel-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (done()) return true;
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+Child::Child(const ChildSpec& spec) {
+    // Everything the child needs is built before fork: after it, only
+    // async-signal-safe calls.
+    std::vector<std::string> names;
+    for (const auto& e : spec.env)
+        names.push_back(e.substr(0, e.find('=') + 1));
+    std::vector<std::string> envStrings;
+    for (char** e = environ; *e; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const auto& n : names)
+            replaced = replaced || entry.rfind(n, 0) == 0;
+        if (!replaced) envStrings.push_back(entry);
+    }
+    envStrings.insert(envStrings.end(), spec.env.begin(), spec.env.end());
+    std::vector<char*> envp;
+    for (auto& e : envStrings)
+        envp.push_back(e.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> args = spec.argv;
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    m_pid = fork();
+    if (m_pid < 0) throw std::runtime_error("fork failed");
+    if (m_pid == 0) {
+        const int out = open(spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(spec.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || err < 0) _exit(126);
+        dup2(out, 1);
+        dup2(err, 2);
+        const int in = open("/dev/null", O_RDONLY);
+        if (in >= 0) dup2(in, 0);
+        // A new process group: a signal for the test run does not reach it.
+        setpgid(0, 0);
+        struct rlimit noCore {
+            0, 0
+        };
+        setrlimit(RLIMIT_CORE, &noCore);
+        if (spec.fileSizeLimit != RLIM_INFINITY) {
+            struct rlimit limit {
+                spec.fileSizeLimit, spec.fileSizeLimit
+            };
+            setrlimit(RLIMIT_FSIZE, &limit);
+        }
+        // An ignored signal stays ignored across exec.
+        signal(SIGXFSZ, spec.ignoreFileSizeSignal ? SIG_IGN : SIG_DFL);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+}
+
+Child::~Child() {
+    if (Running()) {
+        kill(m_pid, SIGKILL);
+        Wait(10000);
+    }
+}
+
+bool Child::Running() {
+    if (m_status || m_pid <= 0) return false;
+    int status = 0;
+    const pid_t r = waitpid(m_pid, &status, WNOHANG);
+    if (r == m_pid) {
+        m_status = status;
+        return false;
+    }
+    return r == 0;
+}
+
+void Child::Signal(int signal) {
+    if (Running()) kill(m_pid, signal);
+}
+
+std::optional<int> Child::Wait(int timeoutMs) {
+    WaitUntil([this] { return !Running(); }, timeoutMs);
+    return m_status;
+}
+
+std::optional<Usage> ProcessUsage(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    unsigned long long utime = 0, stime = 0;
+    // Fields after the name start with the state (field 3); utime is 14.
+    for (int i = 3; i <= 15 && fields >> field; ++i) {
+        if (i == 14) utime = std::stoull(field);
+        if (i == 15) stime = std::stoull(field);
+    }
+    Usage usage;
+    usage.cpuSeconds =
+        static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) usage.residentKb = std::atol(line.c_str() + 6);
+    return usage;
+}
+
+long OwnResidentKb() {
+    const auto usage = ProcessUsage(getpid());
+    return usage ? usage->residentKb : 0;
+}
+
+Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines)
+    : m_portsDir(dir.File("ports")), m_stdout(dir.File("sim.out")) {
+    ChildSpec spec;
+    spec.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir", dir.File("usb")};
+    for (const auto& line : configLines) {
+        spec.argv.push_back("-e");
+        spec.argv.push_back(line);
+    }
+    spec.stdoutPath = m_stdout;
+    spec.stderrPath = dir.File("sim.err");
+    m_child = std::make_unique<Child>(spec);
+    m_ready = WaitUntil(
+                  [this] {
+                      return ReadFile(m_stdout).find("ready\n") != std::string::npos ||
+                             !m_child->Running();
+                  },
+                  10000) &&
+              m_child->Running();
+}
+
+namespace {
+
+class SilentBoxes : public MessageBoxes {
+  public:
+    MessageAnswer show(const std::string& text, const std::string&, MessageIcon,
+                       MessageButtons) override {
+        throw std::runtime_error("workspace not written: " + text);
+    }
+};
+
+} // namespace
+
+void WriteWorkspaceFile(const std::string& path, const WorkspaceSpec& spec) {
+    WorkspaceClass ws;
+    ws.Title = "Reliability";
+    ws.Port = static_cast<int16_t>(spec.port);
+    ws.Baudrate = spec.baud;
+    ws.Protocol = static_cast<int16_t>(spec.protocol);
+    ws.Channels = static_cast<int16_t>(spec.channels);
+    ws.LogInterval = spec.logInterval;
+    ws.LogDefault = spec.logDefault;
+    for (int i = 1; i <= spec.channels; ++i)
+        ws.Items.push_back(DefaultChannelItem(i));
+    SilentBoxes boxes;
+    SaveWorkspace(ws, path, RegionalSettings::point(), boxes);
+}
+
+ChildSpec LoggerSpec(const std::string& workspace, const std::string& logPath,
+                     const std::string& portsDir, const std::string& stderrPath) {
+    ChildSpec spec;
+    spec.argv = {BinDir() + "/tarnvik-log", "--log", logPath, workspace};
+    const std::string home = std::filesystem::path(portsDir).parent_path().string();
+    spec.env = {"VEXA_PORTS_DIR=" + portsDir,
+                "XDG_CONFIG_HOME=" + home + "/config",
+                "HOME=" + home,
+                "LC_ALL=C",
+                "LANG=C",
+                "QT_QPA_PLATFORM=offscreen"};
+    spec.stderrPath = stderrPath;
+    return spec;
+}
+
+LogCheck CheckLog(const std::string& content, int channels) {
+    LogCheck check;
+    std::string value = R"(-?\d{2,}\.\d{3})";
+    std::string row = R"(\d{2}\D\d{2}\D\d{4},\d{2}\D\d{2}\D\d{2},\d+)";
+    for (int i = 0; i < channels; ++i)
+        row += "," + value;
+    const std::regex rowPattern(row);
+    size_t start = 0;
+    bool first = true;
+    while (start < content.size()) {
+        const size_t end = content.find("\r\n", start);
+        if (end == std::string::npos) {
+            check.lastLinePartial = true;
+            break;
+        }
+        const std::string line = content.substr(start, end - start);
+        start = end + 2;
+        if (first) {
+            check.header = line;
+            first = false;
+            continue;
+        }
+        if (!std::regex_match(line, rowPattern)) {
+            check.problems.push_back(line);
+            continue;
+        }
+        std::vector<std::string> fields;
+        std::istringstream split(line);
+        for (std::string f; std::getline(split, f, ',');)
+            fields.push_back(f);
+        check.rows.push_back(fields);
+    }
+    return check;
+}
+
+size_t CompleteLines(const std::string& path) {
+    const std::string content = ReadFile(path);
+    size_t n = 0;
+    for (size_t p = 0; (p = content.find("\r\n", p)) != std::string::npos; p += 2)
+        ++n;
+    return n;
+}
+
+} // namespace reliability

@@ -1,0 +1,121 @@
+// What the fault tests share: child processes with their own environment
+// and limits, the simulator and the headless logger as such children, and
+// the checks of a log file.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/types.h>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace reliability {
+
+// The folder of the running test program: the build's bin folder, which
+// also holds vexa-sim, tarnvik-log and the driver libraries.
+std::string BinDir();
+
+// A fresh folder, removed with everything in it at the end of the test.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+  private:
+    std::string m_path;
+};
+
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
+// Polls `done` every few milliseconds until it holds or `timeoutMs` passed.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
+
+struct ChildSpec {
+    std::vector<std::string> argv;
+    std::vector<std::string> env; // "NAME=value", added to this process's environment
+    std::string stdoutPath = "/dev/null";
+    std::string stderrPath = "/dev/null";
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+    bool ignoreFileSizeSignal = false; // writes past the limit fail instead of killing
+};
+
+// A child process; killed (SIGKILL) and reaped if still running at the end.
+class Child {
+  public:
+    explicit Child(const ChildSpec& spec);
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    pid_t Pid() const { return m_pid; }
+    bool Running();
+    void Signal(int signal);
+    // The wait status once the child ended within timeoutMs, else nothing.
+    std::optional<int> Wait(int timeoutMs);
+
+  private:
+    pid_t m_pid = -1;
+    std::optional<int> m_status;
+};
+
+// CPU time (user + system) and resident memory of a live process.
+struct Usage {
+    double cpuSeconds = 0;
+    long residentKb = 0;
+};
+std::optional<Usage> ProcessUsage(pid_t pid);
+long OwnResidentKb();
+
+// vexa-sim serving `configLines` on links in `portsDir`; ready when built.
+class Simulator {
+  public:
+    Simulator(const TempDir& dir, const std::vector<std::string>& configLines);
+    bool Ready() const { return m_ready; }
+    const std::string& PortsDir() const { return m_portsDir; }
+    Child& Process() { return *m_child; }
+    std::string Output() const { return ReadFile(m_stdout); }
+
+  private:
+    std::string m_portsDir;
+    std::string m_stdout;
+    std::unique_ptr<Child> m_child;
+    bool m_ready = false;
+};
+
+// A workspace of `channels` channels named "Channel i" with format "00.000"
+// on COM<port>, written with the program's own workspace writer.
+struct WorkspaceSpec {
+    int port = 1;
+    int protocol = 0; // 0 bus, 1 ASCII
+    int channels = 4;
+    int logInterval = 20;
+    float logDefault = 0;
+    int baud = 115200;
+};
+void WriteWorkspaceFile(const std::string& path, const WorkspaceSpec& spec);
+
+// tarnvik-log logging `workspace` into `logPath` until stopped.
+ChildSpec LoggerSpec(const std::string& workspace, const std::string& logPath,
+                     const std::string& portsDir, const std::string& stderrPath);
+
+// A log file judged line by line.
+struct LogCheck {
+    std::string header;
+    std::vector<std::vector<std::string>> rows; // fields of every complete row
+    bool lastLinePartial = false;
+    std::vector<std::string> problems; // malformed complete lines
+};
+// Rows must hold date, time, elapsed and `channels` values in the
+// "00.000" format, fields split by ",", lines ended by CR LF.
+LogCheck CheckLog(const std::string& content, int channels);
+size_t CompleteLines(const std::string& path);
+
+} // namespace reliability
