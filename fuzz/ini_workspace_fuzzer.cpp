@@ -115,7 +115,7 @@ void CheckEntryWrite(const std::string& file, const std::string& spec) {
     std::vector<std::string> before;
     for (const auto& s : sections)
         for (const auto& k : keys)
-            before.push_back(ReadIniValue(path, s, k, "\x02"));
+            before.push_back(IniRead(file, s, k, "\x02"));
     // The pure layer and the file layer agree.
     FUZZ_CHECK(IniRead(file, section, key, "\x02") == ReadIniValue(path, section, key, "\x02"),
                "the file layer reads another value than the text layer");
@@ -138,7 +138,7 @@ void CheckEntryWrite(const std::string& file, const std::string& spec) {
     size_t n = 0;
     for (const auto& s : sections)
         for (const auto& k : keys) {
-            const std::string now = ReadIniValue(path, s, k, "\x02");
+            const std::string now = IniRead(*pure, s, k, "\x02");
             if (!(SameName(s, section) && SameName(k, key)))
                 FUZZ_CHECK(now == before[n],
                            "writing [%s] %s changed [%s] %s from \"%s\" to \"%s\"", section.c_str(),
