@@ -2,6 +2,9 @@
 // linked terminals with plain termios code, as a driver would.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -176,17 +179,16 @@ class Terminal {
     bool Ok() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
 
-    // Sends `request`, then collects bytes until `expect` have come (or, for
-    // a text line, a CR), or `timeoutMs` passed. `elapsedMs` gets the time
-    // from the write to the last byte.
-    Bytes Ask(const Bytes& request, size_t expect, int timeoutMs = 1000,
-              double* elapsedMs = nullptr) {
+    // Sends `request`, then collects bytes until `done` holds or `timeoutMs`
+    // passed. `elapsedMs` gets the time from the write to the last byte.
+    Bytes Exchange(const Bytes& request, const std::function<bool(const Bytes&)>& done,
+                   int timeoutMs, double* elapsedMs) {
         tcflush(m_fd, TCIFLUSH);
         const auto start = Clock::now();
         EXPECT_EQ(write(m_fd, request.data(), request.size()),
                   static_cast<ssize_t>(request.size()));
         Bytes got;
-        while (got.size() < expect && MsSince(start) < timeoutMs) {
+        while (!done(got) && MsSince(start) < timeoutMs) {
             pollfd p{m_fd, POLLIN, 0};
             if (poll(&p, 1, std::max(1, timeoutMs - static_cast<int>(MsSince(start)))) <= 0)
                 continue;
@@ -199,24 +201,20 @@ class Terminal {
         }
         return got;
     }
+    // Waits for `expect` bytes.
+    Bytes Ask(const Bytes& request, size_t expect, int timeoutMs = 1000,
+              double* elapsedMs = nullptr) {
+        return Exchange(
+            request, [expect](const Bytes& b) { return b.size() >= expect; }, timeoutMs, elapsedMs);
+    }
+    // Waits for a CR.
     std::string AskLine(const std::string& line, int timeoutMs = 1000,
                         double* elapsedMs = nullptr) {
-        tcflush(m_fd, TCIFLUSH);
-        const auto start = Clock::now();
-        EXPECT_EQ(write(m_fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-        std::string got;
-        while (got.find('\r') == std::string::npos && MsSince(start) < timeoutMs) {
-            pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, std::max(1, timeoutMs - static_cast<int>(MsSince(start)))) <= 0)
-                continue;
-            char buf[256];
-            const ssize_t n = read(m_fd, buf, sizeof buf);
-            if (n > 0) {
-                got.append(buf, static_cast<size_t>(n));
-                if (elapsedMs) *elapsedMs = MsSince(start);
-            }
-        }
-        return got;
+        const Bytes got = Exchange(
+            Bytes(line.begin(), line.end()),
+            [](const Bytes& b) { return std::find(b.begin(), b.end(), '\r') != b.end(); },
+            timeoutMs, elapsedMs);
+        return std::string(got.begin(), got.end());
     }
 
   private:
