@@ -2,53 +2,55 @@
 
 #include <QBitmap>
 #include <QCursor>
+#include <QMouseEvent>
+#include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
 #include <QRegion>
 
 QColor ToQColor(ColourValue value, const QPalette& palette) {
     if (!IsSystemColour(value)) return QColor(RedOf(value), GreenOf(value), BlueOf(value));
-    switch (SystemColourIndex(value)) {
-    case 5:
-        return palette.color(QPalette::Base);
-    case 6:
-    case 21:
-        return palette.color(QPalette::Shadow);
-    case 7:
-    case 8:
-        return palette.color(QPalette::WindowText);
-    case 13:
-        return palette.color(QPalette::Highlight);
-    case 9:
-    case 14:
-        return palette.color(QPalette::HighlightedText);
-    case 15:
-        return palette.color(QPalette::Button);
-    case 16:
-        return palette.color(QPalette::Mid);
-    case 17:
-        return palette.color(QPalette::Disabled, QPalette::WindowText);
-    case 18:
-        return palette.color(QPalette::ButtonText);
-    case 20:
-        return palette.color(QPalette::Light);
-    case 22:
-        return palette.color(QPalette::Midlight);
-    case 23:
-        return palette.color(QPalette::ToolTipText);
-    case 24:
-        return palette.color(QPalette::ToolTipBase);
-    case 26:
-        return palette.color(QPalette::Link);
-    case 1:
-    case 12:
-        return palette.color(QPalette::Dark);
-    default:
-        return palette.color(QPalette::Window);
-    }
+    // The platform's system colours by number, each to the palette role of
+    // the same meaning.
+    static const QPalette::ColorRole roles[] = {
+        QPalette::Mid,
+        QPalette::Dark,
+        QPalette::Highlight,
+        QPalette::Mid,
+        QPalette::Window,
+        QPalette::Base,
+        QPalette::Shadow,
+        QPalette::WindowText,
+        QPalette::WindowText,
+        QPalette::HighlightedText,
+        QPalette::Window,
+        QPalette::Window,
+        QPalette::Dark,
+        QPalette::Highlight,
+        QPalette::HighlightedText,
+        QPalette::Button,
+        QPalette::Mid,
+        QPalette::PlaceholderText,
+        QPalette::ButtonText,
+        QPalette::Text,
+        QPalette::Light,
+        QPalette::Shadow,
+        QPalette::Midlight,
+        QPalette::ToolTipText,
+        QPalette::ToolTipBase,
+        QPalette::Window,
+        QPalette::Link,
+    };
+    const int n = SystemColourIndex(value);
+    return palette.color(n < int(std::size(roles)) ? roles[n] : QPalette::Window);
 }
 
-void ApplyPointer(QWidget& widget, int mousePointer, const std::string& mouseIcon) {
+ControlSurface::ControlSurface(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+}
+
+void ControlSurface::applyPointer(int mousePointer, const std::string& mouseIcon) {
     static const Qt::CursorShape shapes[] = {
         Qt::ArrowCursor,     Qt::ArrowCursor,   Qt::CrossCursor,     Qt::IBeamCursor,
         Qt::ArrowCursor,     Qt::SizeAllCursor, Qt::SizeBDiagCursor, Qt::SizeVerCursor,
@@ -60,28 +62,57 @@ void ApplyPointer(QWidget& widget, int mousePointer, const std::string& mouseIco
         if (!mouseIcon.empty() &&
             image.loadFromData(reinterpret_cast<const uchar*>(mouseIcon.data()),
                                uint(mouseIcon.size()))) {
-            widget.setCursor(QCursor(image));
+            setCursor(QCursor(image));
             return;
         }
     } else if (mousePointer > 0 && mousePointer < int(std::size(shapes))) {
-        widget.setCursor(shapes[mousePointer]);
+        setCursor(shapes[mousePointer]);
         return;
     }
-    widget.unsetCursor();
+    unsetCursor();
 }
 
-MouseArgs ToMouseArgs(const QMouseEvent& event, bool buttonsHeld) {
-    const Qt::MouseButtons buttons = buttonsHeld ? event.buttons() : event.button();
-    MouseArgs a;
-    if (buttons & Qt::LeftButton) a.Button |= 1;
-    if (buttons & Qt::RightButton) a.Button |= 2;
-    if (buttons & Qt::MiddleButton) a.Button |= 4;
-    if (event.modifiers() & Qt::ShiftModifier) a.Shift |= 1;
-    if (event.modifiers() & Qt::ControlModifier) a.Shift |= 2;
-    if (event.modifiers() & Qt::AltModifier) a.Shift |= 4;
-    a.X = float(event.position().x() * TwipsPerPixel);
-    a.Y = float(event.position().y() * TwipsPerPixel);
-    return a;
+void ControlSurface::paintBorder(QPainter& painter, int borderStyle) {
+    if (borderStyle != 1) return;
+    painter.setPen(palette().color(QPalette::Shadow));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+bool ControlSurface::event(QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (type == QEvent::MouseButtonDblClick) {
+        m_afterDouble = true;
+        emit DblClick();
+        return true;
+    }
+    if (type != QEvent::MouseButtonPress && type != QEvent::MouseMove &&
+        type != QEvent::MouseButtonRelease)
+        return QWidget::event(event);
+
+    const auto& mouse = static_cast<const QMouseEvent&>(*event);
+    // A move reports the buttons held, a press or release the one button.
+    const Qt::MouseButtons buttons = type == QEvent::MouseMove ? mouse.buttons() : mouse.button();
+    int16_t button = 0, shift = 0;
+    if (buttons & Qt::LeftButton) button |= 1;
+    if (buttons & Qt::RightButton) button |= 2;
+    if (buttons & Qt::MiddleButton) button |= 4;
+    if (mouse.modifiers() & Qt::ShiftModifier) shift |= 1;
+    if (mouse.modifiers() & Qt::ControlModifier) shift |= 2;
+    if (mouse.modifiers() & Qt::AltModifier) shift |= 4;
+    const float x = float(mouse.position().x() * TwipsPerPixel);
+    const float y = float(mouse.position().y() * TwipsPerPixel);
+    if (type == QEvent::MouseButtonPress) {
+        m_afterDouble = false;
+        emit MouseDown(button, shift, x, y);
+    } else if (type == QEvent::MouseMove) {
+        emit MouseMove(button, shift, x, y);
+    } else {
+        emit MouseUp(button, shift, x, y);
+        if (!m_afterDouble && rect().contains(mouse.position().toPoint())) emit Click();
+        m_afterDouble = false;
+    }
+    return true;
 }
 
 void SetRoundedRegion(QWidget& widget, int cornerEllipse) {

@@ -1,59 +1,66 @@
 // What the Qt controls share: colour values to Qt colours, twips to pixels,
-// the pointer properties and the mouse-event arguments of the controls.
+// and the control surface that raises mouse events and property changes.
 #pragma once
 
 #include "ColourValue.h"
 
 #include <QColor>
-#include <QMouseEvent>
 #include <QPalette>
 #include <QWidget>
+#include <cstdint>
 #include <string>
+
+class QPainter;
 
 // System colours come from the palette (8 window text, 15 button face,
 // 18 button text, 22 three-dimensional light, a few more by their meaning).
 QColor ToQColor(ColourValue value, const QPalette& palette);
 
-// MousePointer 0 is the default pointer, 99 the custom MouseIcon image.
-void ApplyPointer(QWidget& widget, int mousePointer, const std::string& mouseIcon);
-
-// Button 1 left, 2 right, 4 middle; Shift 1 shift, 2 control, 4 alt; X, Y in twips.
-struct MouseArgs {
-    int16_t Button = 0, Shift = 0;
-    float X = 0, Y = 0;
-};
-MouseArgs ToMouseArgs(const QMouseEvent& event, bool buttonsHeld);
-
-// Raises a control's Click, DblClick, MouseDown, MouseMove and MouseUp from
-// its mouse events; false for any other event. Click follows a release over
-// the control, except the release that ends a double click.
-template <class Control> bool RelayMouse(Control& control, QEvent& event, bool& afterDouble) {
-    if (event.type() == QEvent::MouseButtonDblClick) {
-        afterDouble = true;
-        emit control.DblClick();
-        return true;
-    }
-    if (event.type() != QEvent::MouseButtonPress && event.type() != QEvent::MouseMove &&
-        event.type() != QEvent::MouseButtonRelease)
-        return false;
-    const auto& mouse = static_cast<const QMouseEvent&>(event);
-    const MouseArgs a = ToMouseArgs(mouse, event.type() == QEvent::MouseMove);
-    if (event.type() == QEvent::MouseButtonPress) {
-        afterDouble = false;
-        emit control.MouseDown(a.Button, a.Shift, a.X, a.Y);
-    } else if (event.type() == QEvent::MouseMove) {
-        emit control.MouseMove(a.Button, a.Shift, a.X, a.Y);
-    } else {
-        emit control.MouseUp(a.Button, a.Shift, a.X, a.Y);
-        if (!afterDouble && control.rect().contains(mouse.position().toPoint()))
-            emit control.Click();
-        afterDouble = false;
-    }
-    return true;
-}
-
 // Places a widget by twips within its parent.
 void PlaceTwips(QWidget& widget, int left, int top, int width, int height);
 
-// A rounded rectangle over size, with the corner ellipse in pixels.
+// A rounded rectangle over the widget's size, corner ellipse in pixels.
 void SetRoundedRegion(QWidget& widget, int cornerEllipse);
+
+// The surface of the display and of its frame: a background and a pair of
+// segment colours, reachable by name so that a frame can hand its colours
+// to whatever it holds. Mouse events arrive as
+// Button (1 left, 2 right, 4 middle), Shift (1 shift, 2 control, 4 alt) and
+// X, Y in twips; Click follows a release over the control, except the
+// release that ends a double click.
+class ControlSurface : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(quint32 BackColor READ BackColor WRITE setBackColor)
+    Q_PROPERTY(quint32 OnColor READ OnColor WRITE setOnColor)
+    Q_PROPERTY(quint32 OffColor READ OffColor WRITE setOffColor)
+
+  public:
+    explicit ControlSurface(QWidget* parent = nullptr);
+
+    virtual ColourValue BackColor() const = 0;
+    virtual void setBackColor(ColourValue c) = 0;
+    virtual ColourValue OnColor() const = 0;
+    virtual void setOnColor(ColourValue c) = 0;
+    virtual ColourValue OffColor() const = 0;
+    virtual void setOffColor(ColourValue c) = 0;
+
+  signals:
+    void Click();
+    void DblClick();
+    void MouseDown(int16_t Button, int16_t Shift, float X, float Y);
+    void MouseMove(int16_t Button, int16_t Shift, float X, float Y);
+    void MouseUp(int16_t Button, int16_t Shift, float X, float Y);
+    // Every setter names the stored property it touched.
+    void propertyChanged(const QString& key);
+
+  protected:
+    bool event(QEvent* event) override;
+    void changed(const char* key) { emit propertyChanged(QString::fromLatin1(key)); }
+    // MousePointer 0 is the default pointer, 99 the custom MouseIcon image.
+    void applyPointer(int mousePointer, const std::string& mouseIcon);
+    // BorderStyle 1 is a fixed single line round the control.
+    void paintBorder(QPainter& painter, int borderStyle);
+
+  private:
+    bool m_afterDouble = false;
+};

@@ -40,7 +40,7 @@ int ClampDigits(int digits) {
 }
 
 int BorderAllowance(int borderStyle) {
-    return borderStyle == 1 ? 60 : 0;
+    return 60 * ValidBorderStyle(borderStyle);
 }
 
 int MinimumDisplayHeight(int borderStyle) {
@@ -228,30 +228,50 @@ std::vector<Stroke> DrawDigits(const std::string& caption, const DigitGeometry& 
     return strokes;
 }
 
+void SaveColours(PropertyBag& bag, ColourValue back, ColourValue on, ColourValue off) {
+    const DisplayProperties def;
+    bag.write("BackColor", int64_t(back), int64_t(SysButtonFace));
+    bag.write("OnColor", int64_t(on), int64_t(def.OnColor));
+    bag.write("OffColor", int64_t(off), int64_t(def.OffColor));
+}
+
+void LoadColours(const PropertyBag& bag, ColourValue& back, ColourValue& on, ColourValue& off) {
+    const DisplayProperties def;
+    back = ColourValue(bag.readNumber("BackColor", SysButtonFace));
+    on = ColourValue(bag.readNumber("OnColor", def.OnColor));
+    off = ColourValue(bag.readNumber("OffColor", def.OffColor));
+}
+
+void SavePointer(PropertyBag& bag, const std::string& icon, int pointer, int borderStyle) {
+    const DisplayProperties def;
+    bag.write("MouseIcon", icon, def.MouseIcon);
+    bag.write("MousePointer", int64_t(pointer), int64_t(def.MousePointer));
+    bag.write("BorderStyle", int64_t(borderStyle), int64_t(def.BorderStyle));
+}
+
+void LoadPointer(const PropertyBag& bag, std::string& icon, int& pointer, int& borderStyle) {
+    const DisplayProperties def;
+    icon = bag.readText("MouseIcon", def.MouseIcon);
+    pointer = int(bag.readNumber("MousePointer", def.MousePointer));
+    borderStyle = int(bag.readNumber("BorderStyle", def.BorderStyle));
+}
+
 void SaveDisplayProperties(PropertyBag& bag, const DisplayProperties& p) {
     const DisplayProperties def;
-    bag.write("BackColor", int64_t(p.BackColor), int64_t(SysButtonFace));
-    bag.write("OnColor", int64_t(p.OnColor), int64_t(def.OnColor));
-    bag.write("OffColor", int64_t(p.OffColor), int64_t(def.OffColor));
+    SaveColours(bag, p.BackColor, p.OnColor, p.OffColor);
     bag.write("Size", int64_t(p.Size), int64_t(def.Size));
     bag.write("Caption", p.Caption, def.Caption);
     bag.write("Digits", int64_t(p.Digits), int64_t(def.Digits));
-    bag.write("MouseIcon", p.MouseIcon, def.MouseIcon);
-    bag.write("MousePointer", int64_t(p.MousePointer), int64_t(def.MousePointer));
-    bag.write("BorderStyle", int64_t(p.BorderStyle), int64_t(def.BorderStyle));
+    SavePointer(bag, p.MouseIcon, p.MousePointer, p.BorderStyle);
 }
 
 DisplayProperties LoadDisplayProperties(const PropertyBag& bag) {
     DisplayProperties p;
-    p.BackColor = ColourValue(bag.readNumber("BackColor", SysButtonFace));
-    p.OnColor = ColourValue(bag.readNumber("OnColor", p.OnColor));
-    p.OffColor = ColourValue(bag.readNumber("OffColor", p.OffColor));
+    LoadColours(bag, p.BackColor, p.OnColor, p.OffColor);
     p.Size = int(bag.readNumber("Size", p.Size));
     p.Caption = bag.readText("Caption", p.Caption);
     p.Digits = int(bag.readNumber("Digits", p.Digits));
-    p.MouseIcon = bag.readText("MouseIcon", p.MouseIcon);
-    p.MousePointer = int(bag.readNumber("MousePointer", p.MousePointer));
-    p.BorderStyle = int(bag.readNumber("BorderStyle", p.BorderStyle));
+    LoadPointer(bag, p.MouseIcon, p.MousePointer, p.BorderStyle);
     return p;
 }
 
@@ -266,7 +286,7 @@ void SevenSegmentDisplay::load(const DisplayProperties& stored) {
     m_p = stored;
     // A stored count of 0 would divide by zero, a huge one exhaust memory.
     m_p.Digits = ClampDigits(stored.Digits);
-    m_p.BorderStyle = stored.BorderStyle == 1 ? 1 : 0;
+    m_p.BorderStyle = ValidBorderStyle(stored.BorderStyle);
     m_geometry = {};
     m_surface.clear(m_p.BackColor);
     resize();
@@ -317,7 +337,7 @@ void SevenSegmentDisplay::setMouseIcon(const std::string& icon) {
 }
 
 void SevenSegmentDisplay::setBorderStyle(int style) {
-    m_p.BorderStyle = style == 1 ? 1 : 0;
+    m_p.BorderStyle = ValidBorderStyle(style);
     changed("BorderStyle");
 }
 

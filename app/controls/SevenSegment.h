@@ -17,6 +17,10 @@ int ClampDigits(int digits);
 // Border allowance B, the least height B + 195, the segment length L from
 // the width (three roundings, halves to even) and the height (L + 20) x 4 + B.
 int BorderAllowance(int borderStyle);
+// 1 is a fixed single border; every other value means none.
+constexpr int ValidBorderStyle(int style) {
+    return style == 1 ? 1 : 0;
+}
 int MinimumDisplayHeight(int borderStyle);
 int SegmentLength(int width, int digits, int borderStyle);
 int DisplayHeight(int segmentLength, int borderStyle);
@@ -82,6 +86,14 @@ struct DisplayProperties {
 };
 void SaveDisplayProperties(PropertyBag& bag, const DisplayProperties& p);
 DisplayProperties LoadDisplayProperties(const PropertyBag& bag);
+
+// The colours and pointer settings that the display and its frame store
+// alike (BackColor against button face, the others against their creation
+// values).
+void SaveColours(PropertyBag& bag, ColourValue back, ColourValue on, ColourValue off);
+void LoadColours(const PropertyBag& bag, ColourValue& back, ColourValue& on, ColourValue& off);
+void SavePointer(PropertyBag& bag, const std::string& icon, int pointer, int borderStyle);
+void LoadPointer(const PropertyBag& bag, std::string& icon, int& pointer, int& borderStyle);
 
 // The display's behaviour: draws only after a resize, a Digits change, a
 // colour change or a changed caption. notify receives the persisted key of

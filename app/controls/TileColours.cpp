@@ -1,5 +1,7 @@
 #include "TileColours.h"
 
+#include "SevenSegment.h"
+
 #include <array>
 
 std::optional<SchemeColours> SchemeColors(int32_t scheme) {
@@ -15,24 +17,15 @@ std::optional<SchemeColours> SchemeColors(int32_t scheme) {
 }
 
 void SaveFrameProperties(PropertyBag& bag, const FrameProperties& p) {
-    const FrameProperties def;
-    bag.write("BackColor", int64_t(p.BackColor), int64_t(SysButtonFace));
-    bag.write("OnColor", int64_t(p.OnColor), int64_t(def.OnColor));
-    bag.write("OffColor", int64_t(p.OffColor), int64_t(def.OffColor));
-    bag.write("MouseIcon", p.MouseIcon, def.MouseIcon);
-    bag.write("MousePointer", int64_t(p.MousePointer), int64_t(def.MousePointer));
-    bag.write("BorderStyle", int64_t(p.BorderStyle), int64_t(def.BorderStyle));
-    bag.write("Scheme", int64_t(p.Scheme), int64_t(def.Scheme));
+    SaveColours(bag, p.BackColor, p.OnColor, p.OffColor);
+    SavePointer(bag, p.MouseIcon, p.MousePointer, p.BorderStyle);
+    bag.write("Scheme", int64_t(p.Scheme), int64_t(0));
 }
 
 FrameProperties LoadFrameProperties(const PropertyBag& bag) {
     FrameProperties p;
-    p.BackColor = ColourValue(bag.readNumber("BackColor", SysButtonFace));
-    p.OnColor = ColourValue(bag.readNumber("OnColor", p.OnColor));
-    p.OffColor = ColourValue(bag.readNumber("OffColor", p.OffColor));
-    p.MouseIcon = bag.readText("MouseIcon", p.MouseIcon);
-    p.MousePointer = int(bag.readNumber("MousePointer", p.MousePointer));
-    p.BorderStyle = int(bag.readNumber("BorderStyle", p.BorderStyle));
+    LoadColours(bag, p.BackColor, p.OnColor, p.OffColor);
+    LoadPointer(bag, p.MouseIcon, p.MousePointer, p.BorderStyle);
     p.Scheme = int32_t(bag.readNumber("Scheme", p.Scheme));
     return p;
 }

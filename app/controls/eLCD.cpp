@@ -6,12 +6,7 @@
 #include <QPainter>
 
 eLCD::eLCD(QWidget* parent)
-    : QWidget(parent), m_display(*this, [this](const char* key) {
-          emit propertyChanged(QString::fromLatin1(key));
-      }) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(true);
-}
+    : ControlSurface(parent), m_display(*this, [this](const char* key) { changed(key); }) {}
 
 QString eLCD::Caption() const {
     return QString::fromStdString(m_display.properties().Caption);
@@ -24,12 +19,12 @@ void eLCD::setCaption(const QString& text) {
 
 void eLCD::setMousePointer(int pointer) {
     m_display.setMousePointer(pointer);
-    ApplyPointer(*this, pointer, MouseIcon());
+    applyPointer(pointer, MouseIcon());
 }
 
 void eLCD::setMouseIcon(const std::string& encodedImage) {
     m_display.setMouseIcon(encodedImage);
-    ApplyPointer(*this, MousePointer(), encodedImage);
+    applyPointer(MousePointer(), encodedImage);
 }
 
 void eLCD::setGeometryTwips(int left, int top, int width, int height) {
@@ -44,7 +39,7 @@ void eLCD::save(PropertyBag& bag) const {
 void eLCD::load(const PropertyBag& bag) {
     m_display.load(LoadDisplayProperties(bag));
     m_laidOutSize = size();
-    ApplyPointer(*this, MousePointer(), MouseIcon());
+    applyPointer(MousePointer(), MouseIcon());
 }
 
 void eLCD::layOutIfResized() {
@@ -62,15 +57,7 @@ void eLCD::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), ToQColor(BackColor(), palette()));
     painter.drawImage(QPoint(0, 0), m_image);
-    if (BorderStyle() == 1) {
-        painter.setPen(palette().color(QPalette::Shadow));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
-}
-
-bool eLCD::event(QEvent* event) {
-    if (RelayMouse(*this, *event, m_afterDouble)) return true;
-    return QWidget::event(event);
+    paintBorder(painter, BorderStyle());
 }
 
 int eLCD::widthTwips() const {

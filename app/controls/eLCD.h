@@ -3,26 +3,23 @@
 #pragma once
 
 #include "PropertyBag.h"
+#include "QtSurface.h"
 #include "SevenSegment.h"
 
 #include <QImage>
-#include <QWidget>
 
-class eLCD : public QWidget, private DisplaySurface {
+class eLCD : public ControlSurface, private DisplaySurface {
     Q_OBJECT
-    Q_PROPERTY(quint32 BackColor READ BackColor WRITE setBackColor)
-    Q_PROPERTY(quint32 OnColor READ OnColor WRITE setOnColor)
-    Q_PROPERTY(quint32 OffColor READ OffColor WRITE setOffColor)
 
   public:
     explicit eLCD(QWidget* parent = nullptr);
 
-    ColourValue BackColor() const { return m_display.properties().BackColor; }
-    void setBackColor(ColourValue c) { m_display.setBackColor(c); }
-    ColourValue OnColor() const { return m_display.properties().OnColor; }
-    void setOnColor(ColourValue c) { m_display.setOnColor(c); }
-    ColourValue OffColor() const { return m_display.properties().OffColor; }
-    void setOffColor(ColourValue c) { m_display.setOffColor(c); }
+    ColourValue BackColor() const override { return m_display.properties().BackColor; }
+    void setBackColor(ColourValue c) override { m_display.setBackColor(c); }
+    ColourValue OnColor() const override { return m_display.properties().OnColor; }
+    void setOnColor(ColourValue c) override { m_display.setOnColor(c); }
+    ColourValue OffColor() const override { return m_display.properties().OffColor; }
+    void setOffColor(ColourValue c) override { m_display.setOffColor(c); }
     QString Caption() const;
     void setCaption(const QString& text);
     int Digits() const { return m_display.properties().Digits; }
@@ -49,18 +46,9 @@ class eLCD : public QWidget, private DisplaySurface {
     int drawings() const { return m_display.drawings(); }
     const DigitGeometry& geometry() const { return m_display.geometry(); }
 
-  signals:
-    void Click();
-    void DblClick();
-    void MouseDown(int16_t Button, int16_t Shift, float X, float Y);
-    void MouseMove(int16_t Button, int16_t Shift, float X, float Y);
-    void MouseUp(int16_t Button, int16_t Shift, float X, float Y);
-    void propertyChanged(const QString& key);
-
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
-    bool event(QEvent* event) override;
 
   private:
     int widthTwips() const override;
@@ -74,5 +62,4 @@ class eLCD : public QWidget, private DisplaySurface {
     SevenSegmentDisplay m_display;
     QImage m_image;
     QSize m_laidOutSize;
-    bool m_afterDouble = false;
 };

@@ -1,19 +1,13 @@
 #include "eLCDContainer.h"
 
 #include "QtSurface.h"
+#include "SevenSegment.h"
 
 #include <QMetaProperty>
 #include <QPaintEvent>
 #include <QPainter>
 
-eLCDContainer::eLCDContainer(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_OpaquePaintEvent);
-    setMouseTracking(true);
-}
-
-void eLCDContainer::changed(const char* key) {
-    emit propertyChanged(QString::fromLatin1(key));
-}
+eLCDContainer::eLCDContainer(QWidget* parent) : ControlSurface(parent) {}
 
 void eLCDContainer::setBackColor(ColourValue c) {
     m_p.BackColor = c;
@@ -64,17 +58,17 @@ void eLCDContainer::pushColours() {
 void eLCDContainer::setMousePointer(int pointer) {
     m_p.MousePointer = pointer;
     changed("MousePointer");
-    ApplyPointer(*this, pointer, m_p.MouseIcon);
+    applyPointer(pointer, m_p.MouseIcon);
 }
 
 void eLCDContainer::setMouseIcon(const std::string& encodedImage) {
     m_p.MouseIcon = encodedImage;
     changed("MouseIcon");
-    ApplyPointer(*this, m_p.MousePointer, encodedImage);
+    applyPointer(m_p.MousePointer, encodedImage);
 }
 
 void eLCDContainer::setBorderStyle(int style) {
-    m_p.BorderStyle = style == 1 ? 1 : 0;
+    m_p.BorderStyle = ValidBorderStyle(style);
     changed("BorderStyle");
     update();
 }
@@ -99,13 +93,5 @@ void eLCDContainer::load(const PropertyBag& bag) {
 void eLCDContainer::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), ToQColor(m_p.BackColor, palette()));
-    if (m_p.BorderStyle == 1) {
-        painter.setPen(palette().color(QPalette::Shadow));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
-}
-
-bool eLCDContainer::event(QEvent* event) {
-    if (RelayMouse(*this, *event, m_afterDouble)) return true;
-    return QWidget::event(event);
+    paintBorder(painter, m_p.BorderStyle);
 }

@@ -3,25 +3,21 @@
 #pragma once
 
 #include "PropertyBag.h"
+#include "QtSurface.h"
 #include "TileColours.h"
 
-#include <QWidget>
-
-class eLCDContainer : public QWidget {
+class eLCDContainer : public ControlSurface {
     Q_OBJECT
-    Q_PROPERTY(quint32 BackColor READ BackColor WRITE setBackColor)
-    Q_PROPERTY(quint32 OnColor READ OnColor WRITE setOnColor)
-    Q_PROPERTY(quint32 OffColor READ OffColor WRITE setOffColor)
 
   public:
     explicit eLCDContainer(QWidget* parent = nullptr);
 
-    ColourValue BackColor() const { return m_p.BackColor; }
-    void setBackColor(ColourValue c);
-    ColourValue OnColor() const { return m_p.OnColor; }
-    void setOnColor(ColourValue c);
-    ColourValue OffColor() const { return m_p.OffColor; }
-    void setOffColor(ColourValue c);
+    ColourValue BackColor() const override { return m_p.BackColor; }
+    void setBackColor(ColourValue c) override;
+    ColourValue OnColor() const override { return m_p.OnColor; }
+    void setOnColor(ColourValue c) override;
+    ColourValue OffColor() const override { return m_p.OffColor; }
+    void setOffColor(ColourValue c) override;
     int32_t Scheme() const { return m_p.Scheme; }
     // 1 to 5 apply a scheme row; any number then pushes the colours on.
     void setScheme(int32_t scheme);
@@ -39,22 +35,11 @@ class eLCDContainer : public QWidget {
     // Takes the stored colours; the stored Scheme is kept, not applied.
     void load(const PropertyBag& bag);
 
-  signals:
-    void Click();
-    void DblClick();
-    void MouseDown(int16_t Button, int16_t Shift, float X, float Y);
-    void MouseMove(int16_t Button, int16_t Shift, float X, float Y);
-    void MouseUp(int16_t Button, int16_t Shift, float X, float Y);
-    void propertyChanged(const QString& key);
-
   protected:
     void paintEvent(QPaintEvent* event) override;
-    bool event(QEvent* event) override;
 
   private:
     void pushColours();
-    void changed(const char* key);
 
     FrameProperties m_p;
-    bool m_afterDouble = false;
 };
