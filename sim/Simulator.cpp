@@ -283,7 +283,14 @@ int Simulator::Run(std::ostream& out, std::ostream& err) {
         if (fds[1].revents & POLLIN) d.ReadControl(out);
         for (size_t i = 0; i < d.served.size(); ++i) {
             Impl::Served& s = d.served[i];
-            if (fds[2 + 2 * i].revents & POLLIN) d.ReceiveFrom(s);
+            const short events = fds[2 + 2 * i].revents;
+            if (events & POLLIN) d.ReceiveFrom(s);
+            // The simulator holds the terminal's other end, so this only
+            // comes from a broken terminal; going on would spin.
+            if (events & (POLLERR | POLLNVAL)) {
+                err << "vexa-sim: " << s.link->DevicePath() << " failed" << std::endl;
+                return 1;
+            }
             if (fds[3 + 2 * i].revents & POLLIN) s.link->Reopened();
         }
     }

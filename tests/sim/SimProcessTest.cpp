@@ -432,6 +432,31 @@ TEST_F(SimProgram, PortCanBeHeldExclusivelyAgainAfterItsUserClosedIt) {
     EXPECT_EQ(second.Ask(ReadFrame(1, 10), 11), kOnePointZero);
 }
 
+TEST_F(SimProgram, AsciiStreamPausesOnXoffAndGoesOnAfterXon) {
+    SimProcess sim("port COM4 ascii 115200\nstation 1 value=12.5 stream=20\n", m_dir);
+    Terminal com4(sim.PortPath("COM4"));
+    ASSERT_TRUE(com4.Ok());
+    // Unasked lines arrive; the first complete one is a reading.
+    const Bytes streamed = com4.Ask(Bytes{}, 20, 1000);
+    const std::string text(streamed.begin(), streamed.end());
+    EXPECT_NE(text.find("12.5\r12.5\r"), std::string::npos) << text;
+    com4.Ask(Bytes{0x13}, 1000, 100); // XOFF, and let what was under way drain
+    EXPECT_TRUE(com4.Ask(Bytes{}, 1, 200).empty());
+    // A line held half way goes on first, so look for a whole one behind it.
+    const Bytes resumed = com4.Ask(Bytes{0x11}, 10, 1000);
+    EXPECT_NE(std::string(resumed.begin(), resumed.end()).find("12.5\r"), std::string::npos);
+}
+
+TEST(SimCommandLine, HelpDescribesTheConfiguration) {
+    TempDir dir;
+    const std::string out = (dir.Path() / "help").string();
+    const int status = std::system((std::string(VEXA_SIM_PATH) + " --help >" + out).c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    const std::string help = ReadAll(out);
+    for (const char* word : {"port COM<N>", "station N", "usb SERIAL", "fault=", "--control"})
+        EXPECT_NE(help.find(word), std::string::npos) << word;
+}
+
 TEST(SimCommandLine, RejectsBadConfigurationWithItsLine) {
     TempDir dir;
     std::ofstream(dir.Path() / "bad.conf") << "port COM1 bus 9600\nstation 300\n";
