@@ -21,14 +21,28 @@ char SingleByte(const QString& text, char fallback) {
 
 QtTimer::QtTimer(std::function<void()> onTick, Qt::TimerType type) : m_onTick(std::move(onTick)) {
     m_timer.setTimerType(type);
-    QObject::connect(&m_timer, &QTimer::timeout, [this] { m_onTick(); });
+    QObject::connect(&m_timer, &QTimer::timeout, [this] {
+        if (m_nextInterval >= 0) {
+            // The first period is over: from this tick on, the regular beat.
+            m_timer.setInterval(m_nextInterval);
+            m_nextInterval = -1;
+        }
+        m_onTick();
+    });
 }
 
 void QtTimer::Start(int32_t intervalMs) {
+    m_nextInterval = -1;
     m_timer.start(intervalMs);
 }
 
+void QtTimer::StartAfter(int32_t firstMs, int32_t intervalMs) {
+    m_nextInterval = intervalMs;
+    m_timer.start(firstMs);
+}
+
 void QtTimer::Stop() {
+    m_nextInterval = -1;
     m_timer.stop();
 }
 

@@ -18,9 +18,11 @@ class QtTimer : public Timer {
     void Start(int32_t intervalMs) override;
     void Stop() override;
     bool IsActive() const override;
+    void StartAfter(int32_t firstMs, int32_t intervalMs) override;
 
   private:
     QTimer m_timer;
+    int32_t m_nextInterval = -1; // the period after a first one of its own
     std::function<void()> m_onTick;
 };
 

@@ -49,6 +49,13 @@ class Timer {
     virtual void Start(int32_t intervalMs) = 0;
     virtual void Stop() = 0;
     virtual bool IsActive() const = 0;
+    // Starts with a first period of its own, then runs at intervalMs: lets a
+    // periodic timer that was stopped for a moment keep its beat. A timer
+    // that cannot do this simply restarts.
+    virtual void StartAfter(int32_t firstMs, int32_t intervalMs) {
+        (void)firstMs;
+        Start(intervalMs);
+    }
 };
 
 struct LocalDateTime {

@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -111,6 +112,7 @@ void LoggerCore::LogTimer_Timer(int32_t milliseconds) {
     if (!IsLogging()) return;
     Flag inTick(m_inLogTick);
     const uint64_t run = m_logRun;
+    const double tickStarted = m_seams.clock.MonotonicMs();
 
     ReadValues(m_state.NextChannel);
     // Logging was stopped, or stopped and started again, while the read
@@ -127,7 +129,12 @@ void LoggerCore::LogTimer_Timer(int32_t milliseconds) {
         if (run != m_logRun) return;
         m_state.RowMs = 0;
         if (IsLogging()) {
-            m_seams.logTimer.Start(m_logTickMs);
+            // The next tick comes one period after this one, as if the timer
+            // had run on: the time spent on the row does not stretch it.
+            const double spent = m_seams.clock.MonotonicMs() - tickStarted;
+            const auto first = static_cast<int32_t>(
+                std::clamp<double>(std::llround(m_logTickMs - spent), 0.0, m_logTickMs));
+            m_seams.logTimer.StartAfter(first, m_logTickMs);
             // The wait for the disk overlaps the next tick's period instead
             // of stretching the row.
             std::string error;

@@ -191,6 +191,10 @@ class FakeTimer : public Timer {
         active = true;
         ++starts;
     }
+    void StartAfter(int32_t first, int32_t ms) override {
+        Start(ms);
+        due = m_clock.now + first;
+    }
     void Stop() override { active = false; }
     bool IsActive() const override { return active; }
     bool active = false;
