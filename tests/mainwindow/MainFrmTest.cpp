@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPushButton>
 
 #include <gtest/gtest.h>
@@ -108,7 +109,7 @@ TEST_F(MainWindow, MenuHasItsCaptionsShortcutsAndInitialStates) {
 TEST_F(MainWindow, StartupShowsTheWorkspaceWithVersionIconAndLogoTooltip) {
     Start();
     EXPECT_TRUE(w->isVisible());
-    EXPECT_EQ(w->windowTitle(), "Untitled - Tarnvik");
+    EXPECT_EQ(w->windowTitle().toStdString(), w->Workspace().Title + " - Tarnvik");
     EXPECT_EQ(w->Vers()->text(), "v1.0.0");
     EXPECT_FALSE(w->windowIcon().isNull());
     EXPECT_EQ(w->ImageLogo()->toolTip().toStdString(), std::string("Go to ") + MakerWebSite);

@@ -197,16 +197,28 @@ void MainFrameLogic::SetupDisplays() {
         // the failed open above has already told the operator
     }
 
-    const TwipSize outer = ui.OuterSize();
-    const TwipSize inner = ui.InnerSize();
+    MeasureFrame();
+    ui.ProcessPendingEvents();
+    ui.SetOuterSize(SavedSize());
+    FitWindowToTiles(ui.LayoutTiles());
+}
+
+void MainFrameLogic::MeasureFrame() {
+    const TwipSize outer = m_s.surface.OuterSize();
+    const TwipSize inner = m_s.surface.InnerSize();
     m_state.BorderWidth = static_cast<int32_t>(RoundHalfEven((outer.width - inner.width) / 2.0));
     m_state.CaptionHeight =
         (outer.height - inner.height) - 2 * m_state.BorderWidth - CaptionAllowanceTwips;
-    ui.ProcessPendingEvents();
-    ui.SetOuterSize(SavedSize());
-    const TwipSize tc = ui.LayoutTiles();
-    ui.SetOuterSize({tc.width + 2 * m_state.BorderWidth,
-                     tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth});
+}
+
+void MainFrameLogic::FitWindowToTiles(TwipSize tc) {
+    m_s.surface.SetOuterSize({tc.width + 2 * m_state.BorderWidth,
+                              tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth});
+}
+
+void MainFrameLogic::FrameChanged() {
+    MeasureFrame();
+    FitWindowToTiles(m_s.surface.LayoutTiles());
 }
 
 bool MainFrameLogic::QueryUnload() {

@@ -120,6 +120,10 @@ class MainFrameLogic {
     void LogoClicked();
 
     void FormResize();
+    // The window frame appeared or changed after set-up (window managers
+    // decorate a window only once it is shown): measure it again and fit
+    // the window around the tiles as set-up does.
+    void FrameChanged();
     static int32_t HitTest(int32_t hitCode);
     // The proposed window rectangle in screen pixels, changed to the snapped one.
     void Resizing(int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2, int16_t draggedBorder);
@@ -136,6 +140,8 @@ class MainFrameLogic {
     void ClosePort();
     void ChooseWorkspace();
     void RebuildWithFreeze();
+    void MeasureFrame();
+    void FitWindowToTiles(TwipSize tc);
     TwipSize SavedSize();
 
     MainWindowState& m_state;

@@ -366,6 +366,10 @@ void MainFrm::SetOuterSize(TwipSize size) {
         resize(inner);
     }
     if (layout()) layout()->activate();
+    // A hidden window gets its resize event only when shown; the container
+    // must follow the new size now.
+    m_logic->FormResize();
+    m_frameSeen = frameGeometry().size() - QWidget::size();
 }
 
 TwipSize MainFrm::LayoutTiles() {
@@ -419,6 +423,25 @@ void MainFrm::Resizing(std::int32_t& x1, std::int32_t& y1, std::int32_t& x2, std
 void MainFrm::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     m_logic->FormResize();
+    CheckFrame();
+}
+
+void MainFrm::moveEvent(QMoveEvent* event) {
+    QMainWindow::moveEvent(event);
+    CheckFrame();
+}
+
+void MainFrm::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    CheckFrame();
+}
+
+void MainFrm::CheckFrame() {
+    if (m_fitting || !isVisible() || isMinimized() || m_state.Closing) return;
+    if (frameGeometry().size() - size() == m_frameSeen) return;
+    m_fitting = true;
+    m_logic->FrameChanged();
+    m_fitting = false;
 }
 
 void MainFrm::closeEvent(QCloseEvent* event) {

@@ -110,6 +110,8 @@ class MainFrm : public QMainWindow,
   protected:
     void closeEvent(QCloseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
@@ -117,6 +119,7 @@ class MainFrm : public QMainWindow,
     void BuildMenu();
     void BuildStatusStrip();
     void LayOutStatusStrip();
+    void CheckFrame();
     QAction* AddEntry(QMenu* menu, const char* name, const char* caption, const char* shortcut);
 
     class LogChooser;
@@ -148,6 +151,8 @@ class MainFrm : public QMainWindow,
     QLabel* m_vers;
     QLabel* m_logo;
     QLabel* m_sizer;
+    QSize m_frameSeen; // frame margins the last measurement saw
+    bool m_fitting = false;
     bool m_busy = false;
     bool m_closeAccepted = false;
     bool m_unloaded = false;
