@@ -62,8 +62,11 @@ control FIFO lines (answered on stdout with "control ok: LINE" or
   set COM<N> STATION OPTIONS...  e.g. set COM1 2 fault=nak late=30
   set USB<SERIAL> OPTIONS...     e.g. set USB100234 value=4.5
 
-trace lines: SECONDS PORT rx|junk|tx|lost HEX-BYTES
-  (rx: a request or an XON/XOFF byte; junk: bytes forming no request)
+trace lines: SECONDS PORT rx|junk|tx|lost HEX-BYTES, SECONDS since the start
+  rx    a request (or an XON/XOFF byte), when its last byte arrived
+  junk  received bytes that form no request (ignored, as on a real line)
+  tx    a reply or stream line, when its last byte went out
+  lost  bytes the terminal would not take (nobody reading it)
 )";
 
 bool ReadFile(const std::string& path, std::string& text) {
