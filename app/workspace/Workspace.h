@@ -13,6 +13,8 @@ struct ItemClass {
     std::string Format;
     float TareValue = 0;
     std::string Command; // empty: the protocol's default read command
+
+    bool operator==(const ItemClass&) const = default;
 };
 
 struct WorkspaceClass {
@@ -26,6 +28,8 @@ struct WorkspaceClass {
     std::vector<ItemClass> Items; // Items[i - 1] is channel i
     int32_t LogInterval = 0;
     float LogDefault = 0;
+
+    bool operator==(const WorkspaceClass&) const = default;
 };
 
 // The item a channel gets when nothing else is known of it: station N,
