@@ -23,6 +23,8 @@ LCDModule::LCDModule(QWidget* parent)
     font.setPointSizeF(9.75);
     font.setWeight(QFont::Normal);
     m_title->setFont(font);
+    // A channel caption is shown as written, never read as markup.
+    m_title->setTextFormat(Qt::PlainText);
     m_title->setText(QStringLiteral("Label1"));
 
     m_frame->setBackColor(Sys3DLight);

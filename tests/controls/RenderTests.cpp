@@ -66,6 +66,8 @@ TEST_F(DisplayRender, SizesItselfFromItsWidth) {
     EXPECT_EQ(lcd.height(), 46); // 684 twips
     EXPECT_EQ(lcd.geometry().L, 151);
     EXPECT_EQ(lcd.image().size(), lcd.size());
+    lcd.setGeometryTwips(0, 0, 3795, 90); // below the least height
+    EXPECT_EQ(lcd.height(), 46);
     lcd.setDigits(4);
     EXPECT_EQ(lcd.geometry().L, 303);
     EXPECT_EQ(lcd.height(), TwipsToPixels((303 + 20) * 4));
@@ -170,6 +172,8 @@ TEST_F(TileRender, DesignPlacesAndColours) {
     EXPECT_EQ(lcd.y(), 4);
     EXPECT_EQ(tile.zeroButton()->text(), "Zero");
     EXPECT_EQ(tile.Title(), "Label1");
+    tile.setTitle("<b>x</b> & y");
+    EXPECT_EQ(tile.titleLabel()->textFormat(), Qt::PlainText);
     EXPECT_EQ(tile.Value(), "12345678");
     EXPECT_EQ(tile.BackColor(), 0u);
     EXPECT_EQ(tile.ForeColor(), SysWindowText);
@@ -348,14 +352,6 @@ TEST_F(TableRender, RowsOfThreeAndTheTemplateUntouched) {
     EXPECT_TRUE(templ->isHidden());
     for (auto* tile : tiles)
         EXPECT_FALSE(tile->isHidden());
-}
-
-TEST_F(TableRender, NarrowerThanOneTileStacksThem) {
-    table.resize(100, 100);
-    table.Refresh();
-    for (int i = 0; i < 6; ++i)
-        EXPECT_EQ(tiles[size_t(i)]->pos(), QPoint(0, 91 * i));
-    EXPECT_EQ(table.width(), 269);
 }
 
 TEST_F(TableRender, ResizingRunsTheLayoutAgain) {
