@@ -10,8 +10,6 @@ using vexa_serial::LibraryPort;
 
 namespace {
 
-constexpr float kVersion = 1.3f;
-
 // Lives as long as the library is loaded; starts empty.
 velda_ascii::StreamBuffer g_stream;
 
@@ -25,14 +23,6 @@ int16_t Run(velda_ascii::RequestKind kind, int16_t station, const char* command,
 
 } // namespace
 
-VEXA_DRIVER_ENTRY int16_t OPENPORT(int16_t port, int32_t baud) {
-    return Guarded<int16_t>(-2, [&] { return LibraryPort().OpenPort(port, baud); });
-}
-
-VEXA_DRIVER_ENTRY int16_t CLOSEPORT() {
-    return Guarded<int16_t>(-2, [] { return LibraryPort().ClosePort(); });
-}
-
 VEXA_DRIVER_ENTRY int16_t READCOMMAND(int16_t station, const char* command, float* value) {
     return Run(velda_ascii::RequestKind::Read, station, command, value);
 }
@@ -43,19 +33,6 @@ VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int16_t station, const char* command, flo
 
 VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int16_t station, const char* command) {
     return Run(velda_ascii::RequestKind::Execute, station, command, nullptr);
-}
-
-VEXA_DRIVER_ENTRY int16_t SETTIMEOUT(int16_t ms) {
-    return Guarded<int16_t>(-1, [&] { return LibraryPort().SetTimeout(ms); });
-}
-
-VEXA_DRIVER_ENTRY int16_t GETTIMEOUT() {
-    return Guarded<int16_t>(vexa_serial::kDefaultReplyTimeout,
-                            [] { return LibraryPort().Timeout(); });
-}
-
-VEXA_DRIVER_ENTRY float VERSION() {
-    return kVersion;
 }
 
 VEXA_DRIVER_ENTRY int16_t POLLSTREAM(float* value) {

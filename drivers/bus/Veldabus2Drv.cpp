@@ -9,8 +9,6 @@ using vexa_serial::LibraryPort;
 
 namespace {
 
-constexpr float kVersion = 1.5f;
-
 int16_t Run(veldabus::RequestKind kind, int16_t station, int16_t command, float* value) {
     return Guarded<int16_t>(-999, [&] {
         auto& port = LibraryPort();
@@ -20,14 +18,6 @@ int16_t Run(veldabus::RequestKind kind, int16_t station, int16_t command, float*
 }
 
 } // namespace
-
-VEXA_DRIVER_ENTRY int16_t OPENPORT(int16_t port, int32_t baud) {
-    return Guarded<int16_t>(-2, [&] { return LibraryPort().OpenPort(port, baud); });
-}
-
-VEXA_DRIVER_ENTRY int16_t CLOSEPORT() {
-    return Guarded<int16_t>(-2, [] { return LibraryPort().ClosePort(); });
-}
 
 VEXA_DRIVER_ENTRY int16_t READCOMMAND(int16_t station, int16_t command, float* value) {
     return Run(veldabus::RequestKind::Read, station, command, value);
@@ -39,17 +29,4 @@ VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int16_t station, int16_t command, float v
 
 VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int16_t station, int16_t command) {
     return Run(veldabus::RequestKind::Execute, station, command, nullptr);
-}
-
-VEXA_DRIVER_ENTRY int16_t SETTIMEOUT(int16_t ms) {
-    return Guarded<int16_t>(-1, [&] { return LibraryPort().SetTimeout(ms); });
-}
-
-VEXA_DRIVER_ENTRY int16_t GETTIMEOUT() {
-    return Guarded<int16_t>(vexa_serial::kDefaultReplyTimeout,
-                            [] { return LibraryPort().Timeout(); });
-}
-
-VEXA_DRIVER_ENTRY float VERSION() {
-    return kVersion;
 }

@@ -9,8 +9,6 @@ using vexa_serial::LibraryPort;
 
 namespace {
 
-constexpr float kVersion = 1.0f;
-
 vexa_usb::UsbInstruments* g_usb = nullptr;
 
 __attribute__((constructor)) void OnUsbLoad() {
@@ -55,17 +53,4 @@ VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int32_t serialNumber, const char* command
 
 VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int32_t serialNumber, const char* command) {
     return Run(velda_ascii::RequestKind::Execute, serialNumber, command, nullptr);
-}
-
-VEXA_DRIVER_ENTRY int16_t SETTIMEOUT(int16_t ms) {
-    return Guarded<int16_t>(-1, [&] { return LibraryPort().SetTimeout(ms); });
-}
-
-VEXA_DRIVER_ENTRY int16_t GETTIMEOUT() {
-    return Guarded<int16_t>(vexa_serial::kDefaultReplyTimeout,
-                            [] { return LibraryPort().Timeout(); });
-}
-
-VEXA_DRIVER_ENTRY float VERSION() {
-    return kVersion;
 }

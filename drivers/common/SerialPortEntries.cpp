@@ -1,0 +1,15 @@
+// OPENPORT and CLOSEPORT of the serial-port libraries (port number, baud).
+#include "DriverEntry.h"
+
+#include <cstdint>
+
+using vexa_serial::Guarded;
+using vexa_serial::LibraryPort;
+
+VEXA_DRIVER_ENTRY int16_t OPENPORT(int16_t port, int32_t baud) {
+    return Guarded<int16_t>(-2, [&] { return LibraryPort().OpenPort(port, baud); });
+}
+
+VEXA_DRIVER_ENTRY int16_t CLOSEPORT() {
+    return Guarded<int16_t>(-2, [] { return LibraryPort().ClosePort(); });
+}
