@@ -198,6 +198,12 @@ TEST_F(FrmFixture, KeyFilterOnTheNumberFields) {
     TypeText(frm->tbLogInterval, "-a");
     EXPECT_EQ(frm->tbLogInterval->text(), "250");
 
+    // Delete types no character: it works in a filtered field.
+    frm->tbLogInterval->setCursorPosition(0);
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7f)));
+    QApplication::sendEvent(frm->tbLogInterval, &del);
+    EXPECT_EQ(frm->tbLogInterval->text(), "50");
+
     frm->tbFormat->selectAll();
     TypeText(frm->tbFormat, "0a1.0");
     EXPECT_EQ(frm->tbFormat->text(), "0.0");

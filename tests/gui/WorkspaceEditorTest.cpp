@@ -345,20 +345,3 @@ TEST_F(EditorFixture, FixedInstallationLocksFiveFields) {
     EXPECT_EQ(form.enabledFields.count(EditorField::Caption), 0u);
     EXPECT_TRUE(form.lists[EditorList::Port].enabled);
 }
-
-TEST_F(EditorFixture, KeyFilterPerField) {
-    open();
-    form.texts[EditorField::LogInterval] = "10";
-    EXPECT_EQ(editor->KeyTyped(EditorField::LogInterval, '-', 0), 0);
-    form.texts[EditorField::LogDefault] = "1.5";
-    EXPECT_EQ(editor->KeyTyped(EditorField::LogDefault, '.', 3), 0);
-    EXPECT_EQ(editor->KeyTyped(EditorField::LogDefault, '-', 1), 0);
-    EXPECT_EQ(editor->KeyTyped(EditorField::LogDefault, '-', 0), '-');
-    EXPECT_EQ(editor->KeyTyped(EditorField::TareValue, ',', 0), ',');
-    EXPECT_EQ(editor->KeyTyped(EditorField::Station, 'x', 0), 0);
-    EXPECT_EQ(editor->KeyTyped(EditorField::Format, '1', 0), 0);
-    EXPECT_EQ(editor->KeyTyped(EditorField::Format, '.', 0), '.');
-    EXPECT_EQ(editor->KeyTyped(EditorField::Caption, 24, 0), 24);
-    EXPECT_EQ(editor->KeyTyped(EditorField::Station, 24, 0), 0);
-    EXPECT_EQ(editor->KeyTyped(EditorField::Station, 26, 0), 0);
-}

@@ -70,6 +70,15 @@ void RoundedPanel::resizeEvent(QResizeEvent* event) {
     setMask(QRegion(path.toFillPolygon().toPolygon()));
 }
 
+void RoundedPanel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal radius = CornerSize(this) / 2.0;
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.setBrush(palette().color(QPalette::Midlight));
+    painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius, radius);
+}
+
 EditorLineEdit::EditorLineEdit(WorkspaceEditor*& editor, EditorField field, QWidget* parent)
     : QLineEdit(parent), m_editor(editor), m_field(field) {
     setToolTip(QString::fromLatin1(WorkspaceEditor::FieldToolTip(field)));
@@ -94,8 +103,9 @@ int EditorLineEdit::KeyCode(const QKeyEvent& event) {
     if (event.matches(QKeySequence::Redo)) return 25;
     const int key = event.key();
     if (key == Qt::Key_Backspace) return 8;
+    // Keys that edit or move without typing a character are not filtered.
     if (key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Escape ||
-        key == Qt::Key_Tab || key == Qt::Key_Backtab)
+        key == Qt::Key_Tab || key == Qt::Key_Backtab || key == Qt::Key_Delete)
         return -1;
     if ((event.modifiers() & Qt::ControlModifier) && key >= Qt::Key_A && key <= Qt::Key_Z)
         return key - Qt::Key_A + 1;
@@ -142,7 +152,6 @@ WorkSpaceFrm::WorkSpaceFrm(WorkspaceClass& workspace, const RegionalSettings& re
     tbLogInterval->setObjectName("tbLogInterval");
 
     Rounded = new RoundedPanel(this);
-    Rounded->setAutoFillBackground(true);
     LV = new QTreeWidget(Rounded);
     LV->setObjectName("LV");
     LV->setRootIsDecorated(false);

@@ -23,6 +23,7 @@ class RoundedPanel : public QFrame {
     static int CornerSize(const QWidget* widget); // pixels
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A one-line text box whose typed characters pass the editor's key filter
