@@ -62,8 +62,10 @@ bool NextLine(std::string_view text, std::size_t pos, Line& line) {
     line = Line();
     line.begin = pos;
     line.next = end == std::string_view::npos ? text.size() : end + 1;
+    // A byte-order mark from an editor must not hide the first section.
+    const std::size_t start = pos == 0 && text.starts_with("\xEF\xBB\xBF") ? 3 : pos;
     std::string_view raw =
-        text.substr(pos, (end == std::string_view::npos ? text.size() : end) - pos);
+        text.substr(start, (end == std::string_view::npos ? text.size() : end) - start);
     if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
     line.text = raw;
 

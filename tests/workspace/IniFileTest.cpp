@@ -57,6 +57,7 @@ TEST(IniRead, CommentsDuplicatesLfEndingsAndNoFinalNewline) {
     };
     for (const ReadCase& c : cases)
         EXPECT_EQ(IniRead(text, c.section, c.key, "-"), c.expected);
+    EXPECT_EQ(IniRead("\xEF\xBB\xBF[Workspace]\r\nTitle=x\r\n", "Workspace", "Title", "-"), "x");
 }
 
 TEST(IniRead, JunkNeverCrashes) {
