@@ -193,6 +193,12 @@ bool QtFormEvents::BeginSizeDrag(std::int32_t hitCode) {
 bool QtFormEvents::eventFilter(QObject* watched, QEvent* event) {
     if (watched != m_widget) return false;
     const QEvent::Type type = event->type();
+    if (type == QEvent::WindowStateChange) {
+        // Maximising, minimising and restoring size the window without a
+        // drag; the geometry they leave is the new starting point.
+        m_lastFrame = QRect();
+        return false;
+    }
     if (type != QEvent::Resize && type != QEvent::Move && type != QEvent::Show &&
         type != QEvent::ActivationChange)
         return false;
@@ -237,7 +243,10 @@ void QtFormEvents::applyFrame(const WindowRect& rect) {
 void QtFormEvents::afterResize() {
     const QRect frame = m_widget->frameGeometry();
     const QRect before = m_lastFrame;
-    if (m_programDepth > 0 || m_applying || !before.isValid() || !m_widget->isVisible()) {
+    const bool sizedByState = m_widget->windowState() &
+                              (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen);
+    if (m_programDepth > 0 || m_applying || !before.isValid() || !m_widget->isVisible() ||
+        sizedByState) {
         m_lastFrame = frame;
         return;
     }

@@ -25,6 +25,9 @@ struct Sink : FormEventsSink {
         if (snapWidth) x2 = x1 + *snapWidth;
     }
     void Move() override { ++moves; }
+    void ActivateApp() override { activations.push_back(true); }
+    void DeactivateApp() override { activations.push_back(false); }
+    void NCActivate(std::int32_t& state) override { frameStates.push_back(state); }
     void GetMinMaxInfo(std::int32_t&, std::int32_t&, std::int32_t&, std::int32_t&,
                        std::int32_t& minTrackX, std::int32_t&, std::int32_t&,
                        std::int32_t&) override {
@@ -33,6 +36,8 @@ struct Sink : FormEventsSink {
     }
     std::vector<std::int32_t> hitCodes;
     std::vector<std::int16_t> borders;
+    std::vector<bool> activations;
+    std::vector<std::int32_t> frameStates;
     std::optional<int> snapWidth;
     bool refuse = false;
     int moves = 0;
@@ -83,6 +88,16 @@ TEST_F(FormEventsQtTest, ProgramGeometryRaisesNoSizingButMoves) {
     EXPECT_EQ(widget.width(), 600);
 }
 
+TEST_F(FormEventsQtTest, MaximisingIsNoDrag) {
+    sink.snapWidth = 320;
+    widget.showMaximized();
+    QApplication::processEvents();
+    widget.showNormal();
+    QApplication::processEvents();
+    EXPECT_TRUE(sink.borders.empty());
+    EXPECT_TRUE(sink.hitCodes.empty());
+}
+
 TEST_F(FormEventsQtTest, RefusedEdgeUndoesTheDrag) {
     sink.refuse = true;
     widget.resize(400, 350);
@@ -107,4 +122,22 @@ TEST_F(FormEventsQtTest, SizeGripAsksTheHitTestAndReleaseStopsEvents) {
     QApplication::processEvents();
     EXPECT_TRUE(sink.hitCodes.empty());
     EXPECT_EQ(widget.width(), 700);
+}
+
+TEST_F(FormEventsQtTest, ActivationOfTheApplicationAndTheFrame) {
+    // The state as the application reports it; a repeated state is no change.
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationSuspended);
+    const std::vector<bool> expected = QGuiApplication::applicationState() == Qt::ApplicationActive
+                                           ? std::vector<bool>{false, true, false}
+                                           : std::vector<bool>{true, false};
+    EXPECT_EQ(sink.activations, expected);
+
+    sink.frameStates.clear();
+    QEvent change(QEvent::ActivationChange);
+    QApplication::sendEvent(&widget, &change);
+    ASSERT_EQ(sink.frameStates.size(), 1u);
+    EXPECT_EQ(sink.frameStates[0], widget.isActiveWindow() ? 1 : 0);
 }
