@@ -155,16 +155,7 @@ std::string FormatPattern(double value, const std::string& pattern, const Region
 }
 
 std::string GeneralNumber(double value, const RegionalSettings& rs) {
-    std::string text = GeneralDigits(value, 7);
-    // A single-precision value (a tare, a log default) must read back as the
-    // very same float; the few that 7 digits cannot tell apart from their
-    // neighbours get the 8 or 9 digits that can.
-    const auto single = static_cast<float>(value);
-    if (std::isfinite(value) && static_cast<double>(single) == value) {
-        for (int digits = 8; digits <= 9 && ConvertNormal<float>(text) != single; ++digits)
-            text = GeneralDigits(value, digits);
-    }
-    return Localise(text, rs);
+    return Localise(GeneralDigits(value, 7), rs);
 }
 
 std::string PlainNumber(double value, const RegionalSettings& rs) {

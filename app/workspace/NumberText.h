@@ -23,8 +23,6 @@ std::string FormatPattern(double value, const std::string& pattern, const Region
 
 // The general real-number text: at most 7 significant digits, no trailing
 // zeros, "0" for zero, exponent form for very large or very small magnitudes.
-// A value that is exactly a float reads back as that float: when 7 digits
-// cannot tell it from its neighbours it gets the 8 or 9 digits that can.
 std::string GeneralNumber(double value, const RegionalSettings& rs);
 
 // The same with up to 15 significant digits, for double quantities such as

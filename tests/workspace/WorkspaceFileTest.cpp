@@ -6,7 +6,22 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <vector>
+
+// Readable failures of whole-workspace comparisons.
+void PrintTo(const ItemClass& it, std::ostream* os) {
+    *os << "{" << it.Station << " '" << it.Caption << "' '" << it.Format << "' " << it.TareValue
+        << " '" << it.Command << "'}";
+}
+void PrintTo(const WorkspaceClass& ws, std::ostream* os) {
+    *os << "{" << ws.Channels << " '" << ws.Title << "' '" << ws.Notes << "' " << ws.Port << " "
+        << ws.Baudrate << " " << ws.Protocol << " " << ws.Snap << " " << ws.LogInterval << " "
+        << ws.LogDefault;
+    for (const ItemClass& item : ws.Items)
+        PrintTo(item, os);
+    *os << "}";
+}
 
 namespace {
 
@@ -107,14 +122,16 @@ TEST_P(WorkspaceRoundTrip, FullWorkspaceComesBackUnchanged) {
     for (int i = 1; i <= 24; ++i)
         ws.Items.push_back({i == 24 ? 2147483647 : 100 + i, "Probe " + std::to_string(i) + " [°C]",
                             i % 3 ? "0.0" : "000.0000",
-                            i == 1 ? 1e-5f : -12.34567f * static_cast<float>(i),
+                            // tares come from readings of 7 significant digits
+                            *ParseSingle(i == 1 ? "1E-05" : "-" + std::to_string(i) + ".23456",
+                                         RegionalSettings::point()),
                             i % 4 ? "" : "READ" + std::to_string(i)});
     EXPECT_EQ(RoundTrip(ws), ws);
     EXPECT_TRUE(m_boxes.shown.empty());
 
     const std::string sep(1, m_rs.decimalSeparator), bytes = ReadBytes(Path("out.lws"));
     for (const std::string& line : {"logDefault=-9999" + sep + "5", std::string("TareValue1=1E-05"),
-                                    "TareValue3=-37" + sep + "03701"})
+                                    "TareValue3=-3" + sep + "23456"})
         EXPECT_NE(bytes.find("\r\n" + line + "\r\n"), std::string::npos) << line;
 }
 
