@@ -22,6 +22,7 @@ namespace {
 class QueueLine final : public vexa_serial::SerialLine {
   public:
     void Arrive(std::string_view bytes) { m_queue.append(bytes); }
+    size_t Backlog() const { return m_queue.size() - m_front; }
     long ReadQueued(uint8_t* dst, size_t max) override {
         const size_t n = std::min(max, m_queue.size() - m_front);
         std::memcpy(dst, m_queue.data() + m_front, n);
@@ -61,9 +62,13 @@ struct Owed {
     }
 };
 
-void PollOnce(velda_ascii::StreamBuffer& buffer, QueueLine& line, Owed& owed) {
+// True when a line came out.
+bool PollOnce(velda_ascii::StreamBuffer& buffer, QueueLine& line, Owed& owed) {
     const float mark = 12345.678f;
     float value = mark;
+    // One poll takes in at most a buffer's worth; more stays queued for the
+    // next, so a line behind a longer backlog may come one poll later.
+    const bool backlogged = line.Backlog() > velda_ascii::kStreamCapacity;
     const int16_t code = buffer.Poll(&line, &value);
     FUZZ_CHECK(buffer.Size() <= velda_ascii::kStreamCapacity + 1,
                "the stream buffer holds %zu characters", buffer.Size());
@@ -77,7 +82,11 @@ void PollOnce(velda_ascii::StreamBuffer& buffer, QueueLine& line, Owed& owed) {
         const int16_t expected = owed.Size() >= velda_ascii::kStreamFullSize ? -600 : -700;
         FUZZ_CHECK(code == expected, "%zu characters wait without CR: %d, not %d", owed.Size(),
                    code, expected);
-        return;
+        return false;
+    }
+    if (backlogged && (code == -600 || code == -700)) {
+        FUZZ_CHECK(value == mark, "no line, yet the value changed");
+        return false;
     }
     FUZZ_CHECK(code == 0 || code == -999, "a complete line waits (%zu characters), yet %d",
                cr - owed.front, code);
@@ -93,6 +102,7 @@ void PollOnce(velda_ascii::StreamBuffer& buffer, QueueLine& line, Owed& owed) {
         }
     }
     owed.Consume(cr + 1 - owed.front);
+    return true;
 }
 
 } // namespace
@@ -124,9 +134,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             owed.text.append(piece);
         }
     }
-    // Every line that arrived comes out.
-    while (owed.FindCR() != std::string::npos)
-        PollOnce(buffer, line, owed);
+    // Every line that arrived comes out; a backlog only delays it.
+    for (int idle = 0; owed.FindCR() != std::string::npos;) {
+        if (PollOnce(buffer, line, owed))
+            idle = 0;
+        else
+            FUZZ_CHECK(++idle < 4, "lines that arrived never come out");
+    }
     PollOnce(buffer, line, owed);
     return 0;
 }

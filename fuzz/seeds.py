@@ -93,6 +93,7 @@ pollstream = {
     "text_lines": stream_chunk(b"abc\r  -1e3\r\n7\r") + polls(4),
     "huge_number": stream_chunk(b"1e999\r4\r") + polls(3),
     "overflow": repeated(b"9.5\r" + b"x" * 248, 256) * 2 + polls(1),
+    "backlog": stream_chunk(b"5") + polls(1) + repeated(b"1\r" * 63, 256) * 3 + polls(3),
 }
 
 
