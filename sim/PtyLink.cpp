@@ -21,14 +21,11 @@ std::string SystemError(const std::string& what) {
 
 std::string ConfigDirectory(const char* variable, const char* leaf) {
     if (const char* dir = std::getenv(variable); dir && *dir) return dir;
-    std::string base;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
-        base = xdg;
-    } else {
-        const char* home = std::getenv("HOME");
-        base = std::string(home && *home ? home : ".") + "/.config";
-    }
-    return base + "/vexa/" + leaf;
+    // The same fall-backs as the drivers', or the two would not meet.
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
+        return std::string(xdg) + "/vexa/" + leaf;
+    const char* home = std::getenv("HOME");
+    return std::string(home ? home : "") + "/.config/vexa/" + leaf;
 }
 
 bool MakeDirectories(const std::string& path, std::string& error) {
