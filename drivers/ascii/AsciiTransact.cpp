@@ -59,7 +59,7 @@ int16_t TransactStation(vexa_serial::SerialLine& line, vexa_serial::MonotonicClo
         }
         const auto got = vexa_serial::ReceiveUntil(line, clock, timeoutMs, kMaxReplyLine, HasCR);
         float number = 0.0f;
-        code = JudgeReply(kind, got.bytes, &number);
+        code = JudgeReply(kind, got, &number);
         if (code == 0) {
             if (kind == RequestKind::Read && value) *value = number;
             return 0;

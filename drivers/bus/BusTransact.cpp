@@ -47,7 +47,7 @@ int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clo
             *line, clock, timeoutMs, kMaxReplyBytes,
             [expected](std::span<const uint8_t> got) { return got.size() >= expected; });
         float decoded = 0.0f;
-        code = CheckReply(kind, address, reply.bytes, &decoded);
+        code = CheckReply(kind, address, reply, &decoded);
         if (code == 0) {
             if (kind == RequestKind::Read && value) *value = decoded;
             return 0;

@@ -33,9 +33,4 @@ int16_t DriverPort::SetTimeout(int ms) {
     return 0;
 }
 
-void DriverPort::Adopt(std::unique_ptr<SerialLine> line, MonotonicClock& clock) {
-    m_line = std::move(line);
-    m_clock = &clock;
-}
-
 } // namespace vexa_serial

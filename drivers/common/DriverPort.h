@@ -29,14 +29,11 @@ class DriverPort {
     int16_t Timeout() const { return m_timeout; }
     // The open line, or nullptr with no port open.
     SerialLine* Line() const { return m_line.get(); }
-    MonotonicClock& Clock() const { return *m_clock; }
-    // Lets a test drive the state through a fake line and clock.
-    void Adopt(std::unique_ptr<SerialLine> line, MonotonicClock& clock);
+    MonotonicClock& Clock() const { return SystemClock(); }
 
   private:
     std::unique_ptr<SerialLine> m_line;
     int16_t m_timeout = kDefaultReplyTimeout;
-    MonotonicClock* m_clock = &SystemClock();
 };
 
 // Runs an entry point's body; any exception ends in `fallback` instead of

@@ -1,5 +1,6 @@
 #include "SerialLine.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <ctime>
 
@@ -45,28 +46,25 @@ bool FlushInput(SerialLine& line) {
     return true;
 }
 
-Received ReceiveUntil(SerialLine& line, MonotonicClock& clock, int timeoutMs, size_t maxBytes,
-                      const std::function<bool(std::span<const uint8_t>)>& complete) {
-    Received r;
+std::vector<uint8_t> ReceiveUntil(SerialLine& line, MonotonicClock& clock, int timeoutMs,
+                                  size_t maxBytes,
+                                  const std::function<bool(std::span<const uint8_t>)>& complete) {
+    std::vector<uint8_t> got;
     const int64_t deadline = clock.NowMicros() + static_cast<int64_t>(timeoutMs) * 1000;
     uint8_t chunk[256];
     for (;;) {
-        while (r.bytes.size() < maxBytes) {
-            const size_t room = std::min(sizeof chunk, maxBytes - r.bytes.size());
+        while (got.size() < maxBytes) {
+            const size_t room = std::min(sizeof chunk, maxBytes - got.size());
             const long n = line.ReadQueued(chunk, room);
-            if (n < 0) r.portFailed = true;
             if (n <= 0) break;
-            r.bytes.insert(r.bytes.end(), chunk, chunk + n);
+            got.insert(got.end(), chunk, chunk + n);
         }
-        if (r.bytes.size() >= maxBytes || complete(r.bytes)) break;
+        if (got.size() >= maxBytes || complete(got)) break;
         const int64_t remaining = deadline - clock.NowMicros();
         if (remaining <= 0) break;
-        if (line.WaitReadable(remaining) == WaitResult::Failed) {
-            r.portFailed = true;
-            break;
-        }
+        if (line.WaitReadable(remaining) == WaitResult::Failed) break;
     }
-    return r;
+    return got;
 }
 
 } // namespace vexa_serial

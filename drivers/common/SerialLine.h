@@ -45,16 +45,12 @@ MonotonicClock& SystemClock();
 // Reads and drops everything queued. False when the port reports a failure.
 bool FlushInput(SerialLine& line);
 
-struct Received {
-    std::vector<uint8_t> bytes;
-    bool portFailed = false; // a read reported a failure on the way
-};
-
 // Collects queued input until `complete(bytes)` holds, `maxBytes` are held,
 // or more than `timeoutMs` have passed since the call. Waits block on the
 // line for the remaining time instead of spinning, and the reply is taken
-// as soon as it is complete.
-Received ReceiveUntil(SerialLine& line, MonotonicClock& clock, int timeoutMs, size_t maxBytes,
-                      const std::function<bool(std::span<const uint8_t>)>& complete);
+// as soon as it is complete. A port failure ends the wait with what came.
+std::vector<uint8_t> ReceiveUntil(SerialLine& line, MonotonicClock& clock, int timeoutMs,
+                                  size_t maxBytes,
+                                  const std::function<bool(std::span<const uint8_t>)>& complete);
 
 } // namespace vexa_serial
