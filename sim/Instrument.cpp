@@ -3,6 +3,7 @@
 #include "AsciiLine.h"
 #include "BusFrame.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <numbers>
@@ -110,14 +111,20 @@ void InstrumentPort::Receive(std::span<const uint8_t> bytes, Nanos now) {
 void InstrumentPort::FinishUnit(Nanos at, bool junk, std::vector<uint8_t> bytes) {
     if (bytes.empty()) return;
     // Neighbouring junk is one unit: a burst of noise is one trace line.
-    if (junk && !m_received.empty() && m_received.back().junk &&
-        at - m_received.back().at <= kRequestGap) {
-        auto& prev = m_received.back().bytes;
+    if (junk && !m_trace.empty() && m_trace.back().kind == TraceUnit::Junk &&
+        at - m_trace.back().at <= kRequestGap) {
+        auto& prev = m_trace.back().bytes;
         prev.insert(prev.end(), bytes.begin(), bytes.end());
-        m_received.back().at = at;
+        m_trace.back().at = at;
         return;
     }
-    m_received.push_back({at, junk, std::move(bytes)});
+    m_trace.push_back({junk ? TraceUnit::Junk : TraceUnit::Request, at, std::move(bytes)});
+}
+
+void InstrumentPort::Queue(Nanos at, std::vector<uint8_t> bytes) {
+    std::vector<uint8_t> copy = bytes;
+    if (!m_tx.Schedule(at, std::move(bytes)))
+        m_trace.push_back({TraceUnit::Lost, at, std::move(copy)});
 }
 
 void InstrumentPort::ReceiveBus(uint8_t byte, Nanos at) {
@@ -293,7 +300,7 @@ void InstrumentPort::SendReply(const StationState& station, Reply reply, Nanos a
     std::vector<uint8_t> bytes = Encode(station.Number(), reply);
     const Faults& faults = station.Config().faults;
     Corrupt(faults, bytes, reply.kind == Reply::Data);
-    m_tx.Schedule(at + faults.lateMs * kNanosPerMs, std::move(bytes));
+    Queue(at + faults.lateMs * kNanosPerMs, std::move(bytes));
 }
 
 void InstrumentPort::RunStreams(Nanos now) {
@@ -311,7 +318,7 @@ void InstrumentPort::RunStreams(Nanos now) {
                 std::vector<uint8_t> bytes =
                     Encode(s.Number(), {Reply::Data, s.Live(s.nextStream)});
                 Corrupt(s.Config().faults, bytes, true);
-                m_tx.Schedule(s.nextStream, std::move(bytes));
+                Queue(s.nextStream, std::move(bytes));
             }
             s.nextStream += period * kNanosPerMs;
         }
@@ -334,16 +341,13 @@ std::optional<Nanos> InstrumentPort::NextEvent() const {
     return next;
 }
 
-std::vector<TraceUnit> InstrumentPort::TakeSent() {
+std::vector<TraceUnit> InstrumentPort::TakeTrace() {
     std::vector<TraceUnit> out;
+    out.swap(m_trace);
     for (auto& [at, bytes] : m_tx.TakeFinished())
-        out.push_back({at, false, std::move(bytes)});
-    return out;
-}
-
-std::vector<TraceUnit> InstrumentPort::TakeReceived() {
-    std::vector<TraceUnit> out;
-    out.swap(m_received);
+        out.push_back({TraceUnit::Sent, at, std::move(bytes)});
+    std::stable_sort(out.begin(), out.end(),
+                     [](const TraceUnit& a, const TraceUnit& b) { return a.at < b.at; });
     return out;
 }
 

@@ -22,11 +22,12 @@
 
 namespace vexasim {
 
-// One request or one run of bytes that formed none (or one reply sent),
-// for the trace.
+// What the trace records: a request received (or an XON/XOFF byte), a run
+// of received bytes that formed no request, a reply or stream line sent,
+// or one the line had no room for.
 struct TraceUnit {
-    Nanos at = 0; // when its last byte arrived
-    bool junk = false;
+    enum Kind { Request, Junk, Sent, Lost } kind = Request;
+    Nanos at = 0; // when its last byte arrived or went out
     std::vector<uint8_t> bytes;
 };
 
@@ -46,9 +47,8 @@ class InstrumentPort {
     std::vector<uint8_t> Transmit(Nanos now);
     // When Transmit next has something to do; nullopt when nothing is due.
     std::optional<Nanos> NextEvent() const;
-    std::vector<TraceUnit> TakeReceived();
-    // Replies and stream lines fully sent since the last call, for the trace.
-    std::vector<TraceUnit> TakeSent();
+    // Everything to trace since the last call, in time order.
+    std::vector<TraceUnit> TakeTrace();
 
     const PortConfig& Config() const { return m_config; }
 
@@ -62,6 +62,7 @@ class InstrumentPort {
     void ReceiveBus(uint8_t byte, Nanos at);
     void ReceiveAscii(uint8_t byte, Nanos at);
     void FinishUnit(Nanos at, bool junk, std::vector<uint8_t> bytes);
+    void Queue(Nanos at, std::vector<uint8_t> bytes);
     void Dispatch(int station, Verb verb, const std::string& reg, float value, Nanos at);
     void SendReply(const StationState& station, Reply reply, Nanos at);
     std::vector<uint8_t> Encode(int station, Reply reply) const;
@@ -77,7 +78,7 @@ class InstrumentPort {
     std::vector<uint8_t> m_pending; // request bytes not yet complete
     Nanos m_lastArrival = 0;
     bool m_inLine = false; // ASCII: a "!" has begun a line
-    std::vector<TraceUnit> m_received;
+    std::vector<TraceUnit> m_trace;
 };
 
 } // namespace vexasim

@@ -83,6 +83,7 @@ struct Simulator::Impl {
     struct Served {
         std::unique_ptr<PtyLink> link;
         std::unique_ptr<InstrumentPort> port;
+        bool lossReported = false;
     };
 
     SimConfig config;
@@ -157,11 +158,15 @@ struct Simulator::Impl {
         if (controlText.size() > 65536) controlText.clear();
     }
 
+    void TraceUnits(Served& s) {
+        static const char* const kWhat[] = {"rx", "junk", "tx", "lost"};
+        for (const TraceUnit& u : s.port->TakeTrace())
+            Trace(u.at, s.port->Config().Name(), kWhat[u.kind], u.bytes);
+    }
+
     void Send(Served& s, Nanos now, std::ostream& err) {
         std::vector<uint8_t> bytes = s.port->Transmit(now);
-        const std::string& name = s.port->Config().Name();
-        for (const TraceUnit& u : s.port->TakeSent())
-            Trace(u.at, name, "tx", u.bytes);
+        TraceUnits(s);
         if (bytes.empty()) return;
         size_t done = 0;
         while (done < bytes.size()) {
@@ -174,13 +179,19 @@ struct Simulator::Impl {
                 break;
             }
         }
-        // Nobody reads the line and its buffer is full: like a receiver that
-        // overruns, the rest is lost. Say so, so a test does not wonder.
-        if (done < bytes.size()) {
-            std::vector<uint8_t> lost(bytes.begin() + static_cast<long>(done), bytes.end());
-            Trace(now, name, "lost", lost);
-            err << name << ": " << lost.size() << " bytes not taken by the line" << std::endl;
+        if (done == bytes.size()) {
+            s.lossReported = false;
+            return;
         }
+        // Nobody reads the line and its buffer is full: like a receiver that
+        // overruns, the rest is lost. Say so (once per spell), so a test
+        // does not wonder.
+        std::vector<uint8_t> lost(bytes.begin() + static_cast<long>(done), bytes.end());
+        Trace(now, s.port->Config().Name(), "lost", lost);
+        if (!s.lossReported)
+            err << s.port->Config().Name() << ": the line takes no more bytes (nobody reading?)"
+                << std::endl;
+        s.lossReported = true;
     }
 
     void ReceiveFrom(Served& s) {
@@ -190,8 +201,7 @@ struct Simulator::Impl {
             if (n <= 0) break;
             s.port->Receive(std::span<const uint8_t>(buf, static_cast<size_t>(n)), Now());
         }
-        for (const TraceUnit& u : s.port->TakeReceived())
-            Trace(u.at, s.port->Config().Name(), u.junk ? "junk" : "rx", u.bytes);
+        TraceUnits(s);
     }
 };
 

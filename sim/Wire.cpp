@@ -18,9 +18,12 @@ Nanos RxLine::Arrive(Nanos now) {
     return m_last;
 }
 
-void TxLine::Schedule(Nanos readyAt, std::vector<uint8_t> bytes) {
-    if (bytes.empty()) return;
+bool TxLine::Schedule(Nanos readyAt, std::vector<uint8_t> bytes) {
+    if (bytes.size() > kMaxBacklog - m_backlog) return false;
+    if (bytes.empty()) return true;
+    m_backlog += bytes.size();
     m_pending.emplace(readyAt, std::move(bytes));
+    return true;
 }
 
 void TxLine::StartNextChunk() {
@@ -42,6 +45,7 @@ std::vector<uint8_t> TxLine::Take(Nanos now) {
         if (m_nextDone > now) break;
         out.push_back(m_queue.front());
         m_queue.pop_front();
+        --m_backlog;
         m_lineFree = m_nextDone;
         m_nextDone += m_byteTime;
         if (m_queue.empty()) m_finished.emplace_back(m_lineFree, std::move(m_chunk));

@@ -33,7 +33,11 @@ class RxLine {
 class TxLine {
   public:
     explicit TxLine(int baud) : m_byteTime(ByteTime(baud)) {}
-    void Schedule(Nanos readyAt, std::vector<uint8_t> bytes);
+    // At most this many bytes wait to go out; a host that holds the line
+    // with XOFF and keeps asking gets no more replies, not endless memory.
+    static constexpr size_t kMaxBacklog = 65536;
+    // False, and nothing kept, when the chunk would exceed kMaxBacklog.
+    bool Schedule(Nanos readyAt, std::vector<uint8_t> bytes);
     // The bytes whose last bit has gone out by `now`, in order.
     std::vector<uint8_t> Take(Nanos now);
     // When Take next yields bytes; nullopt when nothing is due or held.
@@ -55,6 +59,7 @@ class TxLine {
     Nanos m_nextDone = 0; // when the queue's front byte is through
     Nanos m_lineFree = 0; // when the last byte sent was through
     bool m_held = false;
+    size_t m_backlog = 0; // bytes pending or queued
 };
 
 } // namespace vexasim

@@ -43,7 +43,7 @@ class Bench {
     Bytes Run(Nanos quiet, bool extend = true) {
         Bytes out;
         Nanos until = m_now + quiet;
-        const Nanos cap = m_now + 10'000 * kMs;
+        const Nanos cap = m_now + quiet + 10'000 * kMs;
         for (;;) {
             const auto next = m_port->NextEvent();
             if (!next || *next > until || *next > cap) break;
@@ -168,11 +168,11 @@ TEST(BusInstrument, DamagedOrForeignFramesGetNoReplyAndTheNextFrameDoes) {
     b.Ask(Bytes{0xFE, 0x01, 0x05, 0x03});
     EXPECT_EQ(b.Ask(good).size(), veldabus::kDataReplySize);
 
-    const auto units = b.Port().TakeReceived();
+    const auto units = b.Port().TakeTrace();
     ASSERT_FALSE(units.empty());
     int requests = 0, junk = 0;
     for (const TraceUnit& u : units)
-        (u.junk ? junk : requests)++;
+        if (u.kind != TraceUnit::Sent) (u.kind == TraceUnit::Junk ? junk : requests)++;
     EXPECT_EQ(requests, 3); // station 3 and the two good reads
     EXPECT_EQ(junk, 3);     // the damaged frame, the noise, the abandoned frame
 }
@@ -344,4 +344,23 @@ TEST(AsciiInstrument, XoffHoldsAReplyHalfWay) {
     b.Port().Receive(Bytes{0x11}, firstTwo + 500 * kMs);
     const Bytes rest = b.Port().Transmit(firstTwo + 600 * kMs);
     EXPECT_EQ(std::string(rest.begin(), rest.end()), "34.5\r");
+}
+
+TEST(AsciiInstrument, HostThatHoldsTheLineAndKeepsAskingLosesRepliesNotMemory) {
+    Bench b("port COM2 ascii 115200\nstation 1 value=1234.5\n");
+    b.Port().Receive(Bytes{0x13}, b.Now());
+    const std::string ask = "!001:SYS?\r"; // each reply "1234.5" CR is 7 bytes
+    const size_t kept = TxLine::kMaxBacklog / 7;
+    Bytes many;
+    for (size_t i = 0; i < kept + 10; ++i)
+        many.insert(many.end(), ask.begin(), ask.end());
+    b.Port().Receive(many, b.Now());
+    size_t lost = 0;
+    for (const TraceUnit& u : b.Port().TakeTrace())
+        lost += u.kind == TraceUnit::Lost;
+    EXPECT_EQ(lost, 10u);
+    // Released, the line sends what it kept, then answers again.
+    b.Port().Receive(Bytes{0x11}, b.Now());
+    EXPECT_EQ(b.Run(20'000 * kMs, false).size(), kept * 7);
+    EXPECT_EQ(b.AskText(ask), "1234.5\r");
 }

@@ -77,3 +77,15 @@ TEST(Wire, HoldStopsTheLineAndReleaseGoesOn) {
     EXPECT_EQ(tx.NextEvent(), 50 * kMs + b);
     EXPECT_EQ(tx.Take(50 * kMs + 2 * b), (std::vector<uint8_t>{2, 3}));
 }
+
+TEST(Wire, BacklogIsBoundedAndFreesAsBytesGoOut) {
+    TxLine tx(115200);
+    EXPECT_FALSE(tx.Schedule(0, std::vector<uint8_t>(TxLine::kMaxBacklog + 1, 0x55)));
+    EXPECT_TRUE(tx.Idle()); // refused whole, nothing kept
+    EXPECT_TRUE(tx.Schedule(0, std::vector<uint8_t>(TxLine::kMaxBacklog - 1, 0x55)));
+    EXPECT_TRUE(tx.Schedule(0, {1}));
+    EXPECT_FALSE(tx.Schedule(0, {2}));
+    EXPECT_EQ(tx.Take(3 * ByteTime(115200)).size(), 3u);
+    EXPECT_TRUE(tx.Schedule(0, {3, 4, 5}));
+    EXPECT_FALSE(tx.Schedule(0, {6}));
+}
