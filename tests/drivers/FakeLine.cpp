@@ -31,6 +31,7 @@ bool FakeLine::Write(std::span<const uint8_t> bytes) {
 }
 
 vexa_serial::WaitResult FakeLine::WaitReadable(int64_t micros) {
+    if (hungUp) return vexa_serial::WaitResult::Failed;
     Deliver();
     if (!m_queue.empty() || endless) return vexa_serial::WaitResult::Readable;
     int64_t next = m_clock.now + micros;

@@ -28,6 +28,7 @@ class FakeLine : public vexa_serial::SerialLine {
     bool endless = false;
     uint8_t endlessByte = 'x';
     bool failWrites = false;
+    bool hungUp = false; // waits fail at once, as on an unplugged device
 
     void Arrive(int64_t afterMicros, std::vector<uint8_t> bytes) {
         m_scheduled.push_back({m_clock.now + afterMicros, std::move(bytes)});

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <limits>
 
@@ -63,15 +62,6 @@ TEST(AsciiLineRules, WriteValuePattern) {
     for (const auto& c : cases)
         EXPECT_EQ(velda_ascii::FormatWriteValue(c.value), c.text) << c.value;
     EXPECT_FALSE(velda_ascii::FormatWriteValue(std::numeric_limits<float>::infinity()));
-}
-
-TEST(AsciiLineRules, PatternIgnoresTheProcessLocale) {
-    const char* old = std::setlocale(LC_NUMERIC, nullptr);
-    const std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8")) GTEST_SKIP() << "no comma locale installed";
-    EXPECT_EQ(velda_ascii::FormatWriteValue(12.5f), "0000012.5000000");
-    EXPECT_EQ(velda_ascii::ParseReplyNumber("12.5"), 12.5f);
-    std::setlocale(LC_NUMERIC, saved.c_str());
 }
 
 TEST(AsciiLineRules, ReplyNumberConversion) {

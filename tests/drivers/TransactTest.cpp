@@ -113,6 +113,18 @@ TEST_F(OnVirtualClock, FailedWriteOfABroadcastIsNoSuccess) {
               -100);
 }
 
+TEST_F(OnVirtualClock, HungUpLineEndsEachWaitAtOnce) {
+    line.hungUp = true;
+    EXPECT_EQ(
+        veldabus::Transact(&line, clock, kTimeoutMs, veldabus::RequestKind::Read, 1, 3, &value),
+        -100);
+    EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 1,
+                                    "SYS", &value),
+              -100);
+    EXPECT_EQ(line.writes, 8);
+    EXPECT_EQ(Elapsed(), 0);
+}
+
 TEST_F(OnVirtualClock, EndlessInputEndsInACode) {
     line.endless = true;
     EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 1,
