@@ -144,7 +144,10 @@ TEST_F(IniFileTest, ReplacesTheFileWholeKeepingModeAndLinks) {
     ASSERT_EQ(stat(Path("real.lws").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
     EXPECT_EQ(StoreIniText(m_folder.string(), "x"), EISDIR);
-    EXPECT_EQ(EntryCount(), 2u); // no temporary file left beside
+    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
+    EXPECT_EQ(StoreIniText(Path("fifo"), "x"), EINVAL); // never renamed over
+    EXPECT_EQ(std::filesystem::status(Path("fifo")).type(), std::filesystem::file_type::fifo);
+    EXPECT_EQ(EntryCount(), 3u); // no temporary file left beside
 
     if (geteuid() == 0) return; // permissions do not bind the superuser
     ASSERT_EQ(chmod(Path("real.lws").c_str(), 0444), 0);
