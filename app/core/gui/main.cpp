@@ -18,7 +18,7 @@ namespace {
 class QtSizeSettings : public SizeSettings {
   public:
     explicit QtSizeSettings(const QString& application)
-        : m_settings(QSettings::NativeFormat, QSettings::UserScope, application) {}
+        : m_settings(QSettings::NativeFormat, QSettings::UserScope, application, application) {}
     std::optional<std::string> Read(const std::string& section, const std::string& key) override {
         const QVariant v = m_settings.value(Key(section, key));
         if (!v.isValid()) return std::nullopt;
