@@ -14,6 +14,10 @@
 //   first show                 -> WM_GETMINMAXINFO (changed tracking sizes
 //                                 become the widget's minimum/maximum size)
 //   activation change          -> WM_NCACTIVATE
+// The adapter's event filter delivers resize, move, show and activation
+// change to the widget itself before raising, so event filters installed on
+// the widget before the adapter do not see those four.
+// Maximising, minimising and restoring are not drags.
 // Window managers size top-level windows themselves, so the adapter tells a
 // user's drag from the program's own geometry changes only by the
 // ProgramGeometry guard: wrap every resize/move the program makes itself.
