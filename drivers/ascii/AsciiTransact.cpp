@@ -36,7 +36,8 @@ int16_t JudgeReply(RequestKind kind, const std::vector<uint8_t>& got, float* val
 int16_t TransactStation(vexa_serial::SerialLine& line, vexa_serial::MonotonicClock& clock,
                         int timeoutMs, RequestKind kind, int station, AfterSend after,
                         const char* command, float* value) {
-    const auto request = BuildRequestLine(kind, station, command, value ? *value : 0.0f);
+    const float written = kind == RequestKind::Write && value ? *value : 0.0f;
+    const auto request = BuildRequestLine(kind, station, command, written);
     if (!request) return -1;
     const auto bytes =
         std::span(reinterpret_cast<const uint8_t*>(request->data()), request->size());

@@ -27,7 +27,8 @@ int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clo
                  RequestKind kind, int station, int command, float* value) {
     const bool shortBroadcast = station == kBroadcastStation;
     if (shortBroadcast) station = 0;
-    const auto frame = BuildRequest(kind, station, command, value ? *value : 0.0f);
+    const float written = kind == RequestKind::Write && value ? *value : 0.0f;
+    const auto frame = BuildRequest(kind, station, command, written);
     if (!frame) return -1;
     // Nothing can be sent or received: waiting out four time-outs would only
     // delay the same answer.

@@ -53,13 +53,17 @@ std::vector<uint8_t> ReceiveUntil(SerialLine& line, MonotonicClock& clock, int t
     const int64_t deadline = clock.NowMicros() + static_cast<int64_t>(timeoutMs) * 1000;
     uint8_t chunk[256];
     for (;;) {
+        bool readFailed = false;
         while (got.size() < maxBytes) {
             const size_t room = std::min(sizeof chunk, maxBytes - got.size());
             const long n = line.ReadQueued(chunk, room);
+            readFailed = n < 0;
             if (n <= 0) break;
             got.insert(got.end(), chunk, chunk + n);
         }
-        if (got.size() >= maxBytes || complete(got)) break;
+        // A port that fails its reads would otherwise be polled in a tight
+        // loop until the deadline.
+        if (readFailed || got.size() >= maxBytes || complete(got)) break;
         const int64_t remaining = deadline - clock.NowMicros();
         if (remaining <= 0) break;
         if (line.WaitReadable(remaining) == WaitResult::Failed) break;

@@ -48,7 +48,7 @@ bool FlushInput(SerialLine& line);
 // Collects queued input until `complete(bytes)` holds, `maxBytes` are held,
 // or more than `timeoutMs` have passed since the call. Waits block on the
 // line for the remaining time instead of spinning, and the reply is taken
-// as soon as it is complete. A port failure ends the wait with what came.
+// as soon as it is complete. A failed read or wait ends it with what came.
 std::vector<uint8_t> ReceiveUntil(SerialLine& line, MonotonicClock& clock, int timeoutMs,
                                   size_t maxBytes,
                                   const std::function<bool(std::span<const uint8_t>)>& complete);

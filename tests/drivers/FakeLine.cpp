@@ -10,6 +10,7 @@ void FakeLine::Deliver() {
 }
 
 long FakeLine::ReadQueued(uint8_t* dst, size_t max) {
+    if (failReads) return -1;
     if (endless) {
         std::fill(dst, dst + max, endlessByte);
         return static_cast<long>(max);

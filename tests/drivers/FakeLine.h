@@ -28,7 +28,8 @@ class FakeLine : public vexa_serial::SerialLine {
     bool endless = false;
     uint8_t endlessByte = 'x';
     bool failWrites = false;
-    bool hungUp = false; // waits fail at once, as on an unplugged device
+    bool hungUp = false;    // waits fail at once, as on an unplugged device
+    bool failReads = false; // reads report a port failure
 
     void Arrive(int64_t afterMicros, std::vector<uint8_t> bytes) {
         m_scheduled.push_back({m_clock.now + afterMicros, std::move(bytes)});

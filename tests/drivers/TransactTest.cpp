@@ -113,7 +113,7 @@ TEST_F(OnVirtualClock, FailedWriteOfABroadcastIsNoSuccess) {
               -100);
 }
 
-TEST_F(OnVirtualClock, HungUpLineEndsEachWaitAtOnce) {
+TEST_F(OnVirtualClock, BrokenLineEndsEachWaitAtOnce) {
     line.hungUp = true;
     EXPECT_EQ(
         veldabus::Transact(&line, clock, kTimeoutMs, veldabus::RequestKind::Read, 1, 3, &value),
@@ -122,7 +122,14 @@ TEST_F(OnVirtualClock, HungUpLineEndsEachWaitAtOnce) {
                                     "SYS", &value),
               -100);
     EXPECT_EQ(line.writes, 8);
+    line.hungUp = false;
+    line.failReads = true;
+    AnswerAfter(1000, Text("1\r"));
+    EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 1,
+                                    "SYS", &value),
+              -100);
     EXPECT_EQ(Elapsed(), 0);
+    EXPECT_EQ(value, -7.0f);
 }
 
 TEST_F(OnVirtualClock, EndlessInputEndsInACode) {
