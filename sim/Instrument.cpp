@@ -86,12 +86,6 @@ InstrumentPort::InstrumentPort(PortConfig& config, uint64_t seed)
 
 InstrumentPort::~InstrumentPort() = default;
 
-StationState* InstrumentPort::Station(int number) {
-    for (StationState& s : m_stations)
-        if (s.Number() == number) return &s;
-    return nullptr;
-}
-
 void InstrumentPort::Receive(std::span<const uint8_t> bytes, Nanos now) {
     for (uint8_t b : bytes) {
         const Nanos at = m_rx.Arrive(now);

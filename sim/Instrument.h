@@ -68,7 +68,6 @@ class InstrumentPort {
     std::vector<uint8_t> Encode(int station, Reply reply) const;
     void Corrupt(const Faults& faults, std::vector<uint8_t>& bytes, bool dataReply);
     void RunStreams(Nanos now);
-    StationState* Station(int number);
 
     PortConfig& m_config;
     std::vector<StationState> m_stations;
