@@ -146,50 +146,32 @@ struct DriverCalls {
     }
 };
 
-struct FakeBus : BusDriver {
-    explicit FakeBus(DriverCalls& d) : d(d) {}
+// A serial driver ("bus" or "ascii") whose command is a number or a text.
+template <class Driver, class Command> struct FakeSerialDriver : Driver {
+    FakeSerialDriver(DriverCalls& d, std::string name) : d(d), name(std::move(name)) {}
     DriverCalls& d;
+    std::string name;
     int16_t OPENPORT(int16_t port, int32_t baud) override {
-        d.calls.push_back("bus open " + std::to_string(port) + " " + std::to_string(baud));
+        d.calls.push_back(name + " open " + std::to_string(port) + " " + std::to_string(baud));
         return d.openResult;
     }
     int16_t CLOSEPORT() override {
-        d.calls.push_back("bus close");
+        d.calls.push_back(name + " close");
         return 0;
     }
-    int16_t READCOMMAND(int16_t station, int16_t, float* value) override {
+    int16_t READCOMMAND(int16_t station, Command, float* value) override {
         if (d.failing.count(station)) return -1;
         *value = d.reading;
         return 0;
     }
-    int16_t EXECUTECOMMAND(int16_t, int16_t) override { return 0; }
+    int16_t EXECUTECOMMAND(int16_t, Command) override { return 0; }
     int16_t SETTIMEOUT(int16_t ms) override {
-        d.calls.push_back("bus timeout " + std::to_string(ms));
+        d.calls.push_back(name + " timeout " + std::to_string(ms));
         return 0;
     }
 };
-
-struct FakeAscii : AsciiDriver {
-    explicit FakeAscii(DriverCalls& d) : d(d) {}
-    DriverCalls& d;
-    int16_t OPENPORT(int16_t port, int32_t baud) override {
-        d.calls.push_back("ascii open " + std::to_string(port) + " " + std::to_string(baud));
-        return d.openResult;
-    }
-    int16_t CLOSEPORT() override {
-        d.calls.push_back("ascii close");
-        return 0;
-    }
-    int16_t READCOMMAND(int16_t, const char*, float* value) override {
-        *value = 2.5f;
-        return 0;
-    }
-    int16_t EXECUTECOMMAND(int16_t, const char*) override { return 0; }
-    int16_t SETTIMEOUT(int16_t ms) override {
-        d.calls.push_back("ascii timeout " + std::to_string(ms));
-        return 0;
-    }
-};
+using FakeBus = FakeSerialDriver<BusDriver, int16_t>;
+using FakeAscii = FakeSerialDriver<AsciiDriver, const char*>;
 
 struct FakeUsb : UsbDriver {
     explicit FakeUsb(DriverCalls& d) : d(d) {}
@@ -332,5 +314,21 @@ struct TempFolder {
     static int& counter() {
         static int c = 0;
         return c;
+    }
+};
+
+// The seams around the window that every window test answers alike, with
+// the user's folders in temporary places.
+struct WindowFakes {
+    TempFolder appData, documents;
+    FakeBoxes boxes;
+    FakeDialogs dialogs;
+    FakeEditor editor;
+    FakeSizes sizes;
+    FakeShell shell;
+    FakeSpecialFolders special;
+    WindowFakes() {
+        special.localAppData = appData.path.string();
+        special.documents = documents.path.string();
     }
 };

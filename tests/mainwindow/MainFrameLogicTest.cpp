@@ -7,25 +7,19 @@
 
 namespace {
 
-class MainFrame : public ::testing::Test {
+class MainFrame : public ::testing::Test, protected WindowFakes {
   protected:
-    TempFolder app, appData, documents, runs;
+    TempFolder app, runs;
     MainWindowState state;
     WorkspaceClass ws;
     FakeClock clock;
     FakeSurface surface{clock};
     DriverCalls drivers;
-    FakeBus bus{drivers};
-    FakeAscii ascii{drivers};
+    FakeBus bus{drivers, "bus"};
+    FakeAscii ascii{drivers, "ascii"};
     FakeUsb usb{drivers};
     ProtocolModule protocol{ws, bus, ascii, usb};
     FakeTimer screenTimer, logTimer;
-    FakeBoxes boxes;
-    FakeSpecialFolders special;
-    FakeDialogs dialogs;
-    FakeEditor editor;
-    FakeSizes sizes;
-    FakeShell shell;
     RegionalSettings rs = RegionalSettings::point();
     std::string commandLine;
     std::string programName = "Tarnvik";
@@ -33,8 +27,6 @@ class MainFrame : public ::testing::Test {
 
     void SetUp() override {
         UsbDriverFault = false;
-        special.localAppData = appData.path.string();
-        special.documents = documents.path.string();
         app.Write("libVexaUSBDrv.so", "ELF");
     }
     void TearDown() override { UsbDriverFault = false; }

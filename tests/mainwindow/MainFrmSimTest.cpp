@@ -101,7 +101,7 @@ TEST(MainWindowOnSimulator, ReadingsReachTheTilesAFailedStationShowsDashesThenRe
     for (const char* file : {"vexa-sim", "libVeldabus2Drv.so", "libVexaUSBDrv.so"})
         ASSERT_TRUE(std::filesystem::exists(bin + "/" + file)) << file << " not built";
 
-    TempFolder run, appData, documents;
+    TempFolder run;
     std::filesystem::create_directories(run.path / "ports");
     std::filesystem::create_directories(run.path / "usb");
     setenv("VEXA_PORTS_DIR", (run.path / "ports").c_str(), 1);
@@ -122,20 +122,13 @@ TEST(MainWindowOnSimulator, ReadingsReachTheTilesAFailedStationShowsDashesThenRe
     auto busDriver = VeldaBusModule::BindFrom(bin);
     auto asciiDriver = VeldaASCIIModule::BindFrom(bin);
     auto usbDriver = VexaUSBModule::BindFrom(bin);
-    FakeBoxes boxes;
-    FakeDialogs dialogs;
-    FakeEditor editor;
-    FakeSizes sizes;
-    FakeShell shell;
-    FakeSpecialFolders special;
-    special.localAppData = appData.path.string();
-    special.documents = documents.path.string();
+    WindowFakes f;
     SystemClock clock;
     ProgramFacts facts{{bin, "Tarnvik"}, path, 1, 0, 0, RegionalSettings::point()};
-    MainFrm w(MainFrmServices{&boxes, &dialogs, &editor, sizes, shell, special, *busDriver,
-                              *asciiDriver, *usbDriver, clock, facts});
+    MainFrm w(MainFrmServices{&f.boxes, &f.dialogs, &f.editor, f.sizes, f.shell, f.special,
+                              *busDriver, *asciiDriver, *usbDriver, clock, facts});
     ASSERT_TRUE(w.Startup());
-    ASSERT_TRUE(boxes.shown.empty()) << boxes.shown[0].text;
+    ASSERT_TRUE(f.boxes.shown.empty()) << f.boxes.shown[0].text;
     ASSERT_EQ(w.TileCount(), 2);
 
     w.Core().ScreenTimer_Timer();

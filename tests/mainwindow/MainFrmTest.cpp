@@ -23,27 +23,19 @@ struct SteppingClock : FakeClock {
     double MonotonicMs() override { return now += 400; }
 };
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public ::testing::Test, protected WindowFakes {
   protected:
-    TempFolder app, appData, documents, runs;
+    TempFolder app, runs;
     SteppingClock clock;
     DriverCalls drivers;
-    FakeBus bus{drivers};
-    FakeAscii ascii{drivers};
+    FakeBus bus{drivers, "bus"};
+    FakeAscii ascii{drivers, "ascii"};
     FakeUsb usb{drivers};
-    FakeBoxes boxes;
-    FakeDialogs dialogs;
-    FakeEditor editor;
-    FakeSizes sizes;
-    FakeShell shell;
-    FakeSpecialFolders special;
     std::string commandLine;
     std::unique_ptr<MainFrm> w;
 
     void SetUp() override {
         UsbDriverFault = false;
-        special.localAppData = appData.path.string();
-        special.documents = documents.path.string();
         app.Write("libVexaUSBDrv.so", "ELF");
     }
     void TearDown() override {
