@@ -25,14 +25,6 @@ constexpr Nanos kRequestGap = 50'000'000;
 constexpr size_t kMaxLine = 256;
 constexpr Nanos kNanosPerMs = 1'000'000;
 
-std::optional<float> StrictNumber(std::string_view text) {
-    double v = 0.0;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
-    if (res.ec != std::errc{} || res.ptr != text.data() + text.size() || !std::isfinite(v))
-        return std::nullopt;
-    return static_cast<float>(v);
-}
-
 std::string FormatReading(float value) {
     char buf[128];
     const auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed);
@@ -197,9 +189,9 @@ void InstrumentPort::ReceiveAscii(uint8_t byte, Nanos at) {
     } else if (q->kind == RequestKind::Execute) {
         verb = q->command == kAsciiSnap ? Verb::Snap : Verb::Refuse;
     } else if (!reading && q->command != kAsciiSnap) {
-        const auto v = StrictNumber(q->valueText);
+        const auto v = ParseSingleNumber(q->valueText);
         verb = v ? Verb::WriteRegister : Verb::Refuse;
-        value = v.value_or(0.0f);
+        value = static_cast<float>(v.value_or(0.0));
     }
     Dispatch(q->station, verb, q->command, value, at);
 }

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <climits>
 #include <cmath>
+#include <limits>
 #include <system_error>
 
 namespace vexasim {
@@ -36,10 +37,6 @@ template <typename T> std::optional<T> Number(std::string_view text) {
     const auto res = std::from_chars(text.data(), text.data() + text.size(), v);
     if (res.ec != std::errc{} || res.ptr != text.data() + text.size()) return std::nullopt;
     return v;
-}
-
-bool Finite(const std::optional<double>& v) {
-    return v && std::isfinite(*v);
 }
 
 std::optional<long long> IntIn(std::string_view text, long long lo, long long hi) {
@@ -91,14 +88,15 @@ std::optional<std::string> ApplyWave(std::string_view text, Reading& r) {
     const auto parts = Split(text, ',');
     if (parts.size() < 3 || parts.size() > 4) return "wave needs MEAN,AMPLITUDE,PERIOD[,NOISE]";
     Reading next;
-    const auto mean = Number<double>(parts[0]);
-    const auto amp = Number<double>(parts[1]);
-    const auto period = Number<double>(parts[2]);
-    const auto noise = parts.size() == 4 ? Number<double>(parts[3]) : std::optional<double>(0.0);
-    if (!Finite(mean) || !Finite(amp) || !Finite(period) || !Finite(noise))
-        return "wave needs numbers: " + std::string(text);
+    const auto mean = ParseSingleNumber(parts[0]);
+    const auto amp = ParseSingleNumber(parts[1]);
+    const auto period = ParseSingleNumber(parts[2]);
+    const auto noise = parts.size() == 4 ? ParseSingleNumber(parts[3]) : std::optional(0.0);
+    if (!mean || !amp || !period || !noise) return "wave needs numbers: " + std::string(text);
     if (!(*period > 0.0)) return "wave period must be above 0 seconds";
     if (*noise < 0.0) return "wave noise must not be negative";
+    if (std::fabs(*mean) + std::fabs(*amp) + *noise > std::numeric_limits<float>::max())
+        return "wave leaves the range of a single";
     next.mean = *mean;
     next.amplitude = *amp;
     next.periodSeconds = *period;
@@ -115,8 +113,8 @@ std::optional<std::string> ApplyOption(std::string_view option, Protocol protoco
     const std::string_view key = option.substr(0, eq);
     const std::string_view value = option.substr(eq + 1);
     if (key == "value") {
-        const auto v = Number<double>(value);
-        if (!Finite(v)) return "value needs a number: " + Quoted(value);
+        const auto v = ParseSingleNumber(value);
+        if (!v) return "value needs a number: " + Quoted(value);
         s.reading = Reading{*v, 0.0, 0.0, 0.0};
     } else if (key == "wave") {
         return ApplyWave(value, s.reading);
@@ -220,6 +218,13 @@ std::optional<std::string> ParseUsbLine(const std::vector<std::string_view>& t, 
 }
 
 } // namespace
+
+std::optional<double> ParseSingleNumber(std::string_view text) {
+    const auto v = Number<double>(text);
+    if (!v || !std::isfinite(*v) || std::fabs(*v) > std::numeric_limits<float>::max())
+        return std::nullopt;
+    return v;
+}
 
 std::string PortConfig::Name() const {
     return usb ? "USB" + std::to_string(serial) : "COM" + std::to_string(number);

@@ -81,6 +81,10 @@ std::optional<ParseError> ParseConfig(std::string_view text, SimConfig& config, 
 // no station: "set USB100234 fault=none"). Only the options named change.
 std::optional<std::string> ApplyControlLine(std::string_view line, SimConfig& config);
 
+// The whole of `text` as a decimal number a single can hold ("12x", "",
+// "inf" and "1e39" are none): readings and written values are singles.
+std::optional<double> ParseSingleNumber(std::string_view text);
+
 // Finds a station by port name and number; nullptr when there is none.
 StationConfig* FindStation(SimConfig& config, std::string_view portName, int station);
 

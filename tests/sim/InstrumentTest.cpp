@@ -275,6 +275,7 @@ TEST(AsciiInstrument, WritesStoreRegistersUnknownRequestsAreRefused) {
     EXPECT_EQ(b.AskText("!001:X?\r"), "-3.25\r");
     EXPECT_EQ(b.AskText("!001:X=abc\r"), "?\r");
     EXPECT_EQ(b.AskText("!001:X=\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:X=1e39\r"), "?\r"); // no single holds it
     EXPECT_EQ(b.AskText("!001:SYS=0000001.0000000\r"), "?\r");
     EXPECT_EQ(b.AskText("!001:SNAP=0000001.0000000\r"), "?\r");
     EXPECT_EQ(b.AskText("!001:FOO\r"), "?\r");

@@ -84,9 +84,9 @@ TEST(SimConfig, RejectsBadLinesWithTheirLineNumber) {
 
 TEST(SimConfig, RejectsBadOptions) {
     const char* bad[] = {
-        "value=abc",  "value=nan",     "value=inf",  "value=1x",     "wave=1,2",
-        "wave=1,2,0", "wave=1,2,3,-1", "wave=a,2,3", "fault=broken", "late=-1",
-        "late=60001", "noise=101",     "snap=yes",   "colour=red",   "value",
+        "value=abc",  "value=nan",  "value=1e39",    "wave=3e38,3e38,1", "value=inf",    "value=1x",
+        "wave=1,2",   "wave=1,2,0", "wave=1,2,3,-1", "wave=a,2,3",       "fault=broken", "late=-1",
+        "late=60001", "noise=101",  "snap=yes",      "colour=red",       "value",
         "baud=9600", // only a usb line takes a baud rate
     };
     for (const char* option : bad)
