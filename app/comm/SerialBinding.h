@@ -5,6 +5,7 @@
 #include "DriverLibrary.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 template <typename Interface, typename Command> class SerialBinding : public Interface {
@@ -30,3 +31,16 @@ template <typename Interface, typename Command> class SerialBinding : public Int
     LazyEntry<int16_t (*)(int16_t, Command)> m_execute{m_library, "EXECUTECOMMAND"};
     LazyEntry<int16_t (*)(int16_t)> m_timeout{m_library, "SETTIMEOUT"};
 };
+
+// The process-wide binding of a library in the application folder, and
+// bindings of their own over another folder.
+template <typename Interface, typename Command> Interface& SharedSerialBinding(const char* name) {
+    // Deliberately never destroyed: the library stays loaded to the end.
+    static auto* binding =
+        new SerialBinding<Interface, Command>(name, DriverLibrary::ApplicationFolder());
+    return *binding;
+}
+template <typename Interface, typename Command>
+std::unique_ptr<Interface> SerialBindingFrom(const char* name, const std::string& folder) {
+    return std::make_unique<SerialBinding<Interface, Command>>(name, folder);
+}

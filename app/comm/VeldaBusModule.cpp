@@ -2,21 +2,14 @@
 
 #include "SerialBinding.h"
 
-namespace {
-using Binding = SerialBinding<BusDriver, int16_t>;
-constexpr const char* LibraryName = "Veldabus2Drv";
-} // namespace
-
 namespace VeldaBusModule {
 
 BusDriver& Library() {
-    // Deliberately never destroyed: the library stays loaded to the end.
-    static auto* binding = new Binding(LibraryName, DriverLibrary::ApplicationFolder());
-    return *binding;
+    return SharedSerialBinding<BusDriver, int16_t>("Veldabus2Drv");
 }
 
 std::unique_ptr<BusDriver> BindFrom(const std::string& folder) {
-    return std::make_unique<Binding>(LibraryName, folder);
+    return SerialBindingFrom<BusDriver, int16_t>("Veldabus2Drv", folder);
 }
 
 } // namespace VeldaBusModule

@@ -7,6 +7,7 @@
 #include "LoggerCore.h"
 #include "MessageBox.h"
 #include "ProtocolModule.h"
+#include "Windowless.h"
 #include "Workspace.h"
 
 #include <QCoreApplication>
@@ -53,24 +54,6 @@ class NoUsb : public UsbDriver {
     float VERSION() override { return 0; }
 };
 
-class QuietWindow : public WindowSurface {
-  public:
-    explicit QuietWindow(const WorkspaceClass& ws) : m_ws(ws) {}
-    void SetLogLabel(const std::string&) override {}
-    void SetBusyPointer(bool) override {}
-    void ProcessPendingEvents() override { QCoreApplication::processEvents(); }
-    bool IsShift() override { return false; }
-    void EnableMenu(MenuCommand, bool) override {}
-    std::string TileTitle(int tile) override { return m_ws.Items[tile - 1].Caption; }
-    void SetTile(int, const std::string&, uint32_t) override {}
-    bool IsMinimised() override { return false; }
-    void FreezeDrawing() override {}
-    void ReleaseDrawing() override {}
-
-  private:
-    const WorkspaceClass& m_ws;
-};
-
 class PrintBoxes : public MessageBoxes {
   public:
     MessageAnswer show(const std::string& text, const std::string& title, MessageIcon,
@@ -79,22 +62,6 @@ class PrintBoxes : public MessageBoxes {
         return MessageAnswer::Ok;
     }
 };
-class FixedFile : public LogFileChooser {
-  public:
-    std::string path;
-    std::string ChooseLogFile() override { return path; }
-};
-class NoSettings : public SettingsReader {
-  public:
-    std::string ReadSetting(const std::string&, const std::string&, const std::string& d) override {
-        return d;
-    }
-};
-class NoShell : public ShellOpener {
-  public:
-    void OpenFile(const std::string&) override {}
-};
-
 struct Scenario {
     const char* name;
     int channels;
@@ -128,11 +95,12 @@ Result Run(const Scenario& scenario, double seconds, const std::string& folder) 
     NoAscii ascii;
     NoUsb usb;
     ProtocolModule protocol(ws, bus, ascii, usb);
-    QuietWindow window(ws);
+    WindowlessSurface window(ws, [] { QCoreApplication::processEvents(); });
     PrintBoxes boxes;
     SystemClock clock;
-    FixedFile chooser;
-    chooser.path = folder + "/logging-bench-" + std::to_string(scenario.channels) + ".csv";
+    const std::string logPath =
+        folder + "/logging-bench-" + std::to_string(scenario.channels) + ".csv";
+    FixedLogFile chooser(logPath);
     NoSettings settings;
     NoShell shell;
     LoggerCore* core = nullptr;
@@ -176,7 +144,7 @@ Result Run(const Scenario& scenario, double seconds, const std::string& folder) 
     result.lost = engine.RowsLost();
     result.expected = static_cast<int64_t>(ran * 1000 / scenario.logInterval);
 
-    std::ifstream in(chooser.path);
+    std::ifstream in(logPath);
     std::string line;
     double previous = -1;
     std::getline(in, line); // header
@@ -188,7 +156,7 @@ Result Run(const Scenario& scenario, double seconds, const std::string& folder) 
         if (!(elapsed > previous)) result.elapsedInOrder = false;
         previous = elapsed;
     }
-    std::remove(chooser.path.c_str());
+    std::remove(logPath.c_str());
     return result;
 }
 

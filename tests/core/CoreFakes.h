@@ -8,6 +8,8 @@
 #include "ProtocolModule.h"
 #include "Workspace.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <functional>
 #include <map>
@@ -281,6 +283,12 @@ struct CoreRig {
     void AllAnswer() {
         for (int i = 1; i <= workspace.Channels; ++i)
             instruments.values[workspace.Items[i - 1].Station] = i * 1.5f;
+    }
+    // Every station answers, and logging runs into a fresh file of that name.
+    void StartLogging(const std::string& fileName) {
+        AllAnswer();
+        chooser.path = ::testing::TempDir() + fileName;
+        core.DoLogging();
     }
     void FullPass() {
         int16_t index = 0;

@@ -133,9 +133,7 @@ TEST(Logging, FourChannelsAtOneSecondTickEvery250msAndWriteOneRowPerSecond) {
 
 TEST(Logging, ThreeChannelsAt1000msWithoutSnapTickEvery333ms) {
     CoreRig rig(3);
-    rig.AllAnswer();
-    rig.chooser.path = TempPath("three.csv");
-    rig.core.DoLogging();
+    rig.StartLogging("three.csv");
     EXPECT_EQ(rig.logTimer.interval, 333);
     rig.loop.RunFor(999);
     EXPECT_EQ(rig.core.RowsWritten(), 1);
@@ -232,9 +230,7 @@ class FileSizeLimit {
 
 TEST(Logging, ARowWriteFailureMidRunShowsOnTheStatusLineAndOneMessage) {
     CoreRig rig(1);
-    rig.AllAnswer();
-    rig.chooser.path = TempPath("failing.csv");
-    rig.core.DoLogging();
+    rig.StartLogging("failing.csv");
     rig.loop.RunFor(1000);
     ASSERT_EQ(rig.core.RowsWritten(), 1);
     const std::string before = ReadFile(rig.chooser.path);
@@ -267,9 +263,7 @@ TEST(Logging, ARowWriteFailureMidRunShowsOnTheStatusLineAndOneMessage) {
 
 TEST(Logging, StoppingDropsTheRowInProgressAndKeepsItsCounters) {
     CoreRig rig(4);
-    rig.AllAnswer();
-    rig.chooser.path = TempPath("drop.csv");
-    rig.core.DoLogging();
+    rig.StartLogging("drop.csv");
     rig.loop.RunFor(1500);
     rig.core.DoLogging();
     EXPECT_EQ(rig.core.RowsWritten(), 1);
@@ -281,9 +275,7 @@ TEST(Logging, StoppingDropsTheRowInProgressAndKeepsItsCounters) {
 
 TEST(Logging, AStopWhileATickProcessesEventsEndsTheRunCleanly) {
     CoreRig rig(2);
-    rig.AllAnswer();
-    rig.chooser.path = TempPath("stop-inside.csv");
-    rig.core.DoLogging();
+    rig.StartLogging("stop-inside.csv");
     rig.window.onEvents = [&] {
         if (rig.core.RowsWritten() == 1 && rig.core.IsLogging()) rig.core.DoLogging();
     };
@@ -295,9 +287,7 @@ TEST(Logging, AStopWhileATickProcessesEventsEndsTheRunCleanly) {
 
 TEST(Logging, SavingTheWorkspaceWhileLoggingLeavesTheLogOpen) {
     CoreRig rig(1);
-    rig.AllAnswer();
-    rig.chooser.path = TempPath("keep-open.csv");
-    rig.core.DoLogging();
+    rig.StartLogging("keep-open.csv");
     rig.loop.RunFor(1000);
     {
         std::ofstream other(TempPath("other.lws"), std::ios::trunc);

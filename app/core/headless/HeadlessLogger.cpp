@@ -6,6 +6,7 @@
 #include "VeldaASCIIModule.h"
 #include "VeldaBusModule.h"
 #include "VexaUSBModule.h"
+#include "Windowless.h"
 #include "Workspace.h"
 #include "WorkspaceFile.h"
 
@@ -44,51 +45,6 @@ class StderrBoxes : public MessageBoxes {
         std::fprintf(stderr, "%s: %s\n", title.c_str(), line.c_str());
         return MessageAnswer::Ok;
     }
-};
-
-// No window: tiles are captions only, the label is kept for the status print.
-class HeadlessWindow : public WindowSurface {
-  public:
-    explicit HeadlessWindow(const WorkspaceClass& workspace) : m_workspace(workspace) {}
-    std::string label;
-    void SetLogLabel(const std::string& text) override { label = text; }
-    void SetBusyPointer(bool) override {}
-    void ProcessPendingEvents() override { QCoreApplication::processEvents(); }
-    bool IsShift() override { return false; }
-    void EnableMenu(MenuCommand, bool) override {}
-    std::string TileTitle(int tile) override {
-        if (tile < 1 || tile > static_cast<int>(m_workspace.Items.size())) return "";
-        return m_workspace.Items[static_cast<size_t>(tile - 1)].Caption;
-    }
-    void SetTile(int, const std::string&, uint32_t) override {}
-    bool IsMinimised() override { return true; }
-    void FreezeDrawing() override {}
-    void ReleaseDrawing() override {}
-
-  private:
-    const WorkspaceClass& m_workspace;
-};
-
-class FixedLogFile : public LogFileChooser {
-  public:
-    explicit FixedLogFile(std::string path) : m_path(std::move(path)) {}
-    std::string ChooseLogFile() override { return m_path; }
-
-  private:
-    std::string m_path;
-};
-
-class NoSettings : public SettingsReader {
-  public:
-    std::string ReadSetting(const std::string&, const std::string&,
-                            const std::string& defaultValue) override {
-        return defaultValue;
-    }
-};
-
-class NoShell : public ShellOpener {
-  public:
-    void OpenFile(const std::string&) override {}
 };
 
 // SIGINT and SIGTERM reach the event loop through a pipe.
@@ -185,7 +141,7 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         return 1;
     }
 
-    HeadlessWindow window(workspace);
+    WindowlessSurface window(workspace, [] { QCoreApplication::processEvents(); });
     SystemClock clock;
     FixedLogFile chooser(options.logPath);
     NoSettings settings;
@@ -217,7 +173,7 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     QtTimer screenTimer([&] { core.ScreenTimer_Timer(); });
     screenTimer.Start(333);
     QtTimer statusTimer([&] {
-        if (!window.label.empty()) std::fprintf(stderr, "%s\n", window.label.c_str());
+        if (!window.Label().empty()) std::fprintf(stderr, "%s\n", window.Label().c_str());
     });
     statusTimer.Start(1000);
     QTimer deadline;
