@@ -52,7 +52,8 @@ class TempDir {
 // A running vexa-sim with its own link folders, trace and control FIFO.
 class SimProcess {
   public:
-    explicit SimProcess(const std::string& config, const TempDir& dir, bool waitReady = true)
+    explicit SimProcess(const std::string& config, const TempDir& dir, bool waitReady = true,
+                        const char* extraOption = nullptr)
         : m_dir(dir.Path()) {
         std::ofstream(m_dir / "sim.conf") << config;
         int out[2];
@@ -68,7 +69,8 @@ class SimProcess {
             setenv("VEXA_PORTS_DIR", ports.c_str(), 1);
             setenv("VEXA_USB_DIR", usb.c_str(), 1);
             execl(VEXA_SIM_PATH, "vexa-sim", "--config", conf.c_str(), "--trace", trace.c_str(),
-                  "--control", control.c_str(), static_cast<char*>(nullptr));
+                  "--control", control.c_str(), extraOption, /* null: the list ends here */
+                  static_cast<char*>(nullptr));
             _exit(127);
         }
         close(out[1]);
@@ -399,8 +401,15 @@ TEST_F(SimProgram, LeavesSomeoneElsesLinkAloneAndReplacesADeadOne) {
         EXPECT_EQ(fs::read_symlink(m_dir.Path() / "ports" / "COM1"), "/dev/null");
         EXPECT_FALSE(fs::exists(sim.PortPath("COM2"))); // nothing left half served
     }
+    // Told to, it takes the name over, and gives it up when it stops.
+    {
+        SimProcess sim(kConfig, m_dir, true, "--replace");
+        Terminal com1(sim.PortPath("COM1"));
+        EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_FALSE(fs::is_symlink(sim.PortPath("COM1")));
+    }
     // A link left dangling by a killed simulator is taken over.
-    fs::remove(m_dir.Path() / "ports" / "COM1");
     fs::create_symlink("/dev/pts/no-such-terminal", m_dir.Path() / "ports" / "COM1");
     SimProcess sim(kConfig, m_dir);
     Terminal com1(sim.PortPath("COM1"));
