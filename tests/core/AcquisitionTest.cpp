@@ -6,6 +6,12 @@
 
 namespace {
 
+// Reads the given channels one by one, as the log timer does.
+void ReadEach(CoreRig& rig, std::initializer_list<int16_t> channels) {
+    for (int16_t channel : channels)
+        rig.core.ReadValues(channel);
+}
+
 struct UsbFaultGuard {
     explicit UsbFaultGuard(bool on) { UsbDriverFault = on; }
     ~UsbFaultGuard() { UsbDriverFault = false; }
@@ -73,8 +79,7 @@ TEST(BusCommands, OnlyANumberAboveZeroOverridesAndSnapModeUsesCommand23) {
 
     rig.workspace.Snap = 1;
     rig.instruments.calls.clear();
-    for (int16_t channel : {1, 3})
-        rig.core.ReadValues(channel);
+    ReadEach(rig, {1, 3});
     EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 23", "READ 3 7"}));
 }
 
@@ -115,8 +120,7 @@ TEST(TextCommands, AnyNonEmptyCommandReplacesSysAndSysnUnderAsciiAndUsb) {
         EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 SYS", "READ 2 GRS"}));
         rig.workspace.Snap = 1;
         rig.instruments.calls.clear();
-        for (int16_t channel : {1, 2})
-            rig.core.ReadValues(channel);
+        ReadEach(rig, {1, 2});
         EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 SYSN", "READ 2 GRS"}));
     }
 }

@@ -44,45 +44,36 @@ struct FakeInstruments {
     }
 };
 
-class FakeBus : public BusDriver {
+inline std::string CommandText(int16_t command) {
+    return std::to_string(command);
+}
+inline std::string CommandText(const char* command) {
+    return command;
+}
+
+// Both serial drivers, told apart by the type of their command.
+template <typename Interface, typename Command> class FakeSerial : public Interface {
   public:
-    explicit FakeBus(FakeInstruments& i) : m_i(i) {}
+    explicit FakeSerial(FakeInstruments& i) : m_i(i) {}
     int16_t openResult = 0;
     int16_t OPENPORT(int16_t port, int32_t baud) override {
         m_i.Record("OPEN " + std::to_string(port) + " " + std::to_string(baud));
         return openResult;
     }
     int16_t CLOSEPORT() override { return m_i.Record("CLOSE"); }
-    int16_t READCOMMAND(int16_t station, int16_t command, float* value) override {
-        return m_i.Read(station, std::to_string(command), value);
+    int16_t READCOMMAND(int16_t station, Command command, float* value) override {
+        return m_i.Read(station, CommandText(command), value);
     }
-    int16_t EXECUTECOMMAND(int16_t station, int16_t command) override {
-        return m_i.Record("EXEC " + std::to_string(station) + " " + std::to_string(command));
-    }
-    int16_t SETTIMEOUT(int16_t ms) override { return m_i.Record("TIMEOUT " + std::to_string(ms)); }
-
-  private:
-    FakeInstruments& m_i;
-};
-
-class FakeAscii : public AsciiDriver {
-  public:
-    explicit FakeAscii(FakeInstruments& i) : m_i(i) {}
-    int16_t OPENPORT(int16_t port, int32_t baud) override {
-        return m_i.Record("OPEN " + std::to_string(port) + " " + std::to_string(baud));
-    }
-    int16_t CLOSEPORT() override { return m_i.Record("CLOSE"); }
-    int16_t READCOMMAND(int16_t station, const char* command, float* value) override {
-        return m_i.Read(station, command, value);
-    }
-    int16_t EXECUTECOMMAND(int16_t station, const char* command) override {
-        return m_i.Record("EXEC " + std::to_string(station) + " " + command);
+    int16_t EXECUTECOMMAND(int16_t station, Command command) override {
+        return m_i.Record("EXEC " + std::to_string(station) + " " + CommandText(command));
     }
     int16_t SETTIMEOUT(int16_t ms) override { return m_i.Record("TIMEOUT " + std::to_string(ms)); }
 
   private:
     FakeInstruments& m_i;
 };
+using FakeBus = FakeSerial<BusDriver, int16_t>;
+using FakeAscii = FakeSerial<AsciiDriver, const char*>;
 
 class FakeUsb : public UsbDriver {
   public:
