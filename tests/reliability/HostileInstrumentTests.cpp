@@ -16,6 +16,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -41,9 +42,10 @@ constexpr bool kSanitized = false;
 #endif
 
 constexpr int kTimeoutMs = 100;
-// Four attempts of one time-out each, the broadcast's 0.2 s settling, and
-// room for a loaded machine.
-constexpr double kCallBoundMs = 4 * kTimeoutMs + 200 + 500;
+// Four attempts of one time-out each and the broadcast's 0.2 s settling, with
+// room for a loaded machine: this catches a wait that does not end. The exact
+// bound is checked in virtual time by the transaction fuzz target.
+constexpr double kCallBoundMs = 4 * kTimeoutMs + 200 + 1500;
 
 double HostileSeconds() {
     const char* text = std::getenv("TARNVIK_HOSTILE_SECONDS");
@@ -156,6 +158,36 @@ class HostileInstrument : public ::testing::Test {
     std::unique_ptr<Simulator> sim;
 };
 
+// One protocol's calls, exercised on stations 1..stations in turn until the
+// run's time is up, with a broadcast every ten rounds.
+struct StationCalls {
+    std::function<int16_t(int station, float* value)> read;
+    std::function<int16_t(int station)> write;
+    std::function<int16_t(int station)> execute;
+    std::function<int16_t()> broadcast;
+    std::function<void(CallJudge&)> afterStation; // optional
+};
+
+void Exercise(CallJudge& judge, int stations, const StationCalls& calls) {
+    const auto end = RunEnd();
+    for (int round = 0; TimeLeft(end); ++round) {
+        for (int station = 1; station <= stations && TimeLeft(end); ++station) {
+            const float mark = -12345.0f;
+            float value = mark;
+            const int16_t code =
+                judge("READCOMMAND", station, [&] { return calls.read(station, &value); });
+            if (code != 0) {
+                EXPECT_EQ(value, mark) << "a failed read changed the value";
+            }
+            judge("WRITECOMMAND", station, [&] { return calls.write(station); });
+            judge("EXECUTECOMMAND", station, [&] { return calls.execute(station); });
+            if (calls.afterStation) calls.afterStation(judge);
+        }
+        if (round % 10 == 0) judge("broadcast", 0, calls.broadcast);
+    }
+    judge.ExpectFlatMemory();
+}
+
 TEST_F(HostileInstrument, BusStationsWithEveryFault) {
     Serve({"port COM1 bus 115200", "station 1 value=1 noise=100", "station 2 value=2 fault=cut",
            "station 3 value=3 fault=station,checksum noise=50", "station 4 value=4 late=150",
@@ -164,23 +196,12 @@ TEST_F(HostileInstrument, BusStationsWithEveryFault) {
     ASSERT_EQ(bus.OPENPORT(1, 115200), 0);
     ASSERT_EQ(bus.SETTIMEOUT(kTimeoutMs), 0);
     CallJudge judge;
-    const auto end = RunEnd();
-    for (int round = 0; TimeLeft(end); ++round) {
-        for (int station = 1; station <= 6 && TimeLeft(end); ++station) {
-            const float mark = -12345.0f;
-            float value = mark;
-            const int16_t code =
-                judge("READCOMMAND", station, [&] { return bus.READCOMMAND(station, 10, &value); });
-            if (code != 0) {
-                EXPECT_EQ(value, mark) << "a failed read changed the value";
-            }
-            judge("WRITECOMMAND", station, [&] { return bus.WRITECOMMAND(station, 5, 2.5f); });
-            judge("EXECUTECOMMAND", station, [&] { return bus.EXECUTECOMMAND(station, 7); });
-        }
-        if (round % 10 == 0) judge("EXECUTECOMMAND", 0, [&] { return bus.EXECUTECOMMAND(0, 103); });
-    }
-    judge.ExpectFlatMemory();
-    RecordProperty("calls", judge.Summary());
+    Exercise(judge, 6,
+             {[&](int s, float* v) { return bus.READCOMMAND(static_cast<int16_t>(s), 10, v); },
+              [&](int s) { return bus.WRITECOMMAND(static_cast<int16_t>(s), 5, 2.5f); },
+              [&](int s) { return bus.EXECUTECOMMAND(static_cast<int16_t>(s), 7); },
+              [&] { return bus.EXECUTECOMMAND(0, 103); },
+              {}});
     std::printf("bus: %s\n", judge.Summary().c_str());
 }
 
@@ -192,31 +213,20 @@ TEST_F(HostileInstrument, AsciiStationsWithEveryFaultAndStreams) {
     ASSERT_EQ(ascii.OPENPORT(2, 115200), 0);
     ASSERT_EQ(ascii.SETTIMEOUT(kTimeoutMs), 0);
     CallJudge judge;
-    const auto end = RunEnd();
-    for (int round = 0; TimeLeft(end); ++round) {
-        for (int station = 1; station <= 6 && TimeLeft(end); ++station) {
-            const float mark = -12345.0f;
-            float value = mark;
-            const int16_t code = judge("READCOMMAND", station,
-                                       [&] { return ascii.READCOMMAND(station, "SYS", &value); });
-            if (code != 0) {
-                EXPECT_EQ(value, mark) << "a failed read changed the value";
-            }
-            judge("WRITECOMMAND", station,
-                  [&] { return ascii.WRITECOMMAND(station, "W", -3.25f); });
-            judge("EXECUTECOMMAND", station, [&] { return ascii.EXECUTECOMMAND(station, "X"); });
-            float streamed = mark;
-            const int16_t polled =
-                judge("POLLSTREAM", 0, [&] { return ascii.POLLSTREAM(&streamed); });
-            EXPECT_TRUE(polled == 0 || polled == -600 || polled == -700 || polled == -999);
-            if (polled != 0) {
-                EXPECT_EQ(streamed, mark);
-            }
+    auto poll = [&](CallJudge& j) {
+        const float mark = -12345.0f;
+        float streamed = mark;
+        const int16_t polled = j("POLLSTREAM", 0, [&] { return ascii.POLLSTREAM(&streamed); });
+        EXPECT_TRUE(polled == 0 || polled == -600 || polled == -700 || polled == -999) << polled;
+        if (polled != 0) {
+            EXPECT_EQ(streamed, mark);
         }
-        if (round % 10 == 0)
-            judge("EXECUTECOMMAND", 0, [&] { return ascii.EXECUTECOMMAND(-1, "SNAP"); });
-    }
-    judge.ExpectFlatMemory();
+    };
+    Exercise(judge, 6,
+             {[&](int s, float* v) { return ascii.READCOMMAND(static_cast<int16_t>(s), "SYS", v); },
+              [&](int s) { return ascii.WRITECOMMAND(static_cast<int16_t>(s), "W", -3.25f); },
+              [&](int s) { return ascii.EXECUTECOMMAND(static_cast<int16_t>(s), "X"); },
+              [&] { return ascii.EXECUTECOMMAND(-1, "SNAP"); }, poll});
     std::printf("ascii: %s\n", judge.Summary().c_str());
 }
 
