@@ -185,11 +185,12 @@ class EndToEnd : public ::testing::Test {
         std::ofstream(Path("ws.lws"), std::ios::binary) << "[Workspace]\r\n" << text;
     }
 
-    int RunLogger(const std::vector<std::string>& options, const std::string& locale = "C") {
+    int RunLogger(const std::vector<std::string>& options, const std::string& locale = "C",
+                  const std::string& logPath = "") {
         std::vector<std::string> args{BinFolder + "/tarnvik-log"};
         args.insert(args.end(), options.begin(), options.end());
         args.push_back("--log");
-        args.push_back(Path("out.csv"));
+        args.push_back(logPath.empty() ? Path("out.csv") : logPath);
         args.push_back(Path("ws.lws"));
         Child logger(args, {"VEXA_PORTS_DIR=" + Path("ports"), "LC_ALL=" + locale,
                             "QT_QPA_PLATFORM=offscreen"});
@@ -270,6 +271,9 @@ TEST_F(EndToEnd, FailuresExitWithStatusOneAndAMessage) {
     WriteWorkspace("Port=9\r\nProtocol=0\r\nChannels=4\r\nlogInterval=18\r\n");
     EXPECT_EQ(RunLogger({"--rows", "1"}), 1);
     EXPECT_FALSE(Exists(Path("out.csv")));
+    // A log file that cannot be created.
+    WriteWorkspace("Port=9\r\nProtocol=0\r\nChannels=1\r\n");
+    EXPECT_EQ(RunLogger({"--rows", "1"}, "C", Path("no-such-folder/out.csv")), 1);
     // A workspace that is not there.
     ::unlink(Path("ws.lws").c_str());
     EXPECT_EQ(RunLogger({"--rows", "1"}), 1);
