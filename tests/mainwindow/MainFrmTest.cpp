@@ -103,7 +103,8 @@ TEST_F(MainWindow, StartupShowsTheWorkspaceWithVersionIconAndLogoTooltip) {
     EXPECT_TRUE(w->isVisible());
     EXPECT_EQ(w->windowTitle().toStdString(), w->Workspace().Title + " - Tarnvik");
     EXPECT_EQ(w->Vers()->text(), "v1.0.0");
-    EXPECT_FALSE(w->windowIcon().isNull());
+    for (int size : {16, 32, 48, 128})
+        EXPECT_EQ(w->windowIcon().pixmap(size).width(), size) << size;
     EXPECT_EQ(w->ImageLogo()->toolTip().toStdString(), std::string("Go to ") + MakerWebSite);
     EXPECT_EQ(w->TileCount(), 4);
     EXPECT_EQ(TileValue(1), "00.000");
@@ -188,6 +189,8 @@ TEST_F(MainWindow, WindowIsFittedAroundTheTilesAndTheContainerFillsIt) {
     EXPECT_EQ(w->TC()->pos(), QPoint(0, 0));
     EXPECT_EQ(w->StatusPanel()->geometry().bottom(), w->centralWidget()->height() - 1);
     EXPECT_EQ(w->ButtonBar()->geometry().right(), w->StatusPanel()->contentsRect().width() - 1);
+    EXPECT_EQ(w->LogLabel()->width(),
+              w->centralWidget()->width() - w->LogLabel()->x() - w->ButtonBar()->width());
 }
 
 TEST_F(MainWindow, DraggingTheRightBorderSnapsToTheTiles) {

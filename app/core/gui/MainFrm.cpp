@@ -23,6 +23,11 @@
 
 #include <cmath>
 
+// Qt resources of a static library are registered by hand.
+static void RegisterResources() {
+    Q_INIT_RESOURCE(Tarnvik);
+}
+
 namespace {
 
 // The status strip is the band the table container leaves below its tiles,
@@ -70,6 +75,7 @@ MainFrm::MainFrm(MainFrmServices services, QWidget* parent)
       m_logTimer([this] { m_core->LogTimerFired(); }, Qt::PreciseTimer),
       m_logChooser(std::make_unique<LogChooser>(*this)),
       m_settings(std::make_unique<Settings>(*this)) {
+    RegisterResources();
     setObjectName("MainFrm");
     setWindowTitle("24 Channel Vexa Logger");
     BuildMenu();
