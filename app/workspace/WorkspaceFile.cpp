@@ -15,9 +15,12 @@ constexpr const char* CrLf = "\r\n";
 std::string FoldNotes(const std::string& notes) {
     std::string folded;
     folded.reserve(notes.size());
-    for (char c : notes) {
-        if (c == '\n') continue;
-        folded += c == '\r' ? '|' : c;
+    // A CR LF, a lone CR and a lone LF are each one line break: dropping a
+    // lone LF would run two lines of the operator's notes together.
+    for (std::size_t i = 0; i < notes.size(); ++i) {
+        const char c = notes[i];
+        if (c == '\r' && i + 1 < notes.size() && notes[i + 1] == '\n') ++i;
+        folded += (c == '\r' || c == '\n') ? '|' : c;
     }
     return folded;
 }

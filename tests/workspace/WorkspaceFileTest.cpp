@@ -163,6 +163,8 @@ TEST_F(WorkspaceFileTest, NotesFoldLineBreaksIntoBarsAndEmptyTextsReadAsDefaults
 
     ws.Notes = "typed | bar";
     EXPECT_EQ(RoundTrip(ws).Notes, "typed \r\n bar");
+    ws.Notes = "lone\nfeed\rreturn";
+    EXPECT_EQ(RoundTrip(ws).Notes, "lone\r\nfeed\r\nreturn");
 }
 
 TEST_F(WorkspaceFileTest, ChannelCountsKeepItemsConsistent) {
