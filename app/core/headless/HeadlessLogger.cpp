@@ -92,8 +92,9 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::
             }
             options.rows = static_cast<long long>(number);
         } else if (arg == "--seconds" && hasValue) {
-            if (!ParseNumber(argv[++i], 0.001, number) || number > 1e9) {
-                error = "--seconds needs a positive number";
+            // The limit keeps the run time within what one timer can count.
+            if (!ParseNumber(argv[++i], 0.001, number) || number > 2e6) {
+                error = "--seconds needs a positive number of at most 2000000";
                 return std::nullopt;
             }
             options.seconds = number;
@@ -117,6 +118,11 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::
 }
 
 int RunHeadlessLogger(const HeadlessOptions& options) {
+    // First of all, so that a signal during the start-up ends the run cleanly
+    // once the event loop runs.
+    if (!InstallSignalHandlers()) {
+        std::fprintf(stderr, "tarnvik-log: cannot handle signals: %s\n", std::strerror(errno));
+    }
     const RegionalSettings regional = RegionalSettingsFromLocale(QLocale::system());
     StderrBoxes boxes;
     WorkspaceClass workspace;
@@ -182,9 +188,6 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::quit(); });
     if (options.seconds > 0) deadline.start(static_cast<int>(options.seconds * 1000));
 
-    if (!InstallSignalHandlers()) {
-        std::fprintf(stderr, "tarnvik-log: cannot handle signals: %s\n", std::strerror(errno));
-    }
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (g_signalPipe[0] >= 0) {
         signalNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
