@@ -68,17 +68,6 @@ TEST_F(MainFrame, FixedInstallationHidesFileCommandsAndIgnoresTheCommandLine) {
     EXPECT_EQ(surface.visible.count(MenuItem::ConfigureWorkspace), 0u);
 }
 
-TEST_F(MainFrame, QuotedUpperCaseCommandLineIsLoaded) {
-    const std::string path = SaveFile(runs, "Line2.LWS", WorkspaceOf(3, "Line 2"));
-    commandLine = "\"" + path + "\"";
-    ASSERT_TRUE(Start());
-    EXPECT_FALSE(state.FixedInstall);
-    EXPECT_EQ(ws.Title, "Line 2");
-    EXPECT_EQ(surface.caption, "Line 2 - Tarnvik");
-    EXPECT_TRUE(surface.visible.at(MenuItem::ConfigureWorkspace));
-    EXPECT_EQ(surface.visible.count(MenuItem::OpenWorkspace), 0u);
-}
-
 TEST_F(MainFrame, CommandLineRule) {
     EXPECT_EQ(CommandLineWorkspace("\"/a b/Run.Lws\""), "/a b/Run.Lws");
     EXPECT_EQ(CommandLineWorkspace("/a/run.txt"), "");
@@ -198,16 +187,6 @@ TEST_F(MainFrame, CaptionRule) {
     ws = WorkspaceOf(1, "Rig 1");
     logic->SetupDisplays();
     EXPECT_EQ(surface.caption, "Rig 1 - Logger");
-}
-
-TEST_F(MainFrame, NoChannelsBuildNoTilesButStillOpenThePort) {
-    Make();
-    ws = WorkspaceOf(0);
-    logic->SetupDisplays();
-    EXPECT_TRUE(surface.tiles.empty());
-    EXPECT_FALSE(surface.enabled.at(MenuCommand::StartLog));
-    EXPECT_FALSE(surface.enabled.at(MenuCommand::StopLog));
-    EXPECT_TRUE(drivers.Has("bus open 1 9600"));
 }
 
 TEST_F(MainFrame, ReloadWithFewerAndMoreChannelsRebuildsTheTiles) {

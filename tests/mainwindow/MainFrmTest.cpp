@@ -199,6 +199,8 @@ TEST_F(MainWindow, DraggingTheRightBorderSnapsToTheTiles) {
     std::int32_t x1 = 10, y1 = 10, x2 = 10 + 3 * tileWidth + 40, y2 = 500;
     w->Resizing(x1, y1, x2, y2, formevents::WMSZ_RIGHT);
     EXPECT_EQ(x2 - x1, TwipsToPixels(PixelsToTwips(3 * tileWidth) + 2 * w->State().BorderWidth));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w->updatesEnabled()); // no resize followed, the freeze is still released
     std::int32_t hit = formevents::HTBOTTOM;
     w->NCHitTest(0, 0, hit);
     EXPECT_EQ(hit, formevents::HTNOWHERE);

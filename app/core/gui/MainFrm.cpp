@@ -424,6 +424,11 @@ void MainFrm::NCHitTest(std::int16_t, std::int16_t, std::int32_t& hitCode) {
 void MainFrm::Resizing(std::int32_t& x1, std::int32_t& y1, std::int32_t& x2, std::int32_t& y2,
                        std::int16_t draggedBorder) {
     m_logic->Resizing(x1, y1, x2, y2, draggedBorder);
+    // The resize that follows releases the freeze; when the snapped size is
+    // the one the window already has, no resize follows.
+    QTimer::singleShot(0, this, [this] {
+        if (!updatesEnabled()) ReleaseDrawing();
+    });
 }
 
 void MainFrm::resizeEvent(QResizeEvent* event) {
