@@ -3,16 +3,23 @@
 #include "MainFrm.h"
 #include "FakeMainFrame.h"
 #include "LCDModule.h"
+#include "QtMessageBoxes.h"
 #include "TableContainer.h"
+#include "workspace/dialogs/WorkSpaceFrm.h"
 
 #include "workspace/WorkspaceFile.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -274,6 +281,59 @@ TEST_F(MainWindow, CancelledEditorStillMarksTheWorkspaceChanged) {
     EXPECT_EQ(editor.shown, 1);
     EXPECT_TRUE(w->State().WorkspaceChanged);
     EXPECT_TRUE(w->ScreenTimerActive());
+}
+
+TEST_F(MainWindow, FixedInstallationOpensTheRealEditorWithFiveFieldsLocked) {
+    SaveFile(app, "Tarnvik.lws", WorkspaceOf(2, "Rig 1"));
+    ProgramFacts facts{{app.path.string(), "Tarnvik"}, "", 1, 0, 0, RegionalSettings::point()};
+    w = std::make_unique<MainFrm>(MainFrmServices{&boxes, &dialogs, nullptr, sizes, shell, special,
+                                                  bus, ascii, usb, clock, facts});
+    ASSERT_TRUE(w->Startup());
+    std::map<std::string, bool> enabled;
+    QTimer::singleShot(0, [&] {
+        auto* frm = qobject_cast<WorkSpaceFrm*>(QApplication::activeModalWidget());
+        ASSERT_NE(frm, nullptr);
+        enabled = {
+            {"title", frm->tbTitle->isEnabled()},       {"protocol", frm->cbProtocol->isEnabled()},
+            {"channels", frm->cbChannels->isEnabled()}, {"snap", frm->cbSnap->isEnabled()},
+            {"command", frm->tbCommand->isEnabled()},   {"caption", frm->tbCaption->isEnabled()}};
+        frm->close();
+    });
+    w->Menu("mnuEditWorkspace")->trigger();
+    EXPECT_EQ(enabled, (std::map<std::string, bool>{{"title", false},
+                                                    {"protocol", false},
+                                                    {"channels", false},
+                                                    {"snap", false},
+                                                    {"command", false},
+                                                    {"caption", true}}));
+    EXPECT_TRUE(w->State().WorkspaceChanged);
+    EXPECT_EQ(w->windowTitle(), "Rig 1");
+}
+
+TEST(QtMessageBoxesTest, ShowsTheTextAndReportsTheButtonPressed) {
+    QtMessageBoxes boxes(nullptr);
+    const auto press = [](QMessageBox::StandardButton which, QString* text, QString* title) {
+        QTimer::singleShot(0, [=] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            *text = box->text();
+            *title = box->windowTitle();
+            box->button(which)->click();
+        });
+    };
+    QString text, title;
+    press(QMessageBox::Cancel, &text, &title);
+    EXPECT_EQ(boxes.show("First line\r\nSecond line", "Unsaved Workspace", MessageIcon::Exclamation,
+                         MessageButtons::YesNoCancel),
+              MessageAnswer::Cancel);
+    EXPECT_EQ(text, "First line\nSecond line");
+    EXPECT_EQ(title, "Unsaved Workspace");
+    press(QMessageBox::Yes, &text, &title);
+    EXPECT_EQ(boxes.show("Save?", "T", MessageIcon::Question, MessageButtons::YesNoCancel),
+              MessageAnswer::Yes);
+    press(QMessageBox::Ok, &text, &title);
+    EXPECT_EQ(boxes.show("Cannot open COM3!", "Critical Error", MessageIcon::Critical),
+              MessageAnswer::Ok);
 }
 
 TEST_F(MainWindow, ClosePromptCancelKeepsTheWindowOpen) {
