@@ -172,10 +172,14 @@ bool ApplyLineSettings(int fd, int32_t baud) {
 
 } // namespace
 
+std::string PortsDirectory() {
+    return ConfigFolder("VEXA_PORTS_DIR", "ports");
+}
+
 std::string PortDevicePath(int port) {
     if (port < 1) return {};
     const std::string name = "COM" + std::to_string(port);
-    const std::string mapped = ConfigFolder("VEXA_PORTS_DIR", "ports") + "/" + name;
+    const std::string mapped = PortsDirectory() + "/" + name;
     struct stat st {};
     if (::lstat(mapped.c_str(), &st) == 0) return mapped;
     return "/dev/ttyS" + std::to_string(port - 1);

@@ -11,9 +11,12 @@
 
 namespace vexa_serial {
 
-// Port N: the entry COM<N> of $VEXA_PORTS_DIR (default
-// $XDG_CONFIG_HOME/vexa/ports, then ~/.config/vexa/ports) when it exists,
-// else /dev/ttyS<N-1>. Empty for a port number below 1.
+// The folder of COM<N> entries: $VEXA_PORTS_DIR, default
+// $XDG_CONFIG_HOME/vexa/ports, then ~/.config/vexa/ports. Whatever links
+// ports for the drivers (the simulator) should take it from here.
+std::string PortsDirectory();
+// Port N: the entry COM<N> of PortsDirectory() when it exists, else
+// /dev/ttyS<N-1>. Empty for a port number below 1.
 std::string PortDevicePath(int port);
 
 // The folder of USB instruments: $VEXA_USB_DIR, default

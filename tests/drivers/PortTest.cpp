@@ -175,6 +175,7 @@ TEST(PortNames, NumberToDevicePath) {
     unsetenv("VEXA_PORTS_DIR");
     setenv("XDG_CONFIG_HOME", "/cfg", 1);
     EXPECT_EQ(vexa_serial::PortDevicePath(4), "/dev/ttyS3");
+    EXPECT_EQ(vexa_serial::PortsDirectory(), "/cfg/vexa/ports");
     EXPECT_EQ(vexa_serial::UsbDevicePath(123456), "/cfg/vexa/usb/123456");
     unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", "/home/op", 1);
