@@ -44,7 +44,7 @@ run_one() {
     [ "$target" = pollstream_fuzzer ] && max_len=20000
     mkdir -p "$work" "$seeds"
     echo "== $target: ${seconds}s"
-    "$build/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    "$build/bin/$target" -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 \
         -max_len=$max_len -print_final_stats=1 \
         -artifact_prefix="$build/findings/$target-" "$work" "$seeds" \
         >"$build/$target.log" 2>&1 || status=$?
