@@ -19,15 +19,6 @@ std::string SystemError(const std::string& what) {
     return what + ": " + std::strerror(errno);
 }
 
-std::string ConfigDirectory(const char* variable, const char* leaf) {
-    if (const char* dir = std::getenv(variable); dir && *dir) return dir;
-    // The same fall-backs as the drivers', or the two would not meet.
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg)
-        return std::string(xdg) + "/vexa/" + leaf;
-    const char* home = std::getenv("HOME");
-    return std::string(home ? home : "") + "/.config/vexa/" + leaf;
-}
-
 bool MakeDirectories(const std::string& path, std::string& error) {
     for (size_t pos = 1; pos <= path.size(); ++pos) {
         if (pos != path.size() && path[pos] != '/') continue;
@@ -95,14 +86,6 @@ bool MakeRaw(int fd) {
 }
 
 } // namespace
-
-std::string PortsDirectory() {
-    return ConfigDirectory("VEXA_PORTS_DIR", "ports");
-}
-
-std::string UsbDirectory() {
-    return ConfigDirectory("VEXA_USB_DIR", "usb");
-}
 
 std::unique_ptr<PtyLink> PtyLink::Create(const std::string& linkPath, bool replace,
                                          std::string& error) {

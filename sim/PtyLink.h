@@ -42,10 +42,4 @@ class PtyLink {
     std::string m_link;
 };
 
-// The folders drivers look in: $VEXA_PORTS_DIR, else
-// $XDG_CONFIG_HOME/vexa/ports (~/.config/vexa/ports); $VEXA_USB_DIR, else
-// $XDG_CONFIG_HOME/vexa/usb (~/.config/vexa/usb).
-std::string PortsDirectory();
-std::string UsbDirectory();
-
 } // namespace vexasim

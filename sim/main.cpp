@@ -1,5 +1,6 @@
 // vexa-sim: Vexa instruments on pseudo terminals, for tests, demos and
 // benchmarks of the logger and its drivers.
+#include "PosixSerial.h"
 #include "PtyLink.h"
 #include "SimConfig.h"
 #include "Simulator.h"
@@ -88,8 +89,8 @@ int Usage(const std::string& message) {
 int main(int argc, char** argv) {
     vexasim::SimConfig config;
     vexasim::SimOptions options;
-    options.portsDir = vexasim::PortsDirectory();
-    options.usbDir = vexasim::UsbDirectory();
+    options.portsDir = vexa_serial::PortsDirectory();
+    options.usbDir = vexa_serial::UsbDirectory();
     std::vector<std::string> lines;
     bool check = false;
     for (int i = 1; i < argc; ++i) {

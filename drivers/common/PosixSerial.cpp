@@ -96,6 +96,9 @@ class TtyLine final : public SerialLine {
         const int fd = m_fd;
         m_fd = -1;
         ::flock(fd, LOCK_UN);
+        // A pseudo terminal keeps its exclusive flag after the last close,
+        // which would refuse the next open of an unprivileged user.
+        ::ioctl(fd, TIOCNXCL);
         return ::close(fd) == 0 || errno == EINTR;
     }
 
