@@ -9,8 +9,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
 install_packages $BUILD_PACKAGES $DEMO_PACKAGES
-# The project's configuration also looks for GoogleTest.
-install_packages libgtest-dev libgmock-dev
 
 build="${TARNVIK_BUILD_DIR:-build}"
 workspace="$(realpath "${1:-docs/demo.lws}")"

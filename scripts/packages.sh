@@ -1,7 +1,8 @@
 # The Debian packages each command needs, and an installer that only asks
 # apt for what is missing (root, or sudo otherwise).
-BUILD_PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev"
-TEST_PACKAGES="libgtest-dev libgmock-dev clang-14 libfuzzer-14-dev"
+# GoogleTest is a build package: configuring the tree looks for it.
+BUILD_PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev"
+TEST_PACKAGES="clang-14 libfuzzer-14-dev"
 DEMO_PACKAGES="fonts-dejavu-core"
 
 install_packages() {
