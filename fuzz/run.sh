@@ -27,8 +27,9 @@ if ! command -v clang++-14 >/dev/null; then
     install_packages clang-14 libfuzzer-14-dev
 fi
 
+mkdir -p "$build"
 cmake -S fuzz -B "$build" -G Ninja -DCMAKE_C_COMPILER=clang-14 -DCMAKE_CXX_COMPILER=clang++-14 \
-    >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
+    >"$build/configure.log" 2>&1 || { cat "$build/configure.log"; exit 1; }
 cmake --build "$build" --target "${targets[@]}"
 
 mkdir -p "$build/findings"
