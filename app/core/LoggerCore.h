@@ -93,11 +93,12 @@ class LoggerCore {
     RegionalSettings m_regional;
     CoreSeams m_seams;
     LogFile m_logFile;
-    double m_lastTickMs = 0;  // monotonic time the last reported tick accounts up to
-    bool m_inLogTick = false; // a log tick is running (events are processed inside)
-    bool m_inRefresh = false; // a screen refresh is running
-    int32_t m_logTickMs = 0;  // the LogTimer period of this logging run
-    uint64_t m_logRun = 0;    // counts logging starts: a stop inside a tick is seen
+    double m_lastTickMs = 0;    // monotonic time the last reported tick accounts up to
+    double m_nextTickDueMs = 0; // where the LogTimer's beat puts the coming tick
+    bool m_inLogTick = false;   // a log tick is running (events are processed inside)
+    bool m_inRefresh = false;   // a screen refresh is running
+    int32_t m_logTickMs = 0;    // the LogTimer period of this logging run
+    uint64_t m_logRun = 0;      // counts logging starts: a stop inside a tick is seen
     int64_t m_rowsWritten = 0;
     int64_t m_rowsLost = 0;
     std::string m_writeError; // why the last row could not be written

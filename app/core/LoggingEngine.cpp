@@ -77,6 +77,7 @@ void LoggerCore::DoLogging() {
     window.EnableMenu(MenuCommand::StopLog, true);
     m_logTickMs = LogTickInterval(channels, interval, m_workspace.Snap != 0);
     m_lastTickMs = m_seams.clock.MonotonicMs();
+    m_nextTickDueMs = m_lastTickMs + m_logTickMs; // the first tick
     m_seams.logTimer.Start(m_logTickMs);
     m_state.NextChannel = 1;
     window.EnableMenu(MenuCommand::ConfigureWorkspace, false);
@@ -112,7 +113,11 @@ void LoggerCore::LogTimer_Timer(int32_t milliseconds) {
     if (!IsLogging()) return;
     Flag inTick(m_inLogTick);
     const uint64_t run = m_logRun;
+    // Where the timer's beat puts the next tick; a tick more than a period
+    // late starts the beat anew, as a periodic timer does.
     const double tickStarted = m_seams.clock.MonotonicMs();
+    m_nextTickDueMs += m_logTickMs;
+    if (m_nextTickDueMs <= tickStarted) m_nextTickDueMs = tickStarted + m_logTickMs;
 
     ReadValues(m_state.NextChannel);
     // Logging was stopped, or stopped and started again, while the read
@@ -129,11 +134,12 @@ void LoggerCore::LogTimer_Timer(int32_t milliseconds) {
         if (run != m_logRun) return;
         m_state.RowMs = 0;
         if (IsLogging()) {
-            // The next tick comes one period after this one, as if the timer
-            // had run on: the time spent on the row does not stretch it.
-            const double spent = m_seams.clock.MonotonicMs() - tickStarted;
-            const auto first = static_cast<int32_t>(
-                std::clamp<double>(std::llround(m_logTickMs - spent), 0.0, m_logTickMs));
+            // The next tick comes on the beat, as if the timer had run on:
+            // neither the time spent on the row nor the lateness of this
+            // tick stretches the rows.
+            const double untilDue = m_nextTickDueMs - m_seams.clock.MonotonicMs();
+            const auto first =
+                static_cast<int32_t>(std::clamp<double>(std::llround(untilDue), 0.0, m_logTickMs));
             m_seams.logTimer.StartAfter(first, m_logTickMs);
             // The wait for the disk overlaps the next tick's period instead
             // of stretching the row.
