@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "ProgramPath.h"
 #include <cerrno>
+
 #include <cstring>
 #include <vector>
 
@@ -18,13 +20,7 @@ std::string DriverLibrary::Path() const {
 }
 
 std::string DriverLibrary::ApplicationFolder() {
-    std::vector<char> buffer(4096);
-    const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (n <= 0) return ".";
-    std::string path(buffer.data(), static_cast<size_t>(n));
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return FolderOf(RunningProgramPath());
 }
 
 void* DriverLibrary::Entry(const char* entryName) {

@@ -1,5 +1,6 @@
 #include "workspace/dialogs/FileDialogs.h"
 
+#include "ProgramPath.h"
 #include "workspace/IniFile.h"
 
 #include <cctype>
@@ -67,14 +68,11 @@ SectionOf SectionFor(FileKind kind) {
 } // namespace
 
 ProgramLocation ProgramLocation::OfThisProcess() {
-    char buffer[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    const std::string exe = RunningProgramPath();
     ProgramLocation location;
-    if (length <= 0) return location;
-    const std::string exe(buffer, static_cast<size_t>(length));
-    const auto slash = exe.rfind('/');
-    location.ApplicationFolder = slash == 0 ? "/" : exe.substr(0, slash);
-    std::string name = exe.substr(slash + 1);
+    if (exe.empty()) return location;
+    location.ApplicationFolder = FolderOf(exe);
+    std::string name = exe.substr(exe.rfind('/') + 1);
     if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
     location.ProgramName = name;
     return location;
