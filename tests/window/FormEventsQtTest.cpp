@@ -126,14 +126,15 @@ TEST_F(FormEventsQtTest, SizeGripAsksTheHitTestAndReleaseStopsEvents) {
 
 TEST_F(FormEventsQtTest, ActivationOfTheApplicationAndTheFrame) {
     // The state as the application reports it; a repeated state is no change.
+    // The platform may already have activated the shown widget, so start from
+    // a known state.
+    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
+    sink.activations.clear();
     emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
     emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
     emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
     emit qGuiApp->applicationStateChanged(Qt::ApplicationSuspended);
-    const std::vector<bool> expected = QGuiApplication::applicationState() == Qt::ApplicationActive
-                                           ? std::vector<bool>{false, true, false}
-                                           : std::vector<bool>{true, false};
-    EXPECT_EQ(sink.activations, expected);
+    EXPECT_EQ(sink.activations, (std::vector<bool>{false, true, false}));
 
     sink.frameStates.clear();
     QEvent change(QEvent::ActivationChange);
