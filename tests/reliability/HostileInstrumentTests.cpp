@@ -130,6 +130,9 @@ class CallJudge {
                         std::to_string(static_cast<int>(longest)) + " ms, codes:";
         for (const auto& [code, n] : codes)
             s += " " + std::to_string(code) + "x" + std::to_string(n);
+        if (residentAfterWarmUp > 0)
+            s += ", resident " + std::to_string(residentAfterWarmUp) + " -> " +
+                 std::to_string(OwnResidentKb()) + " kB";
         return s;
     }
     long calls = 0;
