@@ -5,12 +5,14 @@
 #include "MainFrameLogic.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -293,27 +295,28 @@ inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Unti
     return ws;
 }
 
-// A temporary application folder that removes itself.
+// A temporary application folder that removes itself. The name comes from
+// mkdtemp: test processes run side by side, and one must never clear
+// another's folder.
 struct TempFolder {
     std::filesystem::path path;
     TempFolder() {
-        path = std::filesystem::temp_directory_path() /
-               ("tarnvik-mw-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)) + "-" +
-                std::to_string(counter()++));
-        std::filesystem::create_directories(path);
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "tarnvik-mw-XXXXXX").string();
+        if (!::mkdtemp(pattern.data()))
+            throw std::runtime_error("cannot create a temporary folder");
+        path = pattern;
     }
     ~TempFolder() {
         std::error_code ec;
         std::filesystem::remove_all(path, ec);
     }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     std::string Write(const std::string& name, const std::string& content) const {
         const auto p = path / name;
         std::ofstream(p, std::ios::binary) << content;
         return p.string();
-    }
-    static int& counter() {
-        static int c = 0;
-        return c;
     }
 };
 
