@@ -100,13 +100,13 @@ std::vector<std::string> ProbeKeys(const std::string& extra) {
     return keys;
 }
 
-void CheckEntryWrite(const std::string& file, const std::string& spec) {
-    const size_t a = spec.find('\x01');
-    const size_t b = a == std::string::npos ? a : spec.find('\x01', a + 1);
+void CheckEntryWrite(const std::string& file, const std::string& entry) {
+    const size_t a = entry.find('\x01');
+    const size_t b = a == std::string::npos ? a : entry.find('\x01', a + 1);
     if (b == std::string::npos) return;
-    const std::string section = spec.substr(0, a);
-    const std::string key = spec.substr(a + 1, b - a - 1);
-    const std::string value = spec.substr(b + 1);
+    const std::string section = entry.substr(0, a);
+    const std::string key = entry.substr(a + 1, b - a - 1);
+    const std::string value = entry.substr(b + 1);
     const std::string path = Folder() + "/entry.ini";
     WriteFile(path, file);
 
@@ -272,12 +272,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const RegionalSettings rs =
         (data[0] & 1) ? RegionalSettings::comma() : RegionalSettings::point();
     UsbDriverFault = (data[0] & 2) != 0;
-    const size_t specLength = std::min<size_t>(data[1], size - 2);
-    const std::string spec(reinterpret_cast<const char*>(data + 2), specLength);
-    const std::string file(reinterpret_cast<const char*>(data + 2 + specLength),
-                           size - 2 - specLength);
+    const size_t entryLength = std::min<size_t>(data[1], size - 2);
+    const std::string entry(reinterpret_cast<const char*>(data + 2), entryLength);
+    const std::string file(reinterpret_cast<const char*>(data + 2 + entryLength),
+                           size - 2 - entryLength);
 
-    CheckEntryWrite(file, spec);
+    CheckEntryWrite(file, entry);
     CheckWorkspaceRoundTrip(file, rs);
     return 0;
 }

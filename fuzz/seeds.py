@@ -98,9 +98,9 @@ pollstream = {
 
 
 def ini(text, section="Workspace", key="Title", value="New", comma=False, usb_fault=False):
-    spec = section.encode() + b"\x01" + key.encode() + b"\x01" + value.encode()
+    entry = section.encode() + b"\x01" + key.encode() + b"\x01" + value.encode()
     flags = (1 if comma else 0) | (2 if usb_fault else 0)
-    return bytes([flags, len(spec)]) + spec + text.encode("latin-1")
+    return bytes([flags, len(entry)]) + entry + text.encode("latin-1")
 
 
 default_one = ("[Workspace]\r\nTitle=Title Text\r\nNotes=\r\nPort=1\r\nBaudrate=115200\r\n"

@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
                      ReadFile(dir.File("sim.err")).c_str());
         return 1;
     }
-    WorkspaceSpec workspace;
+    WorkspaceShape workspace;
     workspace.channels = o.channels;
     workspace.logInterval = o.channels * o.tickMs;
     workspace.baud = o.baud;
@@ -98,10 +98,10 @@ int main(int argc, char** argv) {
 
     const double seconds = o.minutes * 60;
     const std::string logPath = dir.File("soak.csv");
-    ChildSpec spec =
-        LoggerSpec(dir.File("soak.lws"), logPath, sim.PortsDir(), dir.File("logger.err"));
-    spec.argv.insert(spec.argv.begin() + 1, {"--seconds", std::to_string(seconds)});
-    Child logger(spec);
+    ChildLaunch launch =
+        LoggerLaunch(dir.File("soak.lws"), logPath, sim.PortsDir(), dir.File("logger.err"));
+    launch.argv.insert(launch.argv.begin() + 1, {"--seconds", std::to_string(seconds)});
+    Child logger(launch);
 
     // Memory and CPU once the run has settled, and at its very end.
     std::this_thread::sleep_for(std::chrono::seconds(5));

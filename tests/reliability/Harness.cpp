@@ -60,11 +60,11 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
     }
 }
 
-Child::Child(const ChildSpec& spec) {
+Child::Child(const ChildLaunch& launch) {
     // Everything the child needs is built before fork: after it, only
     // async-signal-safe calls.
     std::vector<std::string> names;
-    for (const auto& e : spec.env)
+    for (const auto& e : launch.env)
         names.push_back(e.substr(0, e.find('=') + 1));
     std::vector<std::string> envStrings;
     for (char** e = environ; *e; ++e) {
@@ -74,12 +74,12 @@ Child::Child(const ChildSpec& spec) {
             replaced = replaced || entry.rfind(n, 0) == 0;
         if (!replaced) envStrings.push_back(entry);
     }
-    envStrings.insert(envStrings.end(), spec.env.begin(), spec.env.end());
+    envStrings.insert(envStrings.end(), launch.env.begin(), launch.env.end());
     std::vector<char*> envp;
     for (auto& e : envStrings)
         envp.push_back(e.data());
     envp.push_back(nullptr);
-    std::vector<std::string> args = spec.argv;
+    std::vector<std::string> args = launch.argv;
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());
@@ -88,8 +88,8 @@ Child::Child(const ChildSpec& spec) {
     m_pid = fork();
     if (m_pid < 0) throw std::runtime_error("fork failed");
     if (m_pid == 0) {
-        const int out = open(spec.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(spec.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int out = open(launch.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(launch.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (out < 0 || err < 0) _exit(126);
         dup2(out, 1);
         dup2(err, 2);
@@ -101,14 +101,14 @@ Child::Child(const ChildSpec& spec) {
             0, 0
         };
         setrlimit(RLIMIT_CORE, &noCore);
-        if (spec.fileSizeLimit != RLIM_INFINITY) {
+        if (launch.fileSizeLimit != RLIM_INFINITY) {
             struct rlimit limit {
-                spec.fileSizeLimit, spec.fileSizeLimit
+                launch.fileSizeLimit, launch.fileSizeLimit
             };
             setrlimit(RLIMIT_FSIZE, &limit);
         }
         // An ignored signal stays ignored across exec.
-        signal(SIGXFSZ, spec.ignoreFileSizeSignal ? SIG_IGN : SIG_DFL);
+        signal(SIGXFSZ, launch.ignoreFileSizeSignal ? SIG_IGN : SIG_DFL);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);
     }
@@ -169,15 +169,15 @@ long OwnResidentKb() {
 
 Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines)
     : m_portsDir(dir.File("ports")), m_stdout(dir.File("sim.out")) {
-    ChildSpec spec;
-    spec.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir", dir.File("usb")};
+    ChildLaunch launch;
+    launch.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir", dir.File("usb")};
     for (const auto& line : configLines) {
-        spec.argv.push_back("-e");
-        spec.argv.push_back(line);
+        launch.argv.push_back("-e");
+        launch.argv.push_back(line);
     }
-    spec.stdoutPath = m_stdout;
-    spec.stderrPath = dir.File("sim.err");
-    m_child = std::make_unique<Child>(spec);
+    launch.stdoutPath = m_stdout;
+    launch.stderrPath = dir.File("sim.err");
+    m_child = std::make_unique<Child>(launch);
     m_ready = WaitUntil(
                   [this] {
                       return ReadFile(m_stdout).find("ready\n") != std::string::npos ||
@@ -199,34 +199,34 @@ class SilentBoxes : public MessageBoxes {
 
 } // namespace
 
-void WriteWorkspaceFile(const std::string& path, const WorkspaceSpec& spec) {
+void WriteWorkspaceFile(const std::string& path, const WorkspaceShape& shape) {
     WorkspaceClass ws;
     ws.Title = "Reliability";
-    ws.Port = static_cast<int16_t>(spec.port);
-    ws.Baudrate = spec.baud;
-    ws.Protocol = static_cast<int16_t>(spec.protocol);
-    ws.Channels = static_cast<int16_t>(spec.channels);
-    ws.LogInterval = spec.logInterval;
-    ws.LogDefault = spec.logDefault;
-    for (int i = 1; i <= spec.channels; ++i)
+    ws.Port = static_cast<int16_t>(shape.port);
+    ws.Baudrate = shape.baud;
+    ws.Protocol = static_cast<int16_t>(shape.protocol);
+    ws.Channels = static_cast<int16_t>(shape.channels);
+    ws.LogInterval = shape.logInterval;
+    ws.LogDefault = shape.logDefault;
+    for (int i = 1; i <= shape.channels; ++i)
         ws.Items.push_back(DefaultChannelItem(i));
     SilentBoxes boxes;
     SaveWorkspace(ws, path, RegionalSettings::point(), boxes);
 }
 
-ChildSpec LoggerSpec(const std::string& workspace, const std::string& logPath,
-                     const std::string& portsDir, const std::string& stderrPath) {
-    ChildSpec spec;
-    spec.argv = {BinDir() + "/tarnvik-log", "--log", logPath, workspace};
+ChildLaunch LoggerLaunch(const std::string& workspace, const std::string& logPath,
+                         const std::string& portsDir, const std::string& stderrPath) {
+    ChildLaunch launch;
+    launch.argv = {BinDir() + "/tarnvik-log", "--log", logPath, workspace};
     const std::string home = std::filesystem::path(portsDir).parent_path().string();
-    spec.env = {"VEXA_PORTS_DIR=" + portsDir,
-                "XDG_CONFIG_HOME=" + home + "/config",
-                "HOME=" + home,
-                "LC_ALL=C",
-                "LANG=C",
-                "QT_QPA_PLATFORM=offscreen"};
-    spec.stderrPath = stderrPath;
-    return spec;
+    launch.env = {"VEXA_PORTS_DIR=" + portsDir,
+                  "XDG_CONFIG_HOME=" + home + "/config",
+                  "HOME=" + home,
+                  "LC_ALL=C",
+                  "LANG=C",
+                  "QT_QPA_PLATFORM=offscreen"};
+    launch.stderrPath = stderrPath;
+    return launch;
 }
 
 LogCheck CheckLog(const std::string& content, int channels) {

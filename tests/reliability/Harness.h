@@ -38,7 +38,7 @@ void WriteFile(const std::string& path, const std::string& bytes);
 // Polls `done` every few milliseconds until it holds or `timeoutMs` passed.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
 
-struct ChildSpec {
+struct ChildLaunch {
     std::vector<std::string> argv;
     std::vector<std::string> env; // "NAME=value", added to this process's environment
     std::string stdoutPath = "/dev/null";
@@ -50,7 +50,7 @@ struct ChildSpec {
 // A child process; killed (SIGKILL) and reaped if still running at the end.
 class Child {
   public:
-    explicit Child(const ChildSpec& spec);
+    explicit Child(const ChildLaunch& launch);
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
@@ -92,7 +92,7 @@ class Simulator {
 
 // A workspace of `channels` channels named "Channel i" with format "00.000"
 // on COM<port>, written with the program's own workspace writer.
-struct WorkspaceSpec {
+struct WorkspaceShape {
     int port = 1;
     int protocol = 0; // 0 bus, 1 ASCII
     int channels = 4;
@@ -100,11 +100,11 @@ struct WorkspaceSpec {
     float logDefault = 0;
     int baud = 115200;
 };
-void WriteWorkspaceFile(const std::string& path, const WorkspaceSpec& spec);
+void WriteWorkspaceFile(const std::string& path, const WorkspaceShape& shape);
 
 // tarnvik-log logging `workspace` into `logPath` until stopped.
-ChildSpec LoggerSpec(const std::string& workspace, const std::string& logPath,
-                     const std::string& portsDir, const std::string& stderrPath);
+ChildLaunch LoggerLaunch(const std::string& workspace, const std::string& logPath,
+                         const std::string& portsDir, const std::string& stderrPath);
 
 // A log file judged line by line.
 struct LogCheck {

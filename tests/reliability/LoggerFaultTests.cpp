@@ -37,15 +37,15 @@ class LoggerFaults : public ::testing::Test {
         sim = std::make_unique<Simulator>(dir, config);
         ASSERT_TRUE(sim->Ready()) << ReadFile(dir.File("sim.err"));
     }
-    std::unique_ptr<Child> StartLogger(const WorkspaceSpec& workspace,
-                                       ChildSpec* adjust = nullptr) {
+    std::unique_ptr<Child> StartLogger(const WorkspaceShape& workspace,
+                                       ChildLaunch* adjust = nullptr) {
         WriteWorkspaceFile(dir.File("rig.lws"), workspace);
-        ChildSpec spec = LoggerSpec(dir.File("rig.lws"), logPath, sim->PortsDir(), errPath);
+        ChildLaunch launch = LoggerLaunch(dir.File("rig.lws"), logPath, sim->PortsDir(), errPath);
         if (adjust) {
-            spec.fileSizeLimit = adjust->fileSizeLimit;
-            spec.ignoreFileSizeSignal = adjust->ignoreFileSizeSignal;
+            launch.fileSizeLimit = adjust->fileSizeLimit;
+            launch.ignoreFileSizeSignal = adjust->ignoreFileSizeSignal;
         }
-        return std::make_unique<Child>(spec);
+        return std::make_unique<Child>(launch);
     }
     bool WaitForRows(size_t rows, int timeoutMs) {
         // The header is the first complete line.
@@ -85,7 +85,7 @@ TEST_F(LoggerFaults, KillNineKeepsEveryCompleteRow) {
 // burning the processor, and still stops cleanly.
 TEST_F(LoggerFaults, SimulatorKilledMidRunLoggingGoesOn) {
     StartSimulator(kFourBusStations);
-    WorkspaceSpec workspace;
+    WorkspaceShape workspace;
     workspace.logDefault = 9999;
     auto logger = StartLogger(workspace);
     ASSERT_TRUE(WaitForRows(10, 20000)) << ReadFile(errPath);
@@ -129,7 +129,7 @@ TEST_F(LoggerFaults, SimulatorKilledMidRunLoggingGoesOn) {
 // logger still stops cleanly, counting the rows it could not write.
 TEST_F(LoggerFaults, FullDiskIsReportedAndWrittenRowsStay) {
     StartSimulator(kFourBusStations);
-    ChildSpec limits;
+    ChildLaunch limits;
     limits.fileSizeLimit = 3000;
     limits.ignoreFileSizeSignal = true;
     auto logger = StartLogger({}, &limits);
