@@ -3,6 +3,7 @@
 // simulator received.
 #include "DriverLibrary.h"
 
+#include "../support/ScratchFolder.h"
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -157,9 +158,7 @@ class EndToEnd : public ::testing::Test {
             if (!Exists(BinFolder + "/" + file))
                 GTEST_SKIP() << BinFolder << "/" << file << " is not built yet";
         }
-        char pattern[] = "/tmp/tarnvik-e2e-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        m_folder = pattern;
+        m_folder = MakeScratchFolder("tarnvik-e2e").string();
         ::mkdir((m_folder + "/ports").c_str(), 0700);
     }
     void TearDown() override {

@@ -1,4 +1,5 @@
 #include "PtyInstrument.h"
+#include "../support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -117,11 +118,7 @@ void PtyInstrument::Run() {
     }
 }
 
-TempFolder::TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vexa-test-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("no temp folder");
-    m_path = pattern;
-}
+TempFolder::TempFolder() : m_path(MakeScratchFolder("vexa-test").string()) {}
 
 TempFolder::~TempFolder() {
     std::error_code ec;

@@ -6,6 +6,7 @@
 
 #include <QFileDialog>
 
+#include "../support/ScratchFolder.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -64,9 +65,7 @@ std::string ReadAll(const std::string& path) {
 class TempDirTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        char pattern[] = "/tmp/dialogs-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        root = pattern;
+        root = MakeScratchFolder("dialogs-test").string();
         fs::create_directories(root + "/app");
         fs::create_directories(root + "/local");
         fs::create_directories(root + "/docs");

@@ -2,17 +2,16 @@
 // answer from scripts, with a virtual clock that advances only when told.
 #pragma once
 
+#include "../support/ScratchFolder.h"
 #include "MainFrameLogic.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <set>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -295,18 +294,10 @@ inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Unti
     return ws;
 }
 
-// A temporary application folder that removes itself. The name comes from
-// mkdtemp: test processes run side by side, and one must never clear
-// another's folder.
+// A temporary application folder that removes itself.
 struct TempFolder {
-    std::filesystem::path path;
-    TempFolder() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarnvik-mw-XXXXXX").string();
-        if (!::mkdtemp(pattern.data()))
-            throw std::runtime_error("cannot create a temporary folder");
-        path = pattern;
-    }
+    std::filesystem::path path = MakeScratchFolder("tarnvik-mw");
+    TempFolder() = default;
     ~TempFolder() {
         std::error_code ec;
         std::filesystem::remove_all(path, ec);

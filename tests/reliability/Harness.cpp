@@ -1,4 +1,5 @@
 #include "Harness.h"
+#include "../support/ScratchFolder.h"
 
 #include "MessageBox.h"
 #include "NumberText.h"
@@ -28,11 +29,7 @@ std::string BinDir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
 }
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarnvik-rel-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary folder");
-    m_path = pattern;
-}
+TempDir::TempDir() : m_path(MakeScratchFolder("tarnvik-rel").string()) {}
 
 TempDir::~TempDir() {
     std::error_code ignored;

@@ -1,5 +1,6 @@
 // The simulator program, started as a child and spoken to through its
 // linked terminals with plain termios code, as a driver would.
+#include "../support/ScratchFolder.h"
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -35,10 +36,7 @@ double MsSince(Clock::time_point t) {
 
 class TempDir {
   public:
-    TempDir() {
-        char name[] = "/tmp/vexa-sim-test-XXXXXX";
-        m_path = mkdtemp(name);
-    }
+    TempDir() : m_path(MakeScratchFolder("vexa-sim-test")) {}
     ~TempDir() {
         std::error_code ec;
         fs::remove_all(m_path, ec);

@@ -1,6 +1,7 @@
 // A private folder per test, removed with everything in it afterwards.
 #pragma once
 
+#include "../support/ScratchFolder.h"
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,12 +11,7 @@
 
 class TempFolder : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "tarnvik-ws-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_folder = pattern;
-    }
+    void SetUp() override { m_folder = MakeScratchFolder("tarnvik-ws"); }
     void TearDown() override {
         std::error_code ignored;
         std::filesystem::permissions(m_folder, std::filesystem::perms::owner_all,
