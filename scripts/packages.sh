@@ -4,6 +4,8 @@
 BUILD_PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev"
 TEST_PACKAGES="clang-14 libfuzzer-14-dev"
 DEMO_PACKAGES="fonts-dejavu-core"
+# Cross compilers for the Windows build and Wine to run its tests.
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine googletest"
 
 install_packages() {
     local missing=()

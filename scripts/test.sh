@@ -25,6 +25,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 # Every fuzz target for about 20 seconds, from its committed seeds.
 fuzz/run.sh 20
 
+# The Windows DLLs and test programs, under Wine.
+scripts/windows.sh
+
 # ctest stops the pipeline above on a failure (pipefail), so reaching this
 # line means both runs passed; count what ran.
 count() { sed -n 's/.*tests passed, \([0-9]*\) tests failed out of \([0-9]*\).*/\2/p' "$1" | tail -1; }

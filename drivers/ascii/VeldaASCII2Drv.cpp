@@ -1,4 +1,4 @@
-// Entry points of libVeldaASCII2Drv.so.
+// Entry points of the VeldaASCII2Drv library.
 #include "AsciiStream.h"
 #include "AsciiTransact.h"
 #include "DriverEntry.h"
@@ -23,30 +23,32 @@ int16_t Run(velda_ascii::RequestKind kind, int16_t station, const char* command,
 
 } // namespace
 
-VEXA_DRIVER_ENTRY int16_t READCOMMAND(int16_t station, const char* command, float* value) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL READCOMMAND(int16_t station, const char* command,
+                                                float* value) {
     return Run(velda_ascii::RequestKind::Read, station, command, value);
 }
 
-VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int16_t station, const char* command, float value) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL WRITECOMMAND(int16_t station, const char* command,
+                                                 float value) {
     return Run(velda_ascii::RequestKind::Write, station, command, &value);
 }
 
-VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int16_t station, const char* command) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL EXECUTECOMMAND(int16_t station, const char* command) {
     return Run(velda_ascii::RequestKind::Execute, station, command, nullptr);
 }
 
-VEXA_DRIVER_ENTRY int16_t POLLSTREAM(float* value) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL POLLSTREAM(float* value) {
     return Guarded<int16_t>(-700, [&] { return g_stream.Poll(LibraryPort().Line(), value); });
 }
 
-VEXA_DRIVER_ENTRY void SENDXON() {
+VEXA_DRIVER_ENTRY void VEXA_CALL SENDXON() {
     Guarded<int>(0, [] {
         velda_ascii::SendFlowControl(LibraryPort().Line(), velda_ascii::kXon);
         return 0;
     });
 }
 
-VEXA_DRIVER_ENTRY void SENDXOFF() {
+VEXA_DRIVER_ENTRY void VEXA_CALL SENDXOFF() {
     Guarded<int>(0, [] {
         velda_ascii::SendFlowControl(LibraryPort().Line(), velda_ascii::kXoff);
         return 0;

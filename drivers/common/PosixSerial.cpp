@@ -1,4 +1,4 @@
-#include "PosixSerial.h"
+#include "SerialDevice.h"
 
 // termios2 (any baud rate) comes from the kernel headers, which clash with
 // <termios.h>; nothing here needs the libc variant.
@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
@@ -17,6 +18,26 @@
 namespace vexa_serial {
 
 namespace {
+
+class PosixMonotonicClock final : public MonotonicClock {
+  public:
+    int64_t NowMicros() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+    }
+    void SleepMicros(int64_t micros) override {
+        if (micros <= 0) return;
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        int64_t ns = static_cast<int64_t>(now.tv_nsec) + micros * 1000;
+        timespec until{now.tv_sec + static_cast<time_t>(ns / 1000000000),
+                       static_cast<long>(ns % 1000000000)};
+        // Absolute wake-up: a signal cannot stretch the sleep.
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+    }
+};
 
 std::string ConfigFolder(const char* overrideVar, const char* leaf) {
     if (const char* dir = std::getenv(overrideVar); dir && *dir) return dir;
@@ -174,6 +195,11 @@ bool ApplyLineSettings(int fd, int32_t baud) {
 }
 
 } // namespace
+
+MonotonicClock& SystemClock() {
+    static PosixMonotonicClock clock;
+    return clock;
+}
 
 std::string PortsDirectory() {
     return ConfigFolder("VEXA_PORTS_DIR", "ports");

@@ -1,7 +1,7 @@
 #include "UsbInstruments.h"
 
 #include "AsciiTransact.h"
-#include "PosixSerial.h"
+#include "SerialDevice.h"
 
 #include <sys/stat.h>
 
