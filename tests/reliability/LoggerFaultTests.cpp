@@ -124,14 +124,14 @@ TEST_F(LoggerFaults, SimulatorKilledMidRunLoggingGoesOn) {
     EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << ReadFile(errPath);
 }
 
-// The disk fills up while logging (a file-size limit on the logger): the
-// failure is told on stderr, the rows already written stay whole, and the
-// logger still stops cleanly, counting the rows it could not write.
+// The disk fills up while logging (a file-size limit on the logger, whose
+// SIGXFSZ must not end it): the failure is told on stderr, the rows already
+// written stay whole, and the logger still stops cleanly, counting the rows
+// it could not write.
 TEST_F(LoggerFaults, FullDiskIsReportedAndWrittenRowsStay) {
     StartSimulator(kFourBusStations);
     ChildLaunch limits;
     limits.fileSizeLimit = 3000;
-    limits.ignoreFileSizeSignal = true;
     auto logger = StartLogger({}, &limits);
 
     auto told = [&](const std::string& text) {

@@ -11,7 +11,8 @@ int main(int argc, char** argv) {
     if (!options) {
         if (!error.empty()) std::fprintf(stderr, "tarnvik-log: %s\n", error.c_str());
         std::fprintf(stderr,
-                     "usage: tarnvik-log [--rows N] [--seconds S] --log FILE WORKSPACE.lws\n");
+                     "usage: tarnvik-log [--rows N] [--seconds S] [--overwrite | --append] "
+                     "--log FILE|- WORKSPACE.lws\n");
         return error.empty() ? 0 : 1;
     }
     return RunHeadlessLogger(*options);
