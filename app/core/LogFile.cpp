@@ -222,7 +222,8 @@ bool LogFile::Reopen(std::string& error) {
     }
     if (m_stream) return true;
     const int fd = OpenRetrying(m_path, O_RDWR | O_CREAT);
-    struct stat fresh {}, own {};
+    struct stat fresh {
+    }, own{};
     if (fd < 0 || ::fstat(fd, &fresh) != 0 || ::fstat(m_fd, &own) != 0) {
         error = std::strerror(errno);
         CloseFd(fd);

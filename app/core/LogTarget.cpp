@@ -25,13 +25,16 @@ std::optional<std::string> LogTargetRefusal(const std::string& logPath,
                                             const std::string& workspacePath) {
     const bool toStdout = logPath == StandardOutputLog;
     const std::string logName = toStdout ? "standard output" : "the log file " + logPath;
+    struct stat workspace {
+    }, log{};
+    const bool workspaceFound = ::stat(workspacePath.c_str(), &workspace) == 0;
+    const int logFound = toStdout ? ::fstat(STDOUT_FILENO, &log) : ::stat(logPath.c_str(), &log);
+    if (workspaceFound && logFound == 0 && log.st_dev == workspace.st_dev &&
+        log.st_ino == workspace.st_ino)
+        return logName + " is the workspace file " + workspacePath;
     if (!toStdout && EndsWithNoCase(logPath, ".lws"))
         return logName + " ends in \".lws\", as workspace files do";
-    struct stat workspace {}, log {};
-    if (::stat(workspacePath.c_str(), &workspace) != 0) return std::nullopt;
-    const int logFound = toStdout ? ::fstat(STDOUT_FILENO, &log) : ::stat(logPath.c_str(), &log);
-    if (logFound == 0 && log.st_dev == workspace.st_dev && log.st_ino == workspace.st_ino)
-        return logName + " is the workspace file " + workspacePath;
+    if (!workspaceFound) return std::nullopt;
     if (S_ISREG(workspace.st_mode) && ::access(workspacePath.c_str(), R_OK) == 0 &&
         !IsWorkspaceFile(workspacePath))
         return workspacePath + " is not a workspace file";

@@ -11,9 +11,9 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
-#include <thread>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace reliability;
@@ -84,13 +84,16 @@ TEST_F(LogTarget, RefusedLogPathsLeaveEveryFileAsItWas) {
         std::string told;
     } cases[] = {
         {"the workspace as log", {"--log", ws, ws}, "is the workspace file"},
-        {"a link to the workspace", {"--overwrite", "--log", dir.File("link.csv"), ws},
+        {"a link to the workspace",
+         {"--overwrite", "--log", dir.File("link.csv"), ws},
          "is the workspace file"},
         {"swapped arguments", {"--log", ws, old}, "ends in \".lws\""},
-        {"a CSV file as workspace", {"--overwrite", "--log", fresh, old},
+        {"a CSV file as workspace",
+         {"--overwrite", "--log", fresh, old},
          "is not a workspace file"},
         {"a log file with rows", {"--log", old, ws}, "the file already holds data"},
-        {"appending under another header", {"--append", "--log", old, ws},
+        {"appending under another header",
+         {"--append", "--log", old, ws},
          "its first line is not the header"},
         {"a FIFO nobody reads", {"--log", fifo, ws}, "no program is reading from this FIFO"},
         {"both modes", {"--overwrite", "--append", "--log", fresh, ws}, "exclude each other"},
@@ -133,7 +136,11 @@ TEST_F(LogTarget, ASecondLoggerOnTheSameFileIsRefused) {
     const std::string before = ReadFile(logPath);
     const std::string firstErr = errPath;
     errPath = dir.File("second.err");
-    EXPECT_EQ(Run({"--overwrite", "--log", logPath, ws}), 1);
+    // The first logger holds COM1.
+    WorkspaceShape other;
+    other.port = 2;
+    WriteWorkspaceFile(dir.File("other.lws"), other);
+    EXPECT_EQ(Run({"--overwrite", "--log", logPath, dir.File("other.lws")}), 1);
     EXPECT_TRUE(Contains(ReadFile(errPath), logPath + "\nError: another logger is writing"))
         << ReadFile(errPath);
     const std::string after = ReadFile(logPath);
@@ -148,7 +155,8 @@ TEST_F(LogTarget, ASecondLoggerOnTheSameFileIsRefused) {
 TEST_F(LogTarget, FifoReaderThenBrokenPipe) {
     const std::string fifo = dir.File("fifo");
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    // Not inherited: the logger must not hold the reading end itself.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     Child logger(Launch({"--log", fifo, ws}));
     std::string received;
@@ -219,8 +227,8 @@ TEST_F(LogTarget, EmptiedRotatedAndDeletedFilesAreFollowed) {
     expectWhole(logPath);
     EXPECT_EQ(ReadFile(rotated), rotatedRows) << "rows went on into the rotated file";
     ASSERT_TRUE(logger.Running()) << ReadFile(errPath);
-    EXPECT_TRUE(WaitUntil([&] { return Contains(ReadFile(errPath), "was deleted or moved away"); },
-                          5000))
+    EXPECT_TRUE(
+        WaitUntil([&] { return Contains(ReadFile(errPath), "was deleted or moved away"); }, 5000))
         << ReadFile(errPath);
 
     logger.Signal(SIGTERM);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <sys/wait.h>
 
 using namespace reliability;
@@ -65,6 +66,7 @@ TEST_F(LoggerFaults, KillNineKeepsEveryCompleteRow) {
     StartSimulator(kFourBusStations);
     for (size_t target : {5u, 23u, 41u}) {
         SCOPED_TRACE("killed after " + std::to_string(target) + " rows");
+        std::remove(logPath.c_str()); // the logger keeps a log with rows
         auto logger = StartLogger({});
         ASSERT_TRUE(WaitForRows(target, 20000)) << ReadFile(errPath);
         const size_t seen = CompleteLines(logPath) - 1;

@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -83,8 +84,7 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::
         } else if (arg == "--log" && hasValue) {
             options.logPath = argv[++i];
         } else if (arg == "--overwrite" || arg == "--append") {
-            const LogFileMode mode =
-                arg == "--append" ? LogFileMode::Append : LogFileMode::Replace;
+            const LogFileMode mode = arg == "--append" ? LogFileMode::Append : LogFileMode::Replace;
             if (options.logMode != LogFileMode::NewOnly && options.logMode != mode) {
                 error = "--overwrite and --append exclude each other";
                 return std::nullopt;
@@ -141,16 +141,22 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         return 1;
     }
 
-    // A stop ends the pass in progress after its present driver call.
+    // A stop ends the pass in progress after its present driver call: one
+    // asked for by a signal or due by --seconds is looked for whenever the
+    // pass lets events run, since timers do not all fire inside a pass.
+    SystemClock clock;
+    double stopAtMs = std::numeric_limits<double>::infinity();
     const auto requestStop = [&] {
         state.Closing = true;
         QCoreApplication::quit();
     };
+    const auto stopIfAsked = [&] {
+        if (StopSignalled() || clock.MonotonicMs() >= stopAtMs) requestStop();
+    };
     WindowlessSurface window(workspace, [&] {
         QCoreApplication::processEvents();
-        if (StopSignalled()) requestStop();
+        stopIfAsked();
     });
-    SystemClock clock;
     FixedLogFile chooser(options.logPath, options.logMode);
     NoSettings settings;
     NoShell shell;
@@ -159,7 +165,7 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     bool limitReached = false;
     QtTimer logTimer(
         [&] {
-            if (StopSignalled()) requestStop();
+            stopIfAsked();
             corePointer->LogTimerFired();
             if (options.rows > 0 && corePointer->RowsWritten() >= options.rows && !limitReached) {
                 limitReached = true;
@@ -189,7 +195,10 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, requestStop);
-    if (options.seconds > 0) deadline.start(static_cast<int>(options.seconds * 1000));
+    if (options.seconds > 0) {
+        deadline.start(static_cast<int>(options.seconds * 1000));
+        stopAtMs = clock.MonotonicMs() + options.seconds * 1000;
+    }
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (RunSignalsFd() >= 0) {

@@ -9,10 +9,10 @@
 
 struct HeadlessOptions {
     std::string workspacePath;
-    std::string logPath; // "-": standard output
+    std::string logPath;                        // "-": standard output
     LogFileMode logMode = LogFileMode::NewOnly; // --overwrite: Replace, --append: Append
-    long long rows = 0; // 0: no row limit
-    double seconds = 0; // 0: no time limit
+    long long rows = 0;                         // 0: no row limit
+    double seconds = 0;                         // 0: no time limit
 };
 
 // The options from the command line, or nothing (and why in error).
