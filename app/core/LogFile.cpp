@@ -167,7 +167,8 @@ bool LogFile::Append(const std::string& text, std::string& error) {
     return FollowPath(error) && WriteAtEnd(text, error);
 }
 
-// Notices a file emptied from outside (at every row) and a file deleted or
+// Notices a file emptied or written to from outside (at every row: the next
+// row goes to its new end, never over those bytes) and a file deleted or
 // moved away from its path (once a second).
 bool LogFile::FollowPath(std::string& error) {
     struct stat own {};
@@ -175,7 +176,7 @@ bool LogFile::FollowPath(std::string& error) {
         error = std::strerror(errno);
         return false;
     }
-    if (own.st_size < m_size && !TakeOver(error)) return false;
+    if (own.st_size != m_size && !TakeOver(error)) return false;
     const double now = MonotonicMs();
     if (now - m_pathCheckedMs < PathCheckMs) return true;
     m_pathCheckedMs = now;

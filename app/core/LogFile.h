@@ -6,8 +6,9 @@
 // A regular file is locked while it is open, so a second logger (of either
 // program) cannot write into it. Rows always go to the end of the file: one
 // emptied from outside (log rotation by copying and truncating) starts again
-// with the header instead of a gap of NUL bytes, and one deleted or moved
-// away is noticed within a second or so and created anew at its path.
+// with the header instead of a gap of NUL bytes, lines added from outside
+// are kept, and a file deleted or moved away is noticed within a second or
+// so and created anew at its path.
 #pragma once
 
 #include <cstdint>

@@ -211,6 +211,15 @@ TEST_F(LogTarget, EmptiedRotatedAndDeletedFilesAreFollowed) {
 
     ASSERT_EQ(::truncate(logPath.c_str(), 0), 0);
     ASSERT_TRUE(WaitForLines(logPath, 3)) << ReadFile(errPath);
+    // A line added from outside is kept, not written over.
+    const std::string added = "01/02/2024,10:00:00,5,01.000,02.000,03.000,04.000\r\n";
+    {
+        const int fd = ::open(logPath.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+        ASSERT_EQ(::write(fd, added.data(), added.size()), ssize_t(added.size()));
+        ::close(fd);
+    }
+    ASSERT_TRUE(WaitForLines(logPath, CompleteLines(logPath) + 2));
+    EXPECT_TRUE(Contains(ReadFile(logPath), "\r\n" + added)) << ReadFile(logPath);
     expectWhole(logPath);
 
     const std::string rotated = logPath + ".1";
