@@ -114,6 +114,10 @@ void LoggerCore::ReadValues(int16_t& index) {
         }
     }
 
+    const auto closing = [&] {
+        if (m_state.Closing) window.SetBusyPointer(false);
+        return m_state.Closing;
+    };
     int sumGroupStart = 1;
     for (int i = first; i <= last; ++i) {
         if (!m_state.FirstScanDone) {
@@ -123,15 +127,15 @@ void LoggerCore::ReadValues(int16_t& index) {
         }
         // Events may have shrunk the workspace under a single-channel read.
         if (i > UsableChannels(m_workspace)) return;
+        // A stop asked for in those events comes before the next driver
+        // call, which may take four reply time-outs.
+        if (closing()) return;
         ReadChannel(i, command, sumGroupStart);
         if (fullPass) {
             window.ProcessPendingEvents();
             if (workspaceChanged()) return;
         }
-        if (m_state.Closing) {
-            window.SetBusyPointer(false);
-            return;
-        }
+        if (closing()) return;
     }
     if (!m_state.FirstScanDone) {
         window.SetBusyPointer(false);

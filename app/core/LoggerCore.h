@@ -76,6 +76,10 @@ class LoggerCore {
     // be written to it.
     int64_t RowsWritten() const { return m_rowsWritten; }
     int64_t RowsLost() const { return m_rowsLost; }
+    // Takes the log file now at its path (after log rotation); see LogFile.
+    bool ReopenLogFile(std::string& error) { return m_logFile.Reopen(error); }
+    // How often the log file was deleted or moved away and created anew.
+    int64_t LogFileRenewals() const { return m_logFile.Renewals(); }
     // The last driver-layer error (missing library, unconvertible station or
     // command) met by a read; empty when none.
     const std::string& LastChannelFault() const { return m_lastChannelFault; }

@@ -264,6 +264,10 @@ std::string IniRead(std::string_view text, std::string_view section, std::string
     return IniReadEach(text, section, {{std::string(key), defaultValue}}).front();
 }
 
+bool IniHasSection(std::string_view text, std::string_view section) {
+    return Locate(text, section, {}).sectionEnd.has_value();
+}
+
 std::optional<std::string> IniWrite(std::string_view text, std::string_view section,
                                     std::string_view key, std::string_view value) {
     if (!IsWritableName(section) || section.find(']') != std::string_view::npos ||

@@ -39,6 +39,8 @@ struct IniQuery {
 };
 std::vector<std::string> IniReadEach(std::string_view text, std::string_view section,
                                      const std::vector<IniQuery>& queries);
+// Whether text has a section of that name (matched without regard to case).
+bool IniHasSection(std::string_view text, std::string_view section);
 // The file's new text, or nullopt when section or key cannot be written.
 std::optional<std::string> IniWrite(std::string_view text, std::string_view section,
                                     std::string_view key, std::string_view value);

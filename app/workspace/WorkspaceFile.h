@@ -21,3 +21,6 @@ void SaveWorkspace(const WorkspaceClass& ws, const std::string& path, const Regi
 // A USB workspace while UsbDriverFault is set is loaded, then warned about.
 void LoadWorkspace(WorkspaceClass& ws, const std::string& path, const RegionalSettings& rs,
                    MessageBoxes& boxes);
+
+// Whether path is a workspace file: readable, with the "Workspace" section.
+bool IsWorkspaceFile(const std::string& path);

@@ -10,8 +10,8 @@ int main(int argc, char** argv) {
     const auto options = ParseHeadlessOptions(argc, argv, error);
     if (!options) {
         if (!error.empty()) std::fprintf(stderr, "tarnvik-log: %s\n", error.c_str());
-        std::fprintf(stderr,
-                     "usage: tarnvik-log [--rows N] [--seconds S] --log FILE WORKSPACE.lws\n");
+        std::fprintf(stderr, "usage: tarnvik-log [--rows N] [--seconds S] [--overwrite | --append] "
+                             "--log FILE|- WORKSPACE.lws\n");
         return error.empty() ? 0 : 1;
     }
     return RunHeadlessLogger(*options);
