@@ -69,11 +69,11 @@ void ReplyGuard::BeforeSend(vexa_serial::SerialLine& line, vexa_serial::Monotoni
     }
 }
 
-void ReplyGuard::AfterWait(std::span<const uint8_t> got, int64_t endedAt, int timeoutMs,
-                           bool sent) {
+void ReplyGuard::AfterWait(std::span<const uint8_t> got, int64_t sentAt, int timeoutMs, bool sent) {
     if (sent) ++m_owed;
     Count(got);
-    m_quietBy = endedAt + static_cast<int64_t>(timeoutMs) * 1000;
+    // A reply up to one time-out later than its own wait allowed.
+    m_quietBy = sentAt + 2 * static_cast<int64_t>(timeoutMs) * 1000;
 }
 
 int16_t TransactStation(vexa_serial::SerialLine& line, vexa_serial::MonotonicClock& clock,
@@ -104,7 +104,7 @@ int16_t TransactStation(vexa_serial::SerialLine& line, vexa_serial::MonotonicClo
             return sent ? 0 : -999;
         }
         const auto got = vexa_serial::ReceiveUntil(line, clock, timeoutMs, kMaxReplyLine, HasCR);
-        lineGuard.AfterWait(got, clock.NowMicros(), timeoutMs, sent);
+        lineGuard.AfterWait(got, sentAt, timeoutMs, sent);
         float number = 0.0f;
         code = JudgeReply(kind, got, &number);
         if (code == 0 && !sent) code = -999;

@@ -39,9 +39,9 @@ class ReplyGuard {
     // the last attempt's wait.
     void BeforeSend(vexa_serial::SerialLine& line, vexa_serial::MonotonicClock& clock,
                     bool newCall);
-    // After an attempt's reply wait ended at `endedAt` with `got`.
+    // After the reply wait of an attempt sent at `sentAt`, with what it got;
     // `sent` is false when the request could not be written.
-    void AfterWait(std::span<const uint8_t> got, int64_t endedAt, int timeoutMs, bool sent);
+    void AfterWait(std::span<const uint8_t> got, int64_t sentAt, int timeoutMs, bool sent);
 
   private:
     void Count(std::span<const uint8_t> bytes);
