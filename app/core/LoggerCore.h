@@ -29,6 +29,8 @@ class MessageBoxes;
 // The channels that are read, shown and logged: Channels, but never more
 // than the items present nor more than the 24 tiles the state has room for.
 int UsableChannels(const WorkspaceClass& workspace);
+// Why a workspace's protocol index names no driver; empty for 0, 1 and 2.
+std::string UnknownProtocolFault(int16_t protocol);
 
 struct CoreSeams {
     WindowSurface& window;

@@ -53,20 +53,23 @@ struct Line {
     std::string_view value; // raw text after "=" of an entry
 };
 
-// The line at offset pos: one line per LF, a CR before it belongs to the
-// ending, a missing final newline ends the last line all the same. Lines are
-// taken one at a time, so no file makes the parser hold more than one.
+// The line at offset pos: a line ends at CR LF, LF or a lone CR (a CR left
+// inside a value would reach an instrument as a second request), a missing
+// final newline ends the last line all the same. Lines are taken one at a
+// time, so no file makes the parser hold more than one.
 bool NextLine(std::string_view text, std::size_t pos, Line& line) {
     if (pos >= text.size()) return false;
-    const std::size_t end = text.find('\n', pos);
+    const std::size_t end = text.find_first_of("\r\n", pos);
     line = Line();
     line.begin = pos;
     line.next = end == std::string_view::npos ? text.size() : end + 1;
+    if (end != std::string_view::npos && text[end] == '\r' && line.next < text.size() &&
+        text[line.next] == '\n')
+        ++line.next;
     // A byte-order mark from an editor must not hide the first section.
     const std::size_t start = pos == 0 && text.starts_with("\xEF\xBB\xBF") ? 3 : pos;
-    std::string_view raw =
+    const std::string_view raw =
         text.substr(start, (end == std::string_view::npos ? text.size() : end) - start);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
     line.text = raw;
 
     const std::string_view trimmed = Trim(raw);

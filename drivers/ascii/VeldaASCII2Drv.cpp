@@ -12,12 +12,14 @@ namespace {
 
 // Lives as long as the library is loaded; starts empty.
 velda_ascii::StreamBuffer g_stream;
+// Carries what the line may still owe from one call to the next.
+velda_ascii::ReplyGuard g_guard;
 
 int16_t Run(velda_ascii::RequestKind kind, int16_t station, const char* command, float* value) {
     return Guarded<int16_t>(-999, [&] {
         auto& port = LibraryPort();
         return velda_ascii::Transact(port.Line(), port.Clock(), port.Timeout(), kind, station,
-                                     command, value);
+                                     command, value, &g_guard);
     });
 }
 

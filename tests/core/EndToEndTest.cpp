@@ -270,6 +270,10 @@ TEST_F(EndToEnd, FailuresExitWithStatusOneAndAMessage) {
     WriteWorkspace("Port=9\r\nProtocol=0\r\nChannels=4\r\nlogInterval=18\r\n");
     EXPECT_EQ(RunLogger({"--rows", "1"}), 1);
     EXPECT_FALSE(Exists(Path("out.csv")));
+    // A protocol that names no driver.
+    WriteWorkspace("Port=9\r\nProtocol=3\r\nChannels=1\r\n");
+    EXPECT_EQ(RunLogger({"--rows", "1"}), 1);
+    EXPECT_FALSE(Exists(Path("out.csv")));
     // A log file that cannot be created.
     WriteWorkspace("Port=9\r\nProtocol=0\r\nChannels=1\r\n");
     EXPECT_EQ(RunLogger({"--rows", "1"}, "C", Path("no-such-folder/out.csv")), 1);

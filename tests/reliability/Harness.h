@@ -78,6 +78,8 @@ long OwnResidentKb();
 class Simulator {
   public:
     Simulator(const TempDir& dir, const std::vector<std::string>& configLines);
+    // Sends a line through the control FIFO; true once the simulator took it.
+    bool Control(const std::string& line);
     bool Ready() const { return m_ready; }
     const std::string& PortsDir() const { return m_portsDir; }
     Child& Process() { return *m_child; }
@@ -86,6 +88,7 @@ class Simulator {
   private:
     std::string m_portsDir;
     std::string m_stdout;
+    std::string m_control;
     std::unique_ptr<Child> m_child;
     bool m_ready = false;
 };

@@ -59,6 +59,26 @@ class LoggerFaults : public ::testing::Test {
     std::string errPath = dir.File("logger.err");
 };
 
+// Station 2 made late beyond the logger's 1000 ms time-out: its second
+// attempt takes the first attempt's reply, and the reply to that second
+// attempt comes while station 4 (itself slow) waits for its own. It must be
+// thrown away, never logged in another channel's column.
+TEST_F(LoggerFaults, ALateAsciiStationKeepsEveryValueInItsOwnColumn) {
+    StartSimulator({"port COM1 ascii 115200", "station 1 value=1.5", "station 2 value=2.5",
+                    "station 3 value=-3.25 late=600", "station 4 value=4 late=900"});
+    ASSERT_TRUE(sim->Control("set COM1 2 late=1500")) << sim->Output();
+    WorkspaceShape shape;
+    shape.protocol = 1;
+    auto logger = StartLogger(shape);
+    ASSERT_TRUE(WaitForRows(1, 20000)) << ReadFile(errPath);
+    logger->Signal(SIGTERM);
+    ASSERT_TRUE(logger->Wait(10000));
+    const LogCheck log = CheckLog(ReadFile(logPath), 4);
+    EXPECT_TRUE(log.problems.empty());
+    ASSERT_FALSE(log.rows.empty());
+    ExpectRowsOfReadings(log, kFourValues);
+}
+
 // kill -9 at three different moments of a run at 20 ms: each time every
 // complete row before the kill is in the file and well-formed, and only the
 // last line may be cut off.

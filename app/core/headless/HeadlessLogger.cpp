@@ -122,6 +122,11 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     WorkspaceClass workspace;
     LoadWorkspace(workspace, options.workspacePath, regional, boxes);
     if (boxes.warnings > 0) return 1;
+    if (const std::string fault = UnknownProtocolFault(workspace.Protocol); !fault.empty()) {
+        boxes.show(fault + ": " + options.workspacePath + " cannot be logged.", "Critical Error",
+                   MessageIcon::Critical);
+        return 1;
+    }
 
     MainWindowState state;
     state.DecimalComma = regional.decimalSeparator == ',';
