@@ -65,6 +65,7 @@ TrendWindow::~TrendWindow() {
 void TrendWindow::Build() {
     m_chart = new QChart;
     m_chart->legend()->setAlignment(Qt::AlignRight);
+    m_chart->setDropShadowEnabled(false);
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat("HH:mm:ss");
     m_timeAxis->setTitleText("Time");
@@ -73,7 +74,6 @@ void TrendWindow::Build() {
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
     m_view = new QChartView(m_chart, this);
-    m_view->setRenderHint(QPainter::Antialiasing);
 
     m_span = new QComboBox(this);
     m_span->setObjectName("Span");
@@ -131,7 +131,9 @@ void TrendWindow::SampleNow() {
             names.push_back(Local(reading.caption));
         SetChannels(names);
     }
-    if (!m_paused) Redraw();
+    // A new pass moves the curves by less than a slice of the span (four
+    // pixels) on the longer spans: drawn once a slice has gone by.
+    if (!m_paused && (!same || now - m_drawnUpTo >= m_sliceMs)) Redraw();
 }
 
 void TrendWindow::SetChannels(const std::vector<QString>& names) {
@@ -223,29 +225,22 @@ void TrendWindow::Redraw() {
     const double t1 = last;
     const double t0 = m_spanMinutes > 0 ? t1 - m_spanMinutes * MinuteMs : first;
     const double offset = m_file ? m_fileStartMs : 0;
-    const int columns = std::max(100, static_cast<int>(m_chart->plotArea().width()));
+    // One slice per four pixels: up to four points each, so about one point
+    // per pixel column whatever the span holds.
+    const int columns = std::max(25, static_cast<int>(m_chart->plotArea().width()) / 4);
 
+    // The curves are thinned first and the axes set before any series
+    // changes, so that each series lays out its points once.
+    std::vector<std::vector<TrendRun>> runs(m_curves.size());
     double low = std::numeric_limits<double>::infinity(), high = -low;
     for (size_t c = 0; c < m_curves.size(); ++c) {
-        Curve& curve = m_curves[c];
-        const std::vector<TrendRun> runs = Thin(ChannelSamples(c), t0, t1, columns);
-        while (curve.series.size() < runs.size())
-            AddSeries(curve);
-        for (size_t k = 0; k < runs.size(); ++k) {
-            QList<QPointF> points;
-            points.reserve(static_cast<qsizetype>(runs[k].size()));
-            for (const TrendPoint& p : runs[k]) {
-                points.append(QPointF(p.t + offset, p.v));
-                if (curve.visible) {
-                    low = std::min(low, p.v);
-                    high = std::max(high, p.v);
-                }
+        runs[c] = Thin(ChannelSamples(c), t0, t1, columns);
+        if (!m_curves[c].visible) continue;
+        for (const TrendRun& run : runs[c])
+            for (const TrendPoint& p : run) {
+                low = std::min(low, p.v);
+                high = std::max(high, p.v);
             }
-            curve.series[k]->replace(points);
-        }
-        for (size_t k = runs.size(); k < curve.used; ++k)
-            curve.series[k]->clear();
-        curve.used = runs.size();
     }
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(t0 + offset)),
                          QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(t1 + offset)));
@@ -253,6 +248,24 @@ void TrendWindow::Redraw() {
     if (!std::isfinite(low)) low = 0, high = 1;
     const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(high) * 0.05);
     m_valueAxis->setRange(low - margin, high + margin);
+
+    for (size_t c = 0; c < m_curves.size(); ++c) {
+        Curve& curve = m_curves[c];
+        while (curve.series.size() < runs[c].size())
+            AddSeries(curve);
+        for (size_t k = 0; k < runs[c].size(); ++k) {
+            QList<QPointF> points;
+            points.reserve(static_cast<qsizetype>(runs[c][k].size()));
+            for (const TrendPoint& p : runs[c][k])
+                points.append(QPointF(p.t + offset, p.v));
+            curve.series[k]->replace(points);
+        }
+        for (size_t k = runs[c].size(); k < curve.used; ++k)
+            curve.series[k]->clear();
+        curve.used = runs[c].size();
+    }
+    m_drawnUpTo = t1;
+    m_sliceMs = (t1 - t0) / columns;
 }
 
 void TrendWindow::PlotFile(const QString& path) {

@@ -97,6 +97,8 @@ class TrendWindow : public QWidget {
     TrendHistory m_history;
     std::unique_ptr<LogTable> m_file;
     double m_fileStartMs = 0; // the file's first row, ms since the epoch
+    double m_drawnUpTo = 0;   // the latest sample drawn
+    double m_sliceMs = 0;     // the time one slice (four pixels) of the span covers
     QString m_path;
     QFutureWatcher<FileResult> m_loading;
     QTimer m_sampler;
