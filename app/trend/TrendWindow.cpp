@@ -73,6 +73,14 @@ void TrendWindow::Build() {
     m_valueAxis->setTitleText("Net value");
     m_chart->addAxis(m_timeAxis, Qt::AlignBottom);
     m_chart->addAxis(m_valueAxis, Qt::AlignLeft);
+    // A chart shown with an axis that no series uses never lays that axis
+    // out again: an empty series holds both from the start.
+    auto* holder = new QLineSeries;
+    m_chart->addSeries(holder);
+    holder->attachAxis(m_timeAxis);
+    holder->attachAxis(m_valueAxis);
+    for (QLegendMarker* marker : m_chart->legend()->markers(holder))
+        marker->setVisible(false);
     m_view = new QChartView(m_chart, this);
 
     m_span = new QComboBox(this);
