@@ -185,7 +185,7 @@ bool LogReader::Finish() {
         if (!Line(last)) return false;
     }
     if (!m_haveHeader) {
-        m_error = "The file is empty.";
+        m_error = "It is not a log file: it is empty.";
         return false;
     }
     return true;
@@ -211,7 +211,8 @@ bool LogReader::Header(std::string_view line) {
         m_table.channels.resize(m_table.titles.size());
         return true;
     }
-    m_error = "Its first line does not start with \"Date,Time,Elapsed mS\".";
+    m_error = "It is not a log file: its first line does not start with "
+              "\"Date,Time,Elapsed mS\".";
     return false;
 }
 

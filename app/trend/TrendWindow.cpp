@@ -284,7 +284,7 @@ void TrendWindow::PlotFile(const QString& path) {
         FileResult result;
         QFile file(path);
         if (!file.open(QIODevice::ReadOnly)) {
-            result.error = file.errorString().toStdString();
+            result.error = "Cannot open it: " + file.errorString().toStdString();
             return result;
         }
         LogReader reader;
@@ -306,8 +306,7 @@ void TrendWindow::Finished() {
     FileResult result = m_loading.result();
     if (!result.ok) {
         m_status->setText("Not a log file");
-        m_boxes.show("Cannot plot " + m_path.toLocal8Bit().toStdString() +
-                         ": it is not a log file of Tarnvik.\r\n" + result.error,
+        m_boxes.show("Cannot plot " + m_path.toLocal8Bit().toStdString() + ":\r\n" + result.error,
                      "Plot Log File", MessageIcon::Exclamation);
         emit Loaded(false);
         return;
