@@ -16,6 +16,8 @@ trap 'rm -rf "$logs"' EXIT
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600 | tee "$logs/plain.log"
+# The Debian package, unpacked and run.
+scripts/check-package.sh build
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNVIK_SANITIZE=ON
 cmake --build build-asan -j "$jobs"

@@ -1,5 +1,7 @@
 #include "MainFrameLogic.h"
 
+#include "DriverLibrary.h"
+
 #include "window/FormEvents.h"
 #include "workspace/IniFile.h"
 #include "workspace/TextCoding.h"
@@ -110,7 +112,9 @@ bool MainFrameLogic::CheckUsbDriver() {
         return true;
     } catch (const ProtocolError&) {
     }
-    if (!FileWithContent(JoinPath(m_s.facts.location.ApplicationFolder, "libVexaUSBDrv.so"))) {
+    const std::string folder =
+        DriverLibrary::FolderFor("VexaUSBDrv", m_s.facts.location.ApplicationFolder);
+    if (!FileWithContent(JoinPath(folder, "libVexaUSBDrv.so"))) {
         m_s.boxes.show("Cannot find the VexaUSBDrv.DLL. This should be located in the same "
                        "folder as this application.",
                        "Critical Error", MessageIcon::Critical, MessageButtons::Ok);
