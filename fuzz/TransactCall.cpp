@@ -2,6 +2,7 @@
 
 #include "AsciiTransact.h"
 #include "BusTransact.h"
+#include "VexaDriver.h"
 
 #include <cmath>
 #include <cstring>
@@ -61,11 +62,12 @@ int16_t RunTransact(const TransactCall& call, vexa_serial::SerialLine* line, Rep
 }
 
 bool IsTableCode(Protocol protocol, int16_t code) {
-    if (protocol == Protocol::Bus)
-        return code == 0 || code == -1 || code == -100 || code == -200 || code == -300 ||
-               code == -400 || code == -500;
-    return code == 0 || code == -1 || code == -2 || code == -100 || code == -200 || code == -400 ||
-           code == -999;
+    // A request the port could not send fails both alike.
+    if (code == VEXA_OK || code == VEXA_INVALID_ARGUMENT || code == VEXA_NO_RESPONSE ||
+        code == VEXA_BAD_STATION || code == VEXA_NAK || code == VEXA_PORT_ERROR)
+        return true;
+    if (protocol == Protocol::Bus) return code == VEXA_BAD_CHECKSUM || code == VEXA_BAD_LENGTH;
+    return code == VEXA_PORT_FAILED;
 }
 
 } // namespace fuzzing

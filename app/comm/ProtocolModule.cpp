@@ -2,6 +2,7 @@
 
 #include "MainWindowState.h"
 #include "NumberText.h"
+#include "VexaResultText.h"
 #include "Workspace.h"
 
 #include <cmath>
@@ -60,30 +61,7 @@ bool UsbUsable() {
 } // namespace
 
 std::string ResultCodeText(int16_t code) {
-    switch (code) {
-    case 0:
-        return "";
-    case -1:
-        return "Invalid argument value in function call.";
-    case -2:
-        return "Cannot open or close serial port.";
-    case -100:
-        return "No response.";
-    case -200:
-        return "Invalid station number in response.";
-    case -300:
-        return "Invalid checksum.";
-    case -400:
-        return "Not acknowledged (NAK).";
-    case -500:
-        return "Invalid reply length.";
-    case -600:
-        return "Stream buffer full.";
-    case -700:
-        return "No stream data.";
-    default:
-        return "Unknown: " + IntegerText(code);
-    }
+    return VexaResultText(code);
 }
 
 ProtocolModule::ProtocolModule(const WorkspaceClass& workspace, BusDriver& bus, AsciiDriver& ascii,

@@ -3,10 +3,22 @@
 #pragma once
 
 #include "DriverLibrary.h"
+#include "VexaDriver.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
+
+// The entry types of the library whose commands are of type Command.
+template <typename Command> struct SerialEntryTypes;
+template <> struct SerialEntryTypes<int16_t> {
+    using Read = VexaBusReadFn;
+    using Execute = VexaBusExecuteFn;
+};
+template <> struct SerialEntryTypes<const char*> {
+    using Read = VexaAsciiReadFn;
+    using Execute = VexaAsciiExecuteFn;
+};
 
 template <typename Interface, typename Command> class SerialBinding : public Interface {
   public:
@@ -25,11 +37,11 @@ template <typename Interface, typename Command> class SerialBinding : public Int
 
   private:
     DriverLibrary m_library;
-    LazyEntry<int16_t (*)(int16_t, int32_t)> m_open{m_library, "OPENPORT"};
-    LazyEntry<int16_t (*)()> m_close{m_library, "CLOSEPORT"};
-    LazyEntry<int16_t (*)(int16_t, Command, float*)> m_read{m_library, "READCOMMAND"};
-    LazyEntry<int16_t (*)(int16_t, Command)> m_execute{m_library, "EXECUTECOMMAND"};
-    LazyEntry<int16_t (*)(int16_t)> m_timeout{m_library, "SETTIMEOUT"};
+    LazyEntry<VexaOpenPortFn> m_open{m_library, "OPENPORT"};
+    LazyEntry<VexaClosePortFn> m_close{m_library, "CLOSEPORT"};
+    LazyEntry<typename SerialEntryTypes<Command>::Read> m_read{m_library, "READCOMMAND"};
+    LazyEntry<typename SerialEntryTypes<Command>::Execute> m_execute{m_library, "EXECUTECOMMAND"};
+    LazyEntry<VexaSetTimeoutFn> m_timeout{m_library, "SETTIMEOUT"};
 };
 
 // The process-wide binding of a library where the program finds it, and

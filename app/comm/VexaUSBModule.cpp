@@ -1,6 +1,7 @@
 #include "VexaUSBModule.h"
 
 #include "DriverLibrary.h"
+#include "VexaDriver.h"
 
 namespace {
 
@@ -21,12 +22,12 @@ class VexaUSBBinding : public UsbDriver {
 
   private:
     DriverLibrary m_library;
-    LazyEntry<int16_t (*)()> m_open{m_library, "OPENPORT"};
-    LazyEntry<int16_t (*)()> m_close{m_library, "CLOSEPORT"};
-    LazyEntry<int16_t (*)(int32_t, const char*, float*)> m_read{m_library, "READCOMMAND"};
-    LazyEntry<int16_t (*)(int32_t, const char*)> m_execute{m_library, "EXECUTECOMMAND"};
-    LazyEntry<int16_t (*)(int16_t)> m_timeout{m_library, "SETTIMEOUT"};
-    LazyEntry<float (*)()> m_version{m_library, "VERSION"};
+    LazyEntry<VexaUsbOpenPortFn> m_open{m_library, "OPENPORT"};
+    LazyEntry<VexaClosePortFn> m_close{m_library, "CLOSEPORT"};
+    LazyEntry<VexaUsbReadFn> m_read{m_library, "READCOMMAND"};
+    LazyEntry<VexaUsbExecuteFn> m_execute{m_library, "EXECUTECOMMAND"};
+    LazyEntry<VexaSetTimeoutFn> m_timeout{m_library, "SETTIMEOUT"};
+    LazyEntry<VexaVersionFn> m_version{m_library, "VERSION"};
 };
 
 } // namespace

@@ -3,6 +3,8 @@
 // the CPU the process burns while it waits on a silent instrument.
 //
 //   driver-bench [--reads N] [--sim PATH]
+#include "VexaDriver.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -47,12 +49,11 @@ struct Protocol {
 };
 
 int16_t BusRead(void* entry, int16_t station, float* value) {
-    return reinterpret_cast<int16_t (*)(int16_t, int16_t, float*)>(entry)(station, 10, value);
+    return reinterpret_cast<VexaBusReadFn>(entry)(station, 10, value);
 }
 
 int16_t AsciiRead(void* entry, int16_t station, float* value) {
-    return reinterpret_cast<int16_t (*)(int16_t, const char*, float*)>(entry)(station, "SYS",
-                                                                              value);
+    return reinterpret_cast<VexaAsciiReadFn>(entry)(station, "SYS", value);
 }
 
 struct Result {
@@ -70,11 +71,11 @@ bool Measure(const Protocol& p, int port, int reads, Result& r) {
         std::fprintf(stderr, "driver-bench: %s\n", dlerror());
         return false;
     }
-    auto open = reinterpret_cast<int16_t (*)(int16_t, int32_t)>(dlsym(lib, "OPENPORT"));
-    auto close = reinterpret_cast<int16_t (*)()>(dlsym(lib, "CLOSEPORT"));
-    auto setTimeout = reinterpret_cast<int16_t (*)(int16_t)>(dlsym(lib, "SETTIMEOUT"));
+    auto open = reinterpret_cast<VexaOpenPortFn>(dlsym(lib, "OPENPORT"));
+    auto close = reinterpret_cast<VexaClosePortFn>(dlsym(lib, "CLOSEPORT"));
+    auto setTimeout = reinterpret_cast<VexaSetTimeoutFn>(dlsym(lib, "SETTIMEOUT"));
     void* read = dlsym(lib, "READCOMMAND");
-    if (const int16_t rc = open(static_cast<int16_t>(port), kBaud); rc != 0) {
+    if (const int16_t rc = open(static_cast<int16_t>(port), kBaud); rc != VEXA_OK) {
         std::fprintf(stderr, "driver-bench: OPENPORT %d gave %d\n", port, rc);
         dlclose(lib);
         return false;
@@ -89,7 +90,7 @@ bool Measure(const Protocol& p, int port, int reads, Result& r) {
     const auto begin = Clock::now();
     for (int i = 0; i < reads; ++i) {
         const auto t0 = Clock::now();
-        if (p.read(read, 1, &value) != 0) ++r.failures;
+        if (p.read(read, 1, &value) != VEXA_OK) ++r.failures;
         ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
     }
     const double total = std::chrono::duration<double>(Clock::now() - begin).count();

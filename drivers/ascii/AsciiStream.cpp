@@ -1,6 +1,7 @@
 #include "AsciiStream.h"
 
 #include "AsciiLine.h"
+#include "VexaDriver.h"
 
 #include <algorithm>
 
@@ -33,15 +34,16 @@ int16_t StreamBuffer::Poll(vexa_serial::SerialLine* line, float* value) {
             taken += static_cast<size_t>(n);
         }
     }
-    if (m_text.empty()) return -700;
-    const int16_t pending = m_text.size() >= kStreamFullSize ? -600 : -700;
+    if (m_text.empty()) return VEXA_NO_STREAM_DATA;
+    const int16_t pending =
+        m_text.size() >= kStreamFullSize ? VEXA_STREAM_FULL : VEXA_NO_STREAM_DATA;
     const size_t cr = m_text.find(kCR);
     if (cr == std::string::npos) return pending;
     const auto number = ParseReplyNumber(std::string_view(m_text).substr(0, cr));
     m_text.erase(0, cr + 1);
-    if (!number) return -999;
+    if (!number) return VEXA_PORT_ERROR;
     if (value) *value = *number;
-    return 0;
+    return VEXA_OK;
 }
 
 void SendFlowControl(vexa_serial::SerialLine* line, char byte) {

@@ -1,5 +1,7 @@
 #include "AsciiTransact.h"
 
+#include "VexaDriver.h"
+
 #include <algorithm>
 #include <string_view>
 
@@ -7,8 +9,6 @@ namespace velda_ascii {
 
 namespace {
 
-constexpr int64_t kSettleMicros = 200000;
-constexpr int64_t kShortSettleMicros = 3000;
 // However fast input pours in, one drain ends after this much.
 constexpr size_t kMaxDrainBytes = 64 * 1024;
 
@@ -19,18 +19,18 @@ bool HasCR(std::span<const uint8_t> bytes) {
 // One attempt's judgement of the received bytes. A port failure on the way
 // is always replaced by what the bytes show (nothing at all is -100), so
 // only a number that fits no single ends in -999.
-int16_t JudgeReply(RequestKind kind, const std::vector<uint8_t>& got, float* value) {
+int16_t JudgeReply(RequestKind kind, std::span<const uint8_t> got, float* value) {
     const std::string_view text(reinterpret_cast<const char*>(got.data()), got.size());
-    if (text.empty()) return -100;
-    if (text == "?\r") return -400;
+    if (text.empty()) return VEXA_NO_RESPONSE;
+    if (text == "?\r") return VEXA_NAK;
     const size_t cr = text.find(kCR);
-    if (cr == std::string_view::npos) return -200;
+    if (cr == std::string_view::npos) return VEXA_BAD_STATION;
     const std::string_view reply = text.substr(0, cr);
-    if (kind != RequestKind::Read) return reply.empty() ? 0 : -200;
+    if (kind != RequestKind::Read) return reply.empty() ? VEXA_OK : VEXA_BAD_STATION;
     const auto number = ParseReplyNumber(reply);
-    if (!number) return -999;
+    if (!number) return VEXA_PORT_ERROR;
     *value = *number;
-    return 0;
+    return VEXA_OK;
 }
 
 } // namespace
@@ -83,36 +83,16 @@ int16_t TransactStation(vexa_serial::SerialLine& line, vexa_serial::MonotonicClo
     ReplyGuard& lineGuard = guard ? *guard : callGuard;
     const float written = kind == RequestKind::Write && value ? *value : 0.0f;
     const auto request = BuildRequestLine(kind, station, command, written);
-    if (!request) return -1;
-    const auto bytes =
-        std::span(reinterpret_cast<const uint8_t*>(request->data()), request->size());
-    int16_t code = -100;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        lineGuard.BeforeSend(line, clock, attempt == 0);
-        // A request that never left the port cannot have been answered.
-        const bool sent = line.Write(bytes);
-        const int64_t sentAt = clock.NowMicros();
-        if (after == AfterSend::SettleShortly) {
-            clock.SleepMicros(kShortSettleMicros);
-            for (int i = 0; i < 4; ++i)
-                vexa_serial::FlushInput(line);
-            return sent ? 0 : -999;
-        }
-        if (after == AfterSend::Settle) {
-            clock.SleepMicros(sentAt + kSettleMicros - clock.NowMicros());
-            vexa_serial::FlushInput(line);
-            return sent ? 0 : -999;
-        }
-        const auto got = vexa_serial::ReceiveUntil(line, clock, timeoutMs, kMaxReplyLine, HasCR);
-        lineGuard.AfterWait(got, sentAt, timeoutMs, sent);
-        float number = 0.0f;
-        code = JudgeReply(kind, got, &number);
-        if (code == 0 && !sent) code = -999;
-        if (code == 0) {
-            if (kind == RequestKind::Read && value) *value = number;
-            return 0;
-        }
-    }
+    if (!request) return VEXA_INVALID_ARGUMENT;
+    float number = 0.0f;
+    const int16_t code = vexa_serial::RunExchange(
+        line, clock, timeoutMs,
+        {std::span(reinterpret_cast<const uint8_t*>(request->data()), request->size()), after,
+         kMaxReplyLine, HasCR,
+         [&](std::span<const uint8_t> got) { return JudgeReply(kind, got, &number); }},
+        lineGuard);
+    if (code == VEXA_OK && kind == RequestKind::Read && value && after == AfterSend::AwaitReply)
+        *value = number;
     return code;
 }
 
@@ -128,8 +108,8 @@ int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clo
     }
     // Reporting success without sending would pass a dead link off as a
     // good reading.
-    if (!line) return -2;
-    if (station < 0 || station > kMaxStation || !command) return -1;
+    if (!line) return VEXA_PORT_FAILED;
+    if (station < 0 || station > kMaxStation || !command) return VEXA_INVALID_ARGUMENT;
     return TransactStation(*line, clock, timeoutMs, kind, station, after, command, value, guard);
 }
 

@@ -4,6 +4,7 @@
 
 #include "AsciiLine.h"
 #include "SerialLine.h"
+#include "Transaction.h"
 
 #include <cstdint>
 #include <span>
@@ -11,16 +12,10 @@
 namespace velda_ascii {
 
 inline constexpr int kBroadcastStation = -1;
-inline constexpr int kAttempts = 4;
 // A reply line longer than this without CR is not terminated.
 inline constexpr size_t kMaxReplyLine = 4096;
 
-// What follows the request line.
-enum class AfterSend {
-    AwaitReply,    // an addressed request: wait for the reply line
-    Settle,        // broadcast: 0.2 s after sending, then drop the input
-    SettleShortly, // short broadcast: 3 ms, then drop the input four times
-};
+using vexa_serial::AfterSend;
 
 // Replies name no station: whatever arrives after a request counts as its
 // reply. So once an attempt has ended with part of a line or with nothing,
@@ -31,17 +26,15 @@ enum class AfterSend {
 // is taken; only the rest of a cut line is awaited there. A healthy line
 // costs nothing; waiting is lazy, at the next send, so a failing call still
 // ends after its attempts.
-class ReplyGuard {
+class ReplyGuard final : public vexa_serial::AttemptFlush {
   public:
     // In place of the plain input flush before a request is sent. Input is
     // discarded until no cut line remains and, at the start of a call, until
     // every reply still owed has ended, but never beyond one time-out after
     // the last attempt's wait.
     void BeforeSend(vexa_serial::SerialLine& line, vexa_serial::MonotonicClock& clock,
-                    bool newCall);
-    // After the reply wait of an attempt sent at `sentAt`, with what it got;
-    // `sent` is false when the request could not be written.
-    void AfterWait(std::span<const uint8_t> got, int64_t sentAt, int timeoutMs, bool sent);
+                    bool newCall) override;
+    void AfterWait(std::span<const uint8_t> got, int64_t sentAt, int timeoutMs, bool sent) override;
 
   private:
     void Count(std::span<const uint8_t> bytes);
@@ -54,11 +47,10 @@ class ReplyGuard {
 // Station -1..999: 0 and -1 are broadcasts to station 000, no reply awaited.
 // No line open: -2 with nothing sent. Station out of range, no command text
 // or a value that has no text (NaN, infinity): -1 with nothing sent.
-// Otherwise up to kAttempts tries with `timeoutMs` each; the last try's
-// code is returned, `value` set only with 0 after a read. `guard` is the
-// line's, kept from call to call; without one, only the call's own attempts
-// are guarded. An attempt whose line could not be written never succeeds
-// (-999 when a reply seems to answer it), and a broadcast is then -999.
+// Otherwise the line goes through the shared transaction (Transaction.h)
+// with `timeoutMs` for each try; `value` is set only with 0 after a read.
+// `guard` is the line's, kept from call to call; without one, only the
+// call's own attempts are guarded.
 int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clock, int timeoutMs,
                  RequestKind kind, int station, const char* command, float* value,
                  ReplyGuard* guard = nullptr);

@@ -16,7 +16,7 @@ velda_ascii::StreamBuffer g_stream;
 velda_ascii::ReplyGuard g_guard;
 
 int16_t Run(velda_ascii::RequestKind kind, int16_t station, const char* command, float* value) {
-    return Guarded<int16_t>(-999, [&] {
+    return Guarded<int16_t>(VEXA_PORT_ERROR, [&] {
         auto& port = LibraryPort();
         return velda_ascii::Transact(port.Line(), port.Clock(), port.Timeout(), kind, station,
                                      command, value, &g_guard);
@@ -40,7 +40,8 @@ VEXA_DRIVER_ENTRY int16_t VEXA_CALL EXECUTECOMMAND(int16_t station, const char* 
 }
 
 VEXA_DRIVER_ENTRY int16_t VEXA_CALL POLLSTREAM(float* value) {
-    return Guarded<int16_t>(-700, [&] { return g_stream.Poll(LibraryPort().Line(), value); });
+    return Guarded<int16_t>(VEXA_NO_STREAM_DATA,
+                            [&] { return g_stream.Poll(LibraryPort().Line(), value); });
 }
 
 VEXA_DRIVER_ENTRY void VEXA_CALL SENDXON() {

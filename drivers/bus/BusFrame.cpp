@@ -1,5 +1,7 @@
 #include "BusFrame.h"
 
+#include "VexaDriver.h"
+
 #include <bit>
 
 namespace veldabus {
@@ -136,17 +138,18 @@ std::array<uint8_t, kAckReplySize> BuildNakReply(uint8_t station) {
 int16_t CheckReply(RequestKind kind, uint8_t station, std::span<const uint8_t> reply,
                    float* value) {
     const size_t expected = ExpectedReplySize(kind);
-    if (reply.empty()) return -100;
-    if (reply[0] != station) return -200;
+    if (reply.empty()) return VEXA_NO_RESPONSE;
+    if (reply[0] != station) return VEXA_BAD_STATION;
     if (reply.size() == expected && expected == kDataReplySize) {
-        if (!ChecksumMatches(reply)) return -300;
+        if (!ChecksumMatches(reply)) return VEXA_BAD_CHECKSUM;
         const float v = DecodeValue(reply.subspan<1, kEncodedValueSize>());
         if (value) *value = v;
-        return 0;
+        return VEXA_OK;
     }
-    if (reply.size() == kAckReplySize && reply[1] == kNak) return -400;
-    if (reply.size() == kAckReplySize && reply[1] == kAck && kind != RequestKind::Read) return 0;
-    return -500;
+    if (reply.size() == kAckReplySize && reply[1] == kNak) return VEXA_NAK;
+    if (reply.size() == kAckReplySize && reply[1] == kAck && kind != RequestKind::Read)
+        return VEXA_OK;
+    return VEXA_BAD_LENGTH;
 }
 
 } // namespace veldabus

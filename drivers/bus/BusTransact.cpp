@@ -1,61 +1,45 @@
 #include "BusTransact.h"
 
+#include "Transaction.h"
+#include "VexaDriver.h"
+
 namespace veldabus {
 
 namespace {
 
 // Far more than any reply; whatever lies beyond is an impossible length.
 constexpr size_t kMaxReplyBytes = 64;
-constexpr int64_t kBroadcastSettleMicros = 200000;
-constexpr int64_t kShortBroadcastSettleMicros = 3000;
-
-void SettleAfterBroadcast(vexa_serial::SerialLine& line, vexa_serial::MonotonicClock& clock,
-                          bool shortSettle, int64_t sentAt) {
-    if (shortSettle) {
-        clock.SleepMicros(kShortBroadcastSettleMicros);
-        for (int i = 0; i < 4; ++i)
-            vexa_serial::FlushInput(line);
-        return;
-    }
-    clock.SleepMicros(sentAt + kBroadcastSettleMicros - clock.NowMicros());
-    vexa_serial::FlushInput(line);
-}
 
 } // namespace
 
 int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clock, int timeoutMs,
                  RequestKind kind, int station, int command, float* value) {
-    const bool shortBroadcast = station == kBroadcastStation;
-    if (shortBroadcast) station = 0;
+    using vexa_serial::AfterSend;
+    AfterSend after = AfterSend::AwaitReply;
+    if (station == kBroadcastStation) {
+        station = 0;
+        after = AfterSend::SettleShortly;
+    } else if (station == 0) {
+        after = AfterSend::Settle;
+    }
     const float written = kind == RequestKind::Write && value ? *value : 0.0f;
     const auto frame = BuildRequest(kind, station, command, written);
-    if (!frame) return -1;
+    if (!frame) return VEXA_INVALID_ARGUMENT;
     // Nothing can be sent or received: waiting out four time-outs would only
     // delay the same answer.
-    if (!line) return -100;
+    if (!line) return VEXA_NO_RESPONSE;
     const size_t expected = ExpectedReplySize(kind);
     const uint8_t address = static_cast<uint8_t>(station);
-    int16_t code = -100;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        vexa_serial::FlushInput(*line);
-        // A request that never left the port cannot have been answered.
-        const bool sent = line->Write(*frame);
-        const int64_t sentAt = clock.NowMicros();
-        if (station == 0) {
-            SettleAfterBroadcast(*line, clock, shortBroadcast, sentAt);
-            return sent ? 0 : -999;
-        }
-        const auto reply = vexa_serial::ReceiveUntil(
-            *line, clock, timeoutMs, kMaxReplyBytes,
-            [expected](std::span<const uint8_t> got) { return got.size() >= expected; });
-        float decoded = 0.0f;
-        code = CheckReply(kind, address, reply, &decoded);
-        if (code == 0 && !sent) code = -999;
-        if (code == 0) {
-            if (kind == RequestKind::Read && value) *value = decoded;
-            return 0;
-        }
-    }
+    float decoded = 0.0f;
+    vexa_serial::AttemptFlush flush;
+    const int16_t code = vexa_serial::RunExchange(
+        *line, clock, timeoutMs,
+        {*frame, after, kMaxReplyBytes,
+         [expected](std::span<const uint8_t> got) { return got.size() >= expected; },
+         [&](std::span<const uint8_t> got) { return CheckReply(kind, address, got, &decoded); }},
+        flush);
+    if (code == VEXA_OK && kind == RequestKind::Read && value && after == AfterSend::AwaitReply)
+        *value = decoded;
     return code;
 }
 

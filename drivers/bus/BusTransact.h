@@ -11,14 +11,12 @@ namespace veldabus {
 
 // Sent as station 0 like a plain broadcast, but with a shorter settling step.
 inline constexpr int kBroadcastStation = -1;
-inline constexpr int kAttempts = 4;
 
 // Station -1..255 and command 1..253, else -1 with nothing sent. With no
-// line (`line` null) -100 at once. Station 0 / -1: the frame is sent and no
-// reply awaited; -999 when the frame could not be written. Otherwise up to kAttempts tries, each
-// waiting at most `timeoutMs` for the reply; the last try's code is returned. `value` receives a
-// read's value, only when 0 is returned. An attempt whose frame could not be written never
-// succeeds: a reply that seems to answer it gives -999.
+// line (`line` null) -100 at once. Otherwise the frame goes through the
+// shared transaction (Transaction.h), each try waiting at most `timeoutMs`
+// for the reply; `value` receives a read's value, only when 0 is returned
+// after a data reply.
 int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clock, int timeoutMs,
                  RequestKind kind, int station, int command, float* value);
 

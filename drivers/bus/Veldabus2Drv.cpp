@@ -10,7 +10,7 @@ using vexa_serial::LibraryPort;
 namespace {
 
 int16_t Run(veldabus::RequestKind kind, int16_t station, int16_t command, float* value) {
-    return Guarded<int16_t>(-999, [&] {
+    return Guarded<int16_t>(VEXA_PORT_ERROR, [&] {
         auto& port = LibraryPort();
         return veldabus::Transact(port.Line(), port.Clock(), port.Timeout(), kind, station, command,
                                   value);

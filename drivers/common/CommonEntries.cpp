@@ -12,7 +12,7 @@ using vexa_serial::Guarded;
 using vexa_serial::LibraryPort;
 
 VEXA_DRIVER_ENTRY int16_t VEXA_CALL SETTIMEOUT(int16_t ms) {
-    return Guarded<int16_t>(-1, [&] { return LibraryPort().SetTimeout(ms); });
+    return Guarded<int16_t>(VEXA_INVALID_ARGUMENT, [&] { return LibraryPort().SetTimeout(ms); });
 }
 
 VEXA_DRIVER_ENTRY int16_t VEXA_CALL GETTIMEOUT() {

@@ -14,23 +14,23 @@ int16_t DriverPort::OpenPath(const std::string& path, int32_t baud) {
     m_line.reset();
     std::unique_ptr<SerialLine> line;
     const int16_t rc = OpenSerialDevice(path, baud, line);
-    if (rc == 0) m_line = std::move(line);
+    if (rc == VEXA_OK) m_line = std::move(line);
     return rc;
 }
 
 int16_t DriverPort::ClosePort() {
-    if (!m_line) return 0;
+    if (!m_line) return VEXA_OK;
     const bool flushed = FlushInput(*m_line);
     const bool closed = m_line->Close();
-    if (!flushed || !closed) return -2;
+    if (!flushed || !closed) return VEXA_PORT_FAILED;
     m_line.reset();
-    return 0;
+    return VEXA_OK;
 }
 
 int16_t DriverPort::SetTimeout(int ms) {
-    if (ms < kMinReplyTimeout || ms > kMaxReplyTimeout) return -1;
+    if (ms < kMinReplyTimeout || ms > kMaxReplyTimeout) return VEXA_INVALID_ARGUMENT;
     m_timeout = static_cast<int16_t>(ms);
-    return 0;
+    return VEXA_OK;
 }
 
 } // namespace vexa_serial

@@ -41,6 +41,24 @@
 extern "C" {
 #endif
 
+/* ---- Result codes, shared by every library ----
+ * VexaResultText.h gives each its wording. */
+enum {
+    VEXA_OK = 0,
+    VEXA_INVALID_ARGUMENT = -1, /* argument out of range; a line setting failed */
+    VEXA_PORT_FAILED = -2,      /* the port cannot be opened or closed */
+    VEXA_NO_RESPONSE = -100,    /* nothing received before the time-out */
+    /* bus: a reply from another station; ASCII: a reply without CR, or
+     * text where the empty acknowledgement was due */
+    VEXA_BAD_STATION = -200,
+    VEXA_BAD_CHECKSUM = -300, /* bus: a data reply with a wrong checksum */
+    VEXA_NAK = -400,          /* the instrument refused the request */
+    VEXA_BAD_LENGTH = -500,   /* bus: a reply of an impossible length */
+    VEXA_STREAM_FULL = -600,  /* ASCII stream: buffer full and no line in it */
+    VEXA_NO_STREAM_DATA = -700,
+    VEXA_PORT_ERROR = -999 /* the port or a conversion failed during a call */
+};
+
 /* ---- Entries of every library ---- */
 
 /* 0, or -2 when the port (the USB instruments) could not be closed. */

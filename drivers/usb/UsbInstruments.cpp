@@ -2,6 +2,7 @@
 
 #include "AsciiTransact.h"
 #include "SerialDevice.h"
+#include "VexaDriver.h"
 
 #include <sys/stat.h>
 
@@ -11,9 +12,9 @@ int16_t UsbInstruments::Open() {
     Close();
     struct stat st {};
     const std::string dir = vexa_serial::UsbDirectory();
-    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return -2;
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return VEXA_PORT_FAILED;
     m_open = true;
-    return 0;
+    return VEXA_OK;
 }
 
 int16_t UsbInstruments::Close() {
@@ -22,13 +23,13 @@ int16_t UsbInstruments::Close() {
         ok &= vexa_serial::FlushInput(*held.line) && held.line->Close();
     m_lines.clear();
     m_open = false;
-    return ok ? 0 : -2;
+    return ok ? VEXA_OK : VEXA_PORT_FAILED;
 }
 
 int16_t UsbInstruments::Transact(velda_ascii::RequestKind kind, int32_t serialNumber,
                                  const char* command, float* value, int timeoutMs) {
-    if (serialNumber < 1 || !command) return -1;
-    if (!m_open) return -2;
+    if (serialNumber < 1 || !command) return VEXA_INVALID_ARGUMENT;
+    if (!m_open) return VEXA_PORT_FAILED;
     auto it = m_lines.find(serialNumber);
     if (it == m_lines.end()) {
         std::unique_ptr<vexa_serial::SerialLine> line;
@@ -39,8 +40,8 @@ int16_t UsbInstruments::Transact(velda_ascii::RequestKind kind, int32_t serialNu
     }
     const int16_t rc = velda_ascii::TransactStation(
         *it->second.line, vexa_serial::SystemClock(), timeoutMs, kind, 0,
-        velda_ascii::AfterSend::AwaitReply, command, value, &it->second.guard);
-    if (rc == -100) m_lines.erase(it);
+        vexa_serial::AfterSend::AwaitReply, command, value, &it->second.guard);
+    if (rc == VEXA_NO_RESPONSE) m_lines.erase(it);
     return rc;
 }
 

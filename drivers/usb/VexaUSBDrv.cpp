@@ -28,7 +28,7 @@ vexa_usb::UsbInstruments& Usb() {
 }
 
 int16_t Run(velda_ascii::RequestKind kind, int32_t serial, const char* command, float* value) {
-    return Guarded<int16_t>(-999, [&] {
+    return Guarded<int16_t>(VEXA_PORT_ERROR, [&] {
         return Usb().Transact(kind, serial, command, value, LibraryPort().Timeout());
     });
 }
@@ -36,11 +36,11 @@ int16_t Run(velda_ascii::RequestKind kind, int32_t serial, const char* command, 
 } // namespace
 
 VEXA_DRIVER_ENTRY int16_t VEXA_CALL OPENPORT() {
-    return Guarded<int16_t>(-2, [] { return Usb().Open(); });
+    return Guarded<int16_t>(VEXA_PORT_FAILED, [] { return Usb().Open(); });
 }
 
 VEXA_DRIVER_ENTRY int16_t VEXA_CALL CLOSEPORT() {
-    return Guarded<int16_t>(-2, [] { return Usb().Close(); });
+    return Guarded<int16_t>(VEXA_PORT_FAILED, [] { return Usb().Close(); });
 }
 
 VEXA_DRIVER_ENTRY int16_t VEXA_CALL READCOMMAND(int32_t serialNumber, const char* command,

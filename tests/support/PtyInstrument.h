@@ -96,8 +96,9 @@ class DriverLibrary {
     explicit DriverLibrary(const std::string& name); // "Veldabus2Drv"
     ~DriverLibrary();
     void Unload();
-    template <typename F> F* Entry(const char* name) const {
-        return reinterpret_cast<F*>(Symbol(name));
+    // `Fn` is the entry's pointer type (VexaDriver.h).
+    template <typename Fn> Fn Entry(const char* name) const {
+        return reinterpret_cast<Fn>(Symbol(name));
     }
     bool Loaded() const { return m_handle != nullptr; }
 

@@ -132,13 +132,13 @@ TEST_P(PortHandling, InputFromBeforeTheOpenIsDiscarded) {
     // The stream sees everything the port queued; there must be nothing.
     if (std::string(GetParam()) == "VeldaASCII2Drv") {
         float value = -7.0f;
-        EXPECT_EQ(lib.Entry<int16_t(float*)>("POLLSTREAM")(&value), -700);
+        EXPECT_EQ(lib.Entry<VexaPollStreamFn>("POLLSTREAM")(&value), -700);
     } else {
         // The bus read takes every queued byte as its reply.
         first.Serve(BusFramer, [](const Bytes&, int) { return Bytes{}; });
         api.setTimeout(kShortTimeout);
         float value = -7.0f;
-        EXPECT_EQ(lib.Entry<int16_t(int16_t, int16_t, float*)>("READCOMMAND")(1, 3, &value), -100);
+        EXPECT_EQ(lib.Entry<VexaBusReadFn>("READCOMMAND")(1, 3, &value), -100);
     }
 }
 
@@ -157,9 +157,9 @@ TEST(DriverVersion, EachLibraryReportsItsOwn) {
     DriverLibrary bus("Veldabus2Drv");
     DriverLibrary ascii("VeldaASCII2Drv");
     DriverLibrary usb("VexaUSBDrv");
-    EXPECT_EQ(bus.Entry<float()>("VERSION")(), 1.5f);
-    EXPECT_EQ(ascii.Entry<float()>("VERSION")(), 1.3f);
-    EXPECT_EQ(usb.Entry<float()>("VERSION")(), 1.0f);
+    EXPECT_EQ(bus.Entry<VexaVersionFn>("VERSION")(), 1.5f);
+    EXPECT_EQ(ascii.Entry<VexaVersionFn>("VERSION")(), 1.3f);
+    EXPECT_EQ(usb.Entry<VexaVersionFn>("VERSION")(), 1.0f);
 }
 
 TEST(PortNames, NumberToDevicePath) {

@@ -7,23 +7,6 @@
 
 namespace {
 
-struct UsbApi {
-    explicit UsbApi(const DriverLibrary& lib)
-        : openPort(lib.Entry<int16_t()>("OPENPORT")), closePort(lib.Entry<int16_t()>("CLOSEPORT")),
-          read(lib.Entry<int16_t(int32_t, const char*, float*)>("READCOMMAND")),
-          write(lib.Entry<int16_t(int32_t, const char*, float)>("WRITECOMMAND")),
-          execute(lib.Entry<int16_t(int32_t, const char*)>("EXECUTECOMMAND")),
-          setTimeout(lib.Entry<int16_t(int16_t)>("SETTIMEOUT")),
-          getTimeout(lib.Entry<int16_t()>("GETTIMEOUT")) {}
-    int16_t (*openPort)();
-    int16_t (*closePort)();
-    int16_t (*read)(int32_t, const char*, float*);
-    int16_t (*write)(int32_t, const char*, float);
-    int16_t (*execute)(int32_t, const char*);
-    int16_t (*setTimeout)(int16_t);
-    int16_t (*getTimeout)();
-};
-
 class UsbWire : public ::testing::Test {
   protected:
     UsbWire() { setenv("VEXA_USB_DIR", usb.Path().c_str(), 1); }
