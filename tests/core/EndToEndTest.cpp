@@ -286,7 +286,7 @@ TEST_F(EndToEnd, ASignalEndsTheRunWithTheFileClosedAndWhole) {
                  {"VEXA_PORTS_DIR=" + Path("ports"), "LC_ALL=C"});
     std::this_thread::sleep_for(std::chrono::milliseconds(2500));
     logger.Signal(SIGINT);
-    EXPECT_EQ(logger.Wait(10000), 0);
+    EXPECT_EQ(logger.Wait(10000), 2); // completed, with failed readings
     const auto lines = CsvLines();
     ASSERT_GE(lines.size(), 2u);
     for (size_t row = 1; row < lines.size(); ++row) {
