@@ -108,6 +108,7 @@ class LoggerCore {
     void WriteRow();
     void StopLogging();
     void ReportWriteFailure();
+    void ShowLoggingStatus();
 
     WorkspaceClass& m_workspace;
     MainWindowState& m_state;

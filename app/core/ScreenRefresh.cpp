@@ -42,27 +42,28 @@ void LoggerCore::ScreenTimer_Timer() {
             window.SetTileTip(i, "");
         }
     }
-    if (IsLogging()) {
-        const std::string reconnects = m_reconnects == 0
-                                           ? ""
-                                           : ", " + IntegerText(m_reconnects) +
-                                                 (m_reconnects == 1 ? " reconnect" : " reconnects");
-        if (m_writeError.empty()) {
-            window.SetLogLabel(LoggingStatusText(m_workspace.LogInterval, channels,
-                                                 m_state.LogFileName, m_state.AchievedMs,
-                                                 m_regional) +
-                               reconnects);
-        } else {
-            window.SetLogLabel("Cannot write to " + m_state.LogFileName + ": " + m_writeError +
-                               " (" + IntegerText(m_rowsLost) + " rows lost" +
-                               (m_rowsNotFlushed == 0
-                                    ? ""
-                                    : ", " + IntegerText(m_rowsNotFlushed) + " not flushed") +
-                               ")" + reconnects);
-        }
-    }
+    if (IsLogging()) ShowLoggingStatus();
     if (drawFrozen) window.ReleaseDrawing();
     if (IsLogging() && !m_writeError.empty() && !m_writeFailureShown) ReportWriteFailure();
+}
+
+void LoggerCore::ShowLoggingStatus() {
+    const std::string reconnects =
+        m_reconnects == 0
+            ? ""
+            : ", " + IntegerText(m_reconnects) + (m_reconnects == 1 ? " reconnect" : " reconnects");
+    if (m_writeError.empty()) {
+        m_seams.window.SetLogLabel(
+            LoggingStatusText(m_workspace.LogInterval, UsableChannels(m_workspace),
+                              m_state.LogFileName, m_state.AchievedMs, m_regional) +
+            reconnects);
+        return;
+    }
+    m_seams.window.SetLogLabel(
+        "Cannot write to " + m_state.LogFileName + ": " + m_writeError + " (" +
+        IntegerText(m_rowsLost) + " rows lost" +
+        (m_rowsNotFlushed == 0 ? "" : ", " + IntegerText(m_rowsNotFlushed) + " not flushed") + ")" +
+        reconnects);
 }
 
 void LoggerCore::ReportWriteFailure() {
@@ -146,6 +147,7 @@ bool LoggerCore::ReopenFailedLine() {
     if (why.empty() && !IsFailure(result)) {
         ++m_reconnects;
         m_line.fill(LineState::Unknown);
+        if (IsLogging()) ShowLoggingStatus(); // the count shows with the reconnect itself
         return true;
     }
     ++m_failedReopens;

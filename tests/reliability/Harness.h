@@ -75,9 +75,11 @@ std::optional<Usage> ProcessUsage(pid_t pid);
 long OwnResidentKb();
 
 // vexa-sim serving `configLines` on links in `portsDir`; ready when built.
+// `options` go before the configuration ("--replace", "--trace FILE").
 class Simulator {
   public:
-    Simulator(const TempDir& dir, const std::vector<std::string>& configLines);
+    Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
+              const std::vector<std::string>& options = {});
     bool Ready() const { return m_ready; }
     const std::string& PortsDir() const { return m_portsDir; }
     Child& Process() { return *m_child; }
