@@ -4,6 +4,13 @@
 BUILD_PACKAGES="build-essential cmake ninja-build qt6-base-dev libgl-dev libgtest-dev libgmock-dev"
 TEST_PACKAGES="clang-14 libfuzzer-14-dev"
 DEMO_PACKAGES="fonts-dejavu-core"
+# Cross compilers for the Windows build and Wine to run its tests.
+WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine googletest"
+# The trend window draws with Qt Charts.
+BUILD_PACKAGES="$BUILD_PACKAGES qt6-charts-dev"
+# The package check (cpack's shlibdeps, the desktop entry) and the network
+# serial server test.
+TEST_PACKAGES="$TEST_PACKAGES dpkg-dev desktop-file-utils socat"
 
 install_packages() {
     local missing=()

@@ -16,6 +16,8 @@ trap 'rm -rf "$logs"' EXIT
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs" --timeout 600 | tee "$logs/plain.log"
+# The Debian package, unpacked and run.
+scripts/check-package.sh build
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTARNVIK_SANITIZE=ON
 cmake --build build-asan -j "$jobs"
@@ -24,6 +26,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 # Every fuzz target for about 20 seconds, from its committed seeds.
 fuzz/run.sh 20
+
+# The Windows DLLs and test programs, under Wine.
+scripts/windows.sh
 
 # ctest stops the pipeline above on a failure (pipefail), so reaching this
 # line means both runs passed; count what ran.

@@ -58,7 +58,18 @@ class StationState {
         if (it == m_registers.end()) return std::nullopt;
         return it->second;
     }
-    void Store(const std::string& name, float value) { m_registers[name] = value; }
+    // False when the store is full and `name` is a new register: a write
+    // to ever new names must not grow the simulator without bound.
+    bool Store(const std::string& name, float value) {
+        const auto it = m_registers.find(name);
+        if (it != m_registers.end()) {
+            it->second = value;
+            return true;
+        }
+        if (m_registers.size() >= kMaxRegisters) return false;
+        m_registers.emplace(name, value);
+        return true;
+    }
 
     Nanos nextStream = -1; // -1: not streaming
 
@@ -224,8 +235,7 @@ void InstrumentPort::Dispatch(int station, Verb verb, const std::string& reg, fl
                 if (const auto v = s.Register(reg)) reply = {Reply::Data, *v};
                 break;
             case Verb::WriteRegister:
-                s.Store(reg, value);
-                reply = {Reply::Ack};
+                if (s.Store(reg, value)) reply = {Reply::Ack};
                 break;
             case Verb::Refuse:
                 break;

@@ -6,7 +6,8 @@
 // latches it (to station 0: every station, no reply); bus 23 / "SYSN" read
 // the latched one. Any other command is a register: a write stores the value
 // (ACK), a read returns it; a read of a register never written, an unknown
-// execute and a write to the reading commands are refused (NAK).
+// execute and a write to the reading commands are refused (NAK). A station
+// holds at most kMaxRegisters registers; a write to one more is refused.
 #pragma once
 
 #include "SimConfig.h"
@@ -30,6 +31,8 @@ struct TraceUnit {
     Nanos at = 0; // when its last byte arrived or went out
     std::vector<uint8_t> bytes;
 };
+
+inline constexpr size_t kMaxRegisters = 256;
 
 class StationState; // reading, latch and registers of one station
 

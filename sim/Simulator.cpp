@@ -109,9 +109,32 @@ struct Simulator::Impl {
     void Trace(Nanos at, const std::string& port, const char* what,
                const std::vector<uint8_t>& bytes) {
         if (!trace) return;
-        std::fprintf(trace, "%.6f %s %s %s\n", static_cast<double>(at) / 1e9, port.c_str(), what,
-                     Hex(bytes).c_str());
-        std::fflush(trace);
+        const bool written = std::fprintf(trace, "%.6f %s %s %s\n", static_cast<double>(at) / 1e9,
+                                          port.c_str(), what, Hex(bytes).c_str()) >= 0 &&
+                             std::fflush(trace) == 0;
+        if (written) return;
+        // Said once; the instruments go on serving without a trace.
+        std::fprintf(stderr, "vexa-sim: cannot write the trace %s: %s; tracing stops\n",
+                     options.tracePath.c_str(), std::strerror(errno));
+        std::fclose(trace);
+        trace = nullptr;
+    }
+
+    // Never blocks: a FIFO nobody reads would hold the start-up while the
+    // stop signals are already blocked.
+    bool OpenTrace(std::string& error) {
+        const int fd = open(options.tracePath.c_str(),
+                            O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0644);
+        if (fd >= 0) {
+            fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            trace = fdopen(fd, "w");
+            if (trace) return true;
+            close(fd);
+        }
+        error = "cannot write the trace " + options.tracePath + ": " +
+                (errno == ENXIO ? std::string("it is a FIFO that nobody reads")
+                                : std::string(std::strerror(errno)));
+        return false;
     }
 
     bool OpenControl(std::string& error) {
@@ -218,13 +241,7 @@ bool Simulator::Start(std::ostream& out, std::string& error) {
         error = "nothing to serve: the configuration names no port";
         return false;
     }
-    if (!d.options.tracePath.empty()) {
-        d.trace = std::fopen(d.options.tracePath.c_str(), "w");
-        if (!d.trace) {
-            error = "cannot write the trace " + d.options.tracePath + ": " + std::strerror(errno);
-            return false;
-        }
-    }
+    if (!d.options.tracePath.empty() && !d.OpenTrace(error)) return false;
     if (!d.options.controlPath.empty() && !d.OpenControl(error)) return false;
     const sigset_t set = StopSignals();
     d.signalFd = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);

@@ -1,6 +1,6 @@
 // vexa-sim: Vexa instruments on pseudo terminals, for tests, demos and
 // benchmarks of the logger and its drivers.
-#include "PosixSerial.h"
+#include "SerialDevice.h"
 #include "PtyLink.h"
 #include "SimConfig.h"
 #include "Simulator.h"

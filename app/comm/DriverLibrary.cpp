@@ -23,6 +23,16 @@ std::string DriverLibrary::ApplicationFolder() {
     return FolderOf(RunningProgramPath());
 }
 
+std::string DriverLibrary::FolderFor(const std::string& name, const std::string& programFolder) {
+    const std::string file = "/lib" + name + ".so";
+    const std::string installed = programFolder + "/../lib/tarnvik";
+    struct stat info {};
+    if (stat((programFolder + file).c_str(), &info) != 0 &&
+        stat((installed + file).c_str(), &info) == 0)
+        return installed;
+    return programFolder;
+}
+
 void* DriverLibrary::Entry(const char* entryName) {
     if (!m_handle) {
         const std::string path = Path();

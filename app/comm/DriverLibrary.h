@@ -1,5 +1,9 @@
 // A driver library found by name in one folder, loaded at the first use of
 // any of its entries and never unloaded.
+//
+// The program finds its libraries beside itself (a build folder, a copied
+// installation) or in ../lib/tarnvik relative to itself (an installed
+// package: the program in bin/, the libraries under lib/).
 #pragma once
 
 #include <string>
@@ -24,6 +28,11 @@ class DriverLibrary {
 
     // The folder of the running executable.
     static std::string ApplicationFolder();
+    // The folder that holds lib<name>.so for a program in `programFolder`:
+    // the program's own folder when the library is there, else
+    // ../lib/tarnvik when it is there, else the program's own folder.
+    static std::string FolderFor(const std::string& name,
+                                 const std::string& programFolder = ApplicationFolder());
 
   private:
     std::string m_name;

@@ -32,12 +32,12 @@ template <typename Interface, typename Command> class SerialBinding : public Int
     LazyEntry<int16_t (*)(int16_t)> m_timeout{m_library, "SETTIMEOUT"};
 };
 
-// The process-wide binding of a library in the application folder, and
+// The process-wide binding of a library where the program finds it, and
 // bindings of their own over another folder.
 template <typename Interface, typename Command> Interface& SharedSerialBinding(const char* name) {
     // Deliberately never destroyed: the library stays loaded to the end.
     static auto* binding =
-        new SerialBinding<Interface, Command>(name, DriverLibrary::ApplicationFolder());
+        new SerialBinding<Interface, Command>(name, DriverLibrary::FolderFor(name));
     return *binding;
 }
 template <typename Interface, typename Command>

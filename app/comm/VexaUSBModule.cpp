@@ -35,7 +35,7 @@ namespace VexaUSBModule {
 
 UsbDriver& Library() {
     // Deliberately never destroyed: the library stays loaded to the end.
-    static auto* binding = new VexaUSBBinding(DriverLibrary::ApplicationFolder());
+    static auto* binding = new VexaUSBBinding(DriverLibrary::FolderFor("VexaUSBDrv"));
     return *binding;
 }
 

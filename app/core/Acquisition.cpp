@@ -54,15 +54,12 @@ bool ApplyOverride(int16_t protocol, const std::string& itemCommand, CommandArg&
     return true;
 }
 
-// The station as the protocol's driver takes it: a byte on the serial
-// lines, the serial number under USB.
-std::optional<int32_t> StationArgument(int16_t protocol, int32_t station) {
-    if (protocol == ProtocolUSB) return station;
-    if (station < 0 || station > 255) return std::nullopt;
-    return station;
-}
-
 } // namespace
+
+std::string UnknownProtocolFault(int16_t protocol) {
+    if (CommandsOf(protocol)) return {};
+    return "Protocol " + IntegerText(protocol) + " is none of 0 (VeldaBus), 1 (ASCII) or 2 (USB)";
+}
 
 int UsableChannels(const WorkspaceClass& workspace) {
     const int items = static_cast<int>(std::min<size_t>(workspace.Items.size(), MaxChannels));
@@ -114,7 +111,15 @@ void LoggerCore::ReadValues(int16_t& index) {
         }
     }
 
+    const auto closing = [&] {
+        if (m_state.Closing) window.SetBusyPointer(false);
+        return m_state.Closing;
+    };
+    // A single channel's sum group starts where the full pass would start it.
     int sumGroupStart = 1;
+    for (int j = 1; j < first; ++j)
+        if (IsSumChannel(m_workspace.Items[static_cast<size_t>(j - 1)].Command))
+            sumGroupStart = j + 1;
     for (int i = first; i <= last; ++i) {
         if (!m_state.FirstScanDone) {
             window.SetLogLabel("Reading from: " + window.TileTitle(i));
@@ -123,15 +128,15 @@ void LoggerCore::ReadValues(int16_t& index) {
         }
         // Events may have shrunk the workspace under a single-channel read.
         if (i > UsableChannels(m_workspace)) return;
+        // A stop asked for in those events comes before the next driver
+        // call, which may take four reply time-outs.
+        if (closing()) return;
         ReadChannel(i, command, sumGroupStart);
         if (fullPass) {
             window.ProcessPendingEvents();
             if (workspaceChanged()) return;
         }
-        if (m_state.Closing) {
-            window.SetBusyPointer(false);
-            return;
-        }
+        if (closing()) return;
     }
     if (!m_state.FirstScanDone) {
         window.SetBusyPointer(false);
@@ -143,13 +148,21 @@ void LoggerCore::ReadValues(int16_t& index) {
 void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGroupStart) {
     const ItemClass& item = m_workspace.Items[static_cast<size_t>(i - 1)];
     if (IsSumChannel(item.Command)) {
+        const int groupStart = sumGroupStart;
+        sumGroupStart = i + 1;
+        if (m_state.CommsError[i]) return;
+        // A total over a reading that failed would pass stale values off as
+        // a good one.
+        for (int j = groupStart; j < i; ++j)
+            if (m_state.CommsError[j]) {
+                FailChannel(i, "Channel " + IntegerText(j) + " of the sum failed");
+                return;
+            }
         float sum = 0;
-        for (int j = sumGroupStart; j < i; ++j)
+        for (int j = groupStart; j < i; ++j)
             sum += m_state.Readings[j];
         m_state.Readings[i] = sum;
         m_state.NetValues[i] = m_state.Readings[i] - item.TareValue;
-        sumGroupStart = i + 1;
-        m_state.CommsError[i] = false;
         return;
     }
 
@@ -158,17 +171,22 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
     std::string fault;
     const bool commandUsable = ApplyOverride(protocol, item.Command, command, fault);
     if (m_state.CommsError[i]) return;
-    if (!CommandsOf(protocol)) return; // no driver for this protocol: nothing is read
+    if (!CommandsOf(protocol)) {
+        m_lastChannelFault = UnknownProtocolFault(protocol);
+        FailChannel(i, m_lastChannelFault);
+        return;
+    }
 
-    const auto station = StationArgument(protocol, item.Station);
     if (!commandUsable) {
         m_lastChannelFault = fault;
         FailChannel(i, fault);
         return;
     }
-    if (!station) {
+    // Station 0 on a serial line is a broadcast: no instrument answers it,
+    // so it would read nothing and pass an old value off as a reading.
+    if (protocol != ProtocolUSB && (item.Station < 1 || item.Station > 255)) {
         m_lastChannelFault = "Station " + IntegerText(item.Station) + " of channel " +
-                             IntegerText(i) + " is outside 0 to 255";
+                             IntegerText(i) + " is outside 1 to 255";
         FailChannel(i, m_lastChannelFault);
         return;
     }
@@ -178,7 +196,7 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
     }
     ProtocolResult result;
     try {
-        result = m_protocol.ProtocolRead(*station, command, m_state.Readings[i]);
+        result = m_protocol.ProtocolRead(item.Station, command, m_state.Readings[i]);
     } catch (const ProtocolError& error) {
         m_lastChannelFault = error.what();
         FailChannel(i, m_lastChannelFault);

@@ -3,6 +3,8 @@
 // implements them; tests implement them as fakes on a virtual clock.
 #pragma once
 
+#include "LogFile.h"
+
 #include <cstdint>
 #include <string>
 
@@ -89,6 +91,9 @@ class LogFileChooser {
   public:
     virtual ~LogFileChooser() = default;
     virtual std::string ChooseLogFile() = 0;
+    // What becomes of a chosen file that already holds data. The dialog has
+    // asked before it named such a file, so by default it is emptied.
+    virtual LogFileMode ChosenMode() { return LogFileMode::Replace; }
 };
 
 // Read access to the settings file ("config.ini").

@@ -1,28 +1,161 @@
 #include "LogFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
+
+namespace {
+
+// How often the path is compared with the open file.
+constexpr double PathCheckMs = 1000;
+
+int OpenRetrying(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+double MonotonicMs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+void CloseFd(int fd) {
+    if (fd >= 0) ::close(fd);
+}
+
+// Writes all of text where the stream stands.
+bool WriteStream(int fd, const std::string& text, std::string& error) {
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = std::strerror(n < 0 ? errno : EIO);
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// A regular file, locked against every other logger. Closes fd on failure.
+bool LockFile(int fd, std::string& error) {
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc < 0 && errno == EINTR);
+    if (rc == 0) return true;
+    error = errno == EWOULDBLOCK ? "another logger is writing to this file" : std::strerror(errno);
+    ::close(fd);
+    return false;
+}
+
+} // namespace
 
 LogFile::~LogFile() {
     Close();
 }
 
-bool LogFile::Create(const std::string& path, std::string& error) {
+bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string& header,
+                   std::string& error) {
     Close();
-    int fd;
-    do {
-        fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
+    m_path = path;
+    m_header = header;
+    m_renewals = 0;
+    int fd = -1;
+    struct stat info {};
+    if (path == StandardOutputLog) {
+        fd = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    } else if (::stat(path.c_str(), &info) == 0 && S_ISFIFO(info.st_mode)) {
+        // Without a reader a FIFO would hold the open for ever; opened for
+        // reading too, it would take the rows into nowhere.
+        fd = OpenRetrying(path, O_WRONLY | O_NONBLOCK);
+        if (fd < 0 && errno == ENXIO) {
+            error = "no program is reading from this FIFO";
+            return false;
+        }
+        if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    } else {
+        // Never O_TRUNC: nothing may change before the lock is held.
+        fd = OpenRetrying(path, O_RDWR | O_CREAT);
+        if (fd < 0 && errno == EACCES) fd = OpenRetrying(path, O_WRONLY | O_CREAT);
+    }
+    if (fd < 0 || ::fstat(fd, &info) != 0) {
+        error = std::strerror(errno);
+        CloseFd(fd);
+        return false;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        m_stream = true;
+        m_fd = fd;
+        m_size = 0;
+        if (WriteStream(m_fd, header, error)) return true;
+        Close();
+        return false;
+    }
+    if (!LockFile(fd, error)) return false;
+    if (mode == LogFileMode::NewOnly && info.st_size > 0) {
+        error = "the file already holds data";
+        ::close(fd);
+        return false;
+    }
+    if (mode == LogFileMode::Replace) {
+        while (::ftruncate(fd, 0) < 0) {
+            if (errno == EINTR) continue;
+            error = std::strerror(errno);
+            ::close(fd);
+            return false;
+        }
+    }
+    m_fd = fd;
+    m_stream = false;
+    if (!TakeOver(error)) {
+        Close();
+        return false;
+    }
+    m_pathCheckedMs = MonotonicMs();
+    return true;
+}
+
+// Makes the open regular file the log: an empty one gets the header, one
+// that starts with the header is continued at its end.
+bool LogFile::TakeOver(std::string& error) {
+    struct stat info {};
+    if (::fstat(m_fd, &info) != 0) {
         error = std::strerror(errno);
         return false;
     }
-    m_fd = fd;
     m_size = 0;
-    return true;
+    if (info.st_size == 0) return WriteAtEnd(m_header, error);
+    std::string first(m_header.size(), '\0');
+    const ssize_t n = ::pread(m_fd, first.data(), first.size(), 0);
+    if (n < 0) {
+        error = std::string("cannot read its first line: ") + std::strerror(errno);
+        return false;
+    }
+    if (static_cast<size_t>(n) != first.size() || first != m_header) {
+        error = "its first line is not the header of these channels";
+        return false;
+    }
+    m_size = info.st_size;
+    char last = '\n';
+    if (::pread(m_fd, &last, 1, static_cast<off_t>(m_size - 1)) != 1) last = '\n';
+    // A row cut off by an earlier crash is ended, so the next row starts on a
+    // line of its own.
+    return last == '\n' || WriteAtEnd("\r\n", error);
 }
 
 bool LogFile::Append(const std::string& text, std::string& error) {
@@ -30,6 +163,38 @@ bool LogFile::Append(const std::string& text, std::string& error) {
         error = std::strerror(EBADF);
         return false;
     }
+    if (m_stream) return WriteStream(m_fd, text, error);
+    return FollowPath(error) && WriteAtEnd(text, error);
+}
+
+// Notices a file emptied or written to from outside (at every row: the next
+// row goes to its new end, never over those bytes) and a file deleted or
+// moved away from its path (once a second).
+bool LogFile::FollowPath(std::string& error) {
+    struct stat own {};
+    if (::fstat(m_fd, &own) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    if (own.st_size != m_size && !TakeOver(error)) return false;
+    const double now = MonotonicMs();
+    if (now - m_pathCheckedMs < PathCheckMs) return true;
+    m_pathCheckedMs = now;
+    struct stat atPath {};
+    if (::stat(m_path.c_str(), &atPath) == 0 && SameFile(atPath, own)) return true;
+    std::string why;
+    if (Reopen(why)) {
+        ++m_renewals;
+        return true;
+    }
+    // A file moved away still takes the rows until its path can be used
+    // again; rows into a deleted file would be lost unseen.
+    if (own.st_nlink > 0) return true;
+    error = "the file was deleted and cannot be created anew: " + why;
+    return false;
+}
+
+bool LogFile::WriteAtEnd(const std::string& text, std::string& error) {
     size_t done = 0;
     while (done < text.size()) {
         // Written at the end of the last whole line, so a failed line can be
@@ -51,6 +216,44 @@ bool LogFile::Append(const std::string& text, std::string& error) {
     return true;
 }
 
+bool LogFile::Reopen(std::string& error) {
+    if (m_fd < 0) {
+        error = std::strerror(EBADF);
+        return false;
+    }
+    if (m_stream) return true;
+    const int fd = OpenRetrying(m_path, O_RDWR | O_CREAT);
+    struct stat fresh {
+    }, own{};
+    if (fd < 0 || ::fstat(fd, &fresh) != 0 || ::fstat(m_fd, &own) != 0) {
+        error = std::strerror(errno);
+        CloseFd(fd);
+        return false;
+    }
+    if (SameFile(fresh, own)) {
+        ::close(fd);
+        return true;
+    }
+    if (!S_ISREG(fresh.st_mode)) {
+        error = "it is no longer a regular file";
+        ::close(fd);
+        return false;
+    }
+    if (!LockFile(fd, error)) return false;
+    const int old = m_fd;
+    const int64_t oldSize = m_size;
+    m_fd = fd;
+    if (!TakeOver(error)) {
+        m_fd = old;
+        m_size = oldSize;
+        ::close(fd);
+        return false;
+    }
+    ::close(old);
+    m_pathCheckedMs = MonotonicMs();
+    return true;
+}
+
 bool LogFile::Sync(std::string& error) {
     if (m_fd < 0) {
         error = std::strerror(EBADF);
@@ -69,7 +272,8 @@ bool LogFile::Sync(std::string& error) {
 }
 
 void LogFile::Close() {
-    if (m_fd >= 0) ::close(m_fd);
+    CloseFd(m_fd);
     m_fd = -1;
     m_size = 0;
+    m_stream = false;
 }

@@ -37,6 +37,8 @@ class MessageBoxes;
 // The channels that are read, shown and logged: Channels, but never more
 // than the items present nor more than the 24 tiles the state has room for.
 int UsableChannels(const WorkspaceClass& workspace);
+// Why a workspace's protocol index names no driver; empty for 0, 1 and 2.
+std::string UnknownProtocolFault(int16_t protocol);
 
 struct CoreSeams {
     WindowSurface& window;
@@ -93,6 +95,10 @@ class LoggerCore {
     const std::string& ChannelFailure(int i) const;
     const ChannelStatistics& Statistics() const { return m_statistics; }
     void ResetStatistics();
+    // Takes the log file now at its path (after log rotation); see LogFile.
+    bool ReopenLogFile(std::string& error) { return m_logFile.Reopen(error); }
+    // How often the log file was deleted or moved away and created anew.
+    int64_t LogFileRenewals() const { return m_logFile.Renewals(); }
     // The last driver-layer error (missing library, unconvertible station or
     // command) met by a read; empty when none.
     const std::string& LastChannelFault() const { return m_lastChannelFault; }

@@ -53,9 +53,8 @@ void LoggerCore::DoLogging() {
     for (int i = 1; i <= channels; ++i)
         titles.push_back(window.TileTitle(i));
     std::string error;
-    if (!m_logFile.Create(path, error) ||
-        !m_logFile.Append(LogHeaderLine(titles, m_state.DecimalComma), error)) {
-        m_logFile.Close();
+    if (!m_logFile.Open(path, m_seams.logFileChooser.ChosenMode(),
+                        LogHeaderLine(titles, m_state.DecimalComma), error)) {
         m_seams.boxes.show("An error occurred while trying to create log file " + path +
                                "\r\nError: " + error,
                            "Log File", MessageIcon::Exclamation);
@@ -111,7 +110,8 @@ void LoggerCore::LogTimerFired() {
 }
 
 void LoggerCore::LogTimer_Timer(int32_t milliseconds) {
-    if (!IsLogging()) return;
+    // Closing: the program is ending, and no more driver calls are made.
+    if (!IsLogging() || m_state.Closing) return;
     Flag inTick(m_inLogTick);
     const uint64_t run = m_logRun;
     // Where the timer's beat puts the next tick; a tick more than a period
@@ -122,8 +122,9 @@ void LoggerCore::LogTimer_Timer(int32_t milliseconds) {
 
     ReadValues(m_state.NextChannel);
     // Logging was stopped, or stopped and started again, while the read
-    // processed events: this tick belongs to no row any more.
-    if (!IsLogging() || run != m_logRun) return;
+    // processed events, or the read was skipped for closing: this tick
+    // belongs to no row any more.
+    if (!IsLogging() || run != m_logRun || m_state.Closing) return;
 
     m_state.RowMs += milliseconds;
     if (m_state.NextChannel >= UsableChannels(m_workspace)) {

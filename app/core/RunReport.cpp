@@ -52,7 +52,7 @@ std::string RunSummaryText(const std::vector<std::vector<std::string>>& table,
         text += "Rows written but not flushed to the disk: " + IntegerText(totals.rowsNotFlushed) +
                 "\n";
     text += "Reconnects: " + IntegerText(totals.reconnects) + "\n";
-    text += "Log file: " + totals.logPath + "\n";
+    text += "Log file: " + (totals.logPath == "-" ? "standard output" : totals.logPath) + "\n";
     return text;
 }
 

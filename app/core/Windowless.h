@@ -36,11 +36,14 @@ class WindowlessSurface : public WindowSurface {
 // The "dialog" that always chooses the same log file.
 class FixedLogFile : public LogFileChooser {
   public:
-    explicit FixedLogFile(std::string path) : m_path(std::move(path)) {}
+    explicit FixedLogFile(std::string path, LogFileMode mode = LogFileMode::Replace)
+        : m_path(std::move(path)), m_mode(mode) {}
     std::string ChooseLogFile() override { return m_path; }
+    LogFileMode ChosenMode() override { return m_mode; }
 
   private:
     std::string m_path;
+    LogFileMode m_mode;
 };
 
 class NoSettings : public SettingsReader {

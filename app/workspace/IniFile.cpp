@@ -53,20 +53,23 @@ struct Line {
     std::string_view value; // raw text after "=" of an entry
 };
 
-// The line at offset pos: one line per LF, a CR before it belongs to the
-// ending, a missing final newline ends the last line all the same. Lines are
-// taken one at a time, so no file makes the parser hold more than one.
+// The line at offset pos: a line ends at CR LF, LF or a lone CR (a CR left
+// inside a value would reach an instrument as a second request), a missing
+// final newline ends the last line all the same. Lines are taken one at a
+// time, so no file makes the parser hold more than one.
 bool NextLine(std::string_view text, std::size_t pos, Line& line) {
     if (pos >= text.size()) return false;
-    const std::size_t end = text.find('\n', pos);
+    const std::size_t end = text.find_first_of("\r\n", pos);
     line = Line();
     line.begin = pos;
     line.next = end == std::string_view::npos ? text.size() : end + 1;
+    if (end != std::string_view::npos && text[end] == '\r' && line.next < text.size() &&
+        text[line.next] == '\n')
+        ++line.next;
     // A byte-order mark from an editor must not hide the first section.
     const std::size_t start = pos == 0 && text.starts_with("\xEF\xBB\xBF") ? 3 : pos;
-    std::string_view raw =
+    const std::string_view raw =
         text.substr(start, (end == std::string_view::npos ? text.size() : end) - start);
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
     line.text = raw;
 
     const std::string_view trimmed = Trim(raw);
@@ -197,6 +200,29 @@ std::string ResolveTarget(const std::string& file) {
     return file;
 }
 
+// Writes the file over itself: its links, owner and group stay as they were.
+// The room for the new text is taken first where the file system allows, so
+// a full disk fails before a byte of the old text is overwritten.
+int StoreInPlace(const std::string& target, const std::string& text) {
+    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    struct stat st;
+    int error = 0;
+    if (fstat(fd, &st) != 0)
+        error = errno;
+    else if (!S_ISREG(st.st_mode))
+        error = NotRegularError(st);
+    else if (static_cast<off_t>(text.size()) > st.st_size &&
+             fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 &&
+             errno != EOPNOTSUPP && errno != ENOSYS)
+        error = errno;
+    if (error == 0) error = WriteAll(fd, text);
+    if (error == 0 && ftruncate(fd, static_cast<off_t>(text.size())) != 0) error = errno;
+    if (error == 0 && fsync(fd) != 0) error = errno;
+    if (close(fd) != 0 && error == 0) error = errno;
+    return error;
+}
+
 } // namespace
 
 std::vector<std::string> IniReadEach(std::string_view text, std::string_view section,
@@ -239,6 +265,10 @@ std::vector<std::string> IniReadEach(std::string_view text, std::string_view sec
 std::string IniRead(std::string_view text, std::string_view section, std::string_view key,
                     const std::string& defaultValue) {
     return IniReadEach(text, section, {{std::string(key), defaultValue}}).front();
+}
+
+bool IniHasSection(std::string_view text, std::string_view section) {
+    return Locate(text, section, {}).sectionEnd.has_value();
 }
 
 std::optional<std::string> IniWrite(std::string_view text, std::string_view section,
@@ -312,6 +342,9 @@ int StoreIniText(const std::string& file, const std::string& text) {
     } else if (errno != ENOENT) {
         return errno;
     }
+    // A rename would give the other names of the file a copy of their own and
+    // the new file our owner: such a file is written where it is.
+    if (exists && (st.st_nlink > 1 || st.st_uid != geteuid())) return StoreInPlace(target, text);
 
     const std::size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "."
@@ -327,12 +360,22 @@ int StoreIniText(const std::string& file, const std::string& text) {
         temporary = folder + "/." + base + ".tmp" + std::to_string(getpid()) + "-" +
                     std::to_string(serial++);
         fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return errno;
+        // A folder that takes no new file (only the file itself may be
+        // written, or the temporary name is too long) still takes the save.
+        if (fd < 0 && errno != EEXIST) return StoreInPlace(target, text);
     }
     if (fd < 0) return EEXIST;
 
     int error = 0;
-    if (exists) (void)fchmod(fd, st.st_mode & 07777);
+    if (exists) {
+        (void)fchmod(fd, st.st_mode & 07777);
+        // A group we may not give the new file is kept by writing in place.
+        if (fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+            close(fd);
+            unlink(temporary.c_str());
+            return StoreInPlace(target, text);
+        }
+    }
     error = WriteAll(fd, text);
     if (error == 0 && fsync(fd) != 0) error = errno;
     if (close(fd) != 0 && error == 0) error = errno;

@@ -17,9 +17,9 @@ std::string ReadIniValue(const std::string& file, const std::string& section,
 
 // Writes one entry: replaces the value of an existing key in place, adds a
 // new key at the end of its section, a missing section at the end of the file,
-// and creates a missing file. The file is replaced whole only once the new
-// text is safely on disk. false when the file could not be written or the
-// section or key name cannot stand in an INI file.
+// and creates a missing file. The file is stored whole as StoreIniText does.
+// false when the file could not be written or the section or key name cannot
+// stand in an INI file.
 bool WriteIniValue(const std::string& file, const std::string& section, const std::string& key,
                    const std::string& value);
 
@@ -39,6 +39,8 @@ struct IniQuery {
 };
 std::vector<std::string> IniReadEach(std::string_view text, std::string_view section,
                                      const std::vector<IniQuery>& queries);
+// Whether text has a section of that name (matched without regard to case).
+bool IniHasSection(std::string_view text, std::string_view section);
 // The file's new text, or nullopt when section or key cannot be written.
 std::optional<std::string> IniWrite(std::string_view text, std::string_view section,
                                     std::string_view key, std::string_view value);
@@ -46,6 +48,9 @@ std::optional<std::string> IniWrite(std::string_view text, std::string_view sect
 // Whole-file access with the layer's rules: only regular files up to
 // MaxIniFileBytes are read; storing writes a temporary file beside the target,
 // flushes it to disk and renames it over the target, so a failed store leaves
-// the old file as it was. Both return 0 or the errno of the failure.
+// the old file as it was. Where the folder takes no new file, or the target
+// has further hard links or another owner, or a group the new file could not
+// get, the target is written whole in place and flushed instead, keeping its
+// links, owner and group. Both return 0 or the errno of the failure.
 int LoadIniText(const std::string& file, std::string& text);
 int StoreIniText(const std::string& file, const std::string& text);

@@ -158,3 +158,8 @@ void LoadWorkspace(WorkspaceClass& ws, const std::string& path, const RegionalSe
                        "Then retry this software.",
                    "USB Driver Issue", MessageIcon::Critical, MessageButtons::Ok);
 }
+
+bool IsWorkspaceFile(const std::string& path) {
+    std::string text;
+    return LoadIniText(path, text) == 0 && IniHasSection(text, Section);
+}

@@ -8,9 +8,9 @@
 
 #include <string>
 
-// Writes ws to path, entry by entry in the fixed order. The old file is
-// replaced only once the new one is complete; any failure is shown through
-// boxes and leaves the old file as it was.
+// Writes ws to path, entry by entry in the fixed order, and stores the file
+// whole as StoreIniText does (in place where the folder or the file's links
+// or owner call for it); any failure is shown through boxes.
 void SaveWorkspace(const WorkspaceClass& ws, const std::string& path, const RegionalSettings& rs,
                    MessageBoxes& boxes);
 
@@ -21,3 +21,6 @@ void SaveWorkspace(const WorkspaceClass& ws, const std::string& path, const Regi
 // A USB workspace while UsbDriverFault is set is loaded, then warned about.
 void LoadWorkspace(WorkspaceClass& ws, const std::string& path, const RegionalSettings& rs,
                    MessageBoxes& boxes);
+
+// Whether path is a workspace file: readable, with the "Workspace" section.
+bool IsWorkspaceFile(const std::string& path);

@@ -38,17 +38,19 @@ int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clo
     int16_t code = -100;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         vexa_serial::FlushInput(*line);
-        line->Write(*frame);
+        // A request that never left the port cannot have been answered.
+        const bool sent = line->Write(*frame);
         const int64_t sentAt = clock.NowMicros();
         if (station == 0) {
             SettleAfterBroadcast(*line, clock, shortBroadcast, sentAt);
-            return 0;
+            return sent ? 0 : -999;
         }
         const auto reply = vexa_serial::ReceiveUntil(
             *line, clock, timeoutMs, kMaxReplyBytes,
             [expected](std::span<const uint8_t> got) { return got.size() >= expected; });
         float decoded = 0.0f;
         code = CheckReply(kind, address, reply, &decoded);
+        if (code == 0 && !sent) code = -999;
         if (code == 0) {
             if (kind == RequestKind::Read && value) *value = decoded;
             return 0;

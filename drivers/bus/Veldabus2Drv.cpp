@@ -1,4 +1,4 @@
-// Entry points of libVeldabus2Drv.so.
+// Entry points of the Veldabus2Drv library.
 #include "BusTransact.h"
 #include "DriverEntry.h"
 
@@ -19,14 +19,14 @@ int16_t Run(veldabus::RequestKind kind, int16_t station, int16_t command, float*
 
 } // namespace
 
-VEXA_DRIVER_ENTRY int16_t READCOMMAND(int16_t station, int16_t command, float* value) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL READCOMMAND(int16_t station, int16_t command, float* value) {
     return Run(veldabus::RequestKind::Read, station, command, value);
 }
 
-VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int16_t station, int16_t command, float value) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL WRITECOMMAND(int16_t station, int16_t command, float value) {
     return Run(veldabus::RequestKind::Write, station, command, &value);
 }
 
-VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int16_t station, int16_t command) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL EXECUTECOMMAND(int16_t station, int16_t command) {
     return Run(veldabus::RequestKind::Execute, station, command, nullptr);
 }

@@ -11,15 +11,15 @@
 using vexa_serial::Guarded;
 using vexa_serial::LibraryPort;
 
-VEXA_DRIVER_ENTRY int16_t SETTIMEOUT(int16_t ms) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL SETTIMEOUT(int16_t ms) {
     return Guarded<int16_t>(-1, [&] { return LibraryPort().SetTimeout(ms); });
 }
 
-VEXA_DRIVER_ENTRY int16_t GETTIMEOUT() {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL GETTIMEOUT() {
     return Guarded<int16_t>(vexa_serial::kDefaultReplyTimeout,
                             [] { return LibraryPort().Timeout(); });
 }
 
-VEXA_DRIVER_ENTRY float VERSION() {
+VEXA_DRIVER_ENTRY float VEXA_CALL VERSION() {
     return VEXA_DRIVER_VERSION;
 }

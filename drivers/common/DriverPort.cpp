@@ -1,6 +1,6 @@
 #include "DriverPort.h"
 
-#include "PosixSerial.h"
+#include "SerialDevice.h"
 
 namespace vexa_serial {
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "SerialLine.h"
+#include "VexaDriver.h"
 
 #include <cstdint>
 #include <memory>
@@ -48,5 +49,7 @@ template <typename Result, typename Body> Result Guarded(Result fallback, Body&&
 
 } // namespace vexa_serial
 
-// Marks the entry points a library exports; everything else stays hidden.
-#define VEXA_DRIVER_ENTRY extern "C" __attribute__((visibility("default")))
+// Marks the definition of an entry point. Its declaration in VexaDriver.h
+// makes the compiler reject a definition that differs from it; the library
+// exports these entries and nothing else.
+#define VEXA_DRIVER_ENTRY extern "C" VEXA_API

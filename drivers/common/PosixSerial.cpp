@@ -1,12 +1,14 @@
-#include "PosixSerial.h"
+#include "SerialDevice.h"
 
 // termios2 (any baud rate) comes from the kernel headers, which clash with
 // <termios.h>; nothing here needs the libc variant.
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <poll.h>
@@ -17,6 +19,26 @@
 namespace vexa_serial {
 
 namespace {
+
+class PosixMonotonicClock final : public MonotonicClock {
+  public:
+    int64_t NowMicros() override {
+        timespec ts{};
+        clock_gettime(CLOCK_MONOTONIC, &ts);
+        return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+    }
+    void SleepMicros(int64_t micros) override {
+        if (micros <= 0) return;
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        int64_t ns = static_cast<int64_t>(now.tv_nsec) + micros * 1000;
+        timespec until{now.tv_sec + static_cast<time_t>(ns / 1000000000),
+                       static_cast<long>(ns % 1000000000)};
+        // Absolute wake-up: a signal cannot stretch the sleep.
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+        }
+    }
+};
 
 std::string ConfigFolder(const char* overrideVar, const char* leaf) {
     if (const char* dir = std::getenv(overrideVar); dir && *dir) return dir;
@@ -173,7 +195,25 @@ bool ApplyLineSettings(int fd, int32_t baud) {
     return ok;
 }
 
+// A USB serial adapter holds received bytes back for its latency timer
+// (16 ms on FTDI chips) before handing them on, which caps a request and
+// reply at about 16 ms where the wire needs 1.4 ms. Low latency makes the
+// ftdi_sio driver set that timer to 1 ms; it stays on after the close. A
+// device without the setting (a pseudo terminal, a plain UART) is used as it
+// is.
+void AskLowLatency(int fd) {
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY)) return;
+    info.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &info);
+}
+
 } // namespace
+
+MonotonicClock& SystemClock() {
+    static PosixMonotonicClock clock;
+    return clock;
+}
 
 std::string PortsDirectory() {
     return ConfigFolder("VEXA_PORTS_DIR", "ports");
@@ -210,6 +250,7 @@ int16_t OpenSerialDevice(const std::string& path, int32_t baud, std::unique_ptr<
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return -2;
     if (::ioctl(fd, TIOCEXCL) != 0) return -2;
     if (!ApplyLineSettings(fd, baud)) return -1;
+    AskLowLatency(fd);
     ::ioctl(fd, TCFLSH, TCIFLUSH);
     if (!FlushInput(*line)) return -1;
     out = std::move(line);

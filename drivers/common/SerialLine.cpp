@@ -1,39 +1,8 @@
 #include "SerialLine.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <ctime>
 
 namespace vexa_serial {
-
-namespace {
-
-class PosixMonotonicClock final : public MonotonicClock {
-  public:
-    int64_t NowMicros() override {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-    }
-    void SleepMicros(int64_t micros) override {
-        if (micros <= 0) return;
-        timespec now{};
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        int64_t ns = static_cast<int64_t>(now.tv_nsec) + micros * 1000;
-        timespec until{now.tv_sec + static_cast<time_t>(ns / 1000000000),
-                       static_cast<long>(ns % 1000000000)};
-        // Absolute wake-up: a signal cannot stretch the sleep.
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
-        }
-    }
-};
-
-} // namespace
-
-MonotonicClock& SystemClock() {
-    static PosixMonotonicClock clock;
-    return clock;
-}
 
 bool FlushInput(SerialLine& line) {
     uint8_t scratch[512];

@@ -39,7 +39,8 @@ class MonotonicClock {
     virtual void SleepMicros(int64_t micros) = 0;
 };
 
-// The process's CLOCK_MONOTONIC.
+// The system's monotonic clock (CLOCK_MONOTONIC; on Windows the performance
+// counter).
 MonotonicClock& SystemClock();
 
 // Reads and drops everything queued. False when the port reports a failure.

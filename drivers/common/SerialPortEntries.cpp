@@ -6,10 +6,10 @@
 using vexa_serial::Guarded;
 using vexa_serial::LibraryPort;
 
-VEXA_DRIVER_ENTRY int16_t OPENPORT(int16_t port, int32_t baud) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL OPENPORT(int16_t port, int32_t baud) {
     return Guarded<int16_t>(-2, [&] { return LibraryPort().OpenPort(port, baud); });
 }
 
-VEXA_DRIVER_ENTRY int16_t CLOSEPORT() {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL CLOSEPORT() {
     return Guarded<int16_t>(-2, [] { return LibraryPort().ClosePort(); });
 }

@@ -1,7 +1,7 @@
 #include "UsbInstruments.h"
 
 #include "AsciiTransact.h"
-#include "PosixSerial.h"
+#include "SerialDevice.h"
 
 #include <sys/stat.h>
 
@@ -18,8 +18,8 @@ int16_t UsbInstruments::Open() {
 
 int16_t UsbInstruments::Close() {
     bool ok = true;
-    for (auto& [serial, line] : m_lines)
-        ok &= vexa_serial::FlushInput(*line) && line->Close();
+    for (auto& [serial, held] : m_lines)
+        ok &= vexa_serial::FlushInput(*held.line) && held.line->Close();
     m_lines.clear();
     m_open = false;
     return ok ? 0 : -2;
@@ -35,11 +35,11 @@ int16_t UsbInstruments::Transact(velda_ascii::RequestKind kind, int32_t serialNu
         const int16_t rc =
             vexa_serial::OpenSerialDevice(vexa_serial::UsbDevicePath(serialNumber), kUsbBaud, line);
         if (rc != 0) return rc;
-        it = m_lines.emplace(serialNumber, std::move(line)).first;
+        it = m_lines.emplace(serialNumber, Held{std::move(line), {}}).first;
     }
-    const int16_t rc =
-        velda_ascii::TransactStation(*it->second, vexa_serial::SystemClock(), timeoutMs, kind, 0,
-                                     velda_ascii::AfterSend::AwaitReply, command, value);
+    const int16_t rc = velda_ascii::TransactStation(
+        *it->second.line, vexa_serial::SystemClock(), timeoutMs, kind, 0,
+        velda_ascii::AfterSend::AwaitReply, command, value, &it->second.guard);
     if (rc == -100) m_lines.erase(it);
     return rc;
 }

@@ -13,7 +13,7 @@
 // serial number has no openable device: -2. A serial number below 1: -1.
 #pragma once
 
-#include "AsciiLine.h"
+#include "AsciiTransact.h"
 #include "SerialLine.h"
 
 #include <cstdint>
@@ -34,7 +34,11 @@ class UsbInstruments {
 
   private:
     bool m_open = false;
-    std::map<int32_t, std::unique_ptr<vexa_serial::SerialLine>> m_lines;
+    struct Held {
+        std::unique_ptr<vexa_serial::SerialLine> line;
+        velda_ascii::ReplyGuard guard;
+    };
+    std::map<int32_t, Held> m_lines;
 };
 
 } // namespace vexa_usb

@@ -1,4 +1,4 @@
-// Entry points of libVexaUSBDrv.so, the stand-in USB driver.
+// Entry points of the VexaUSBDrv library, the stand-in USB driver.
 #include "DriverEntry.h"
 #include "UsbInstruments.h"
 
@@ -35,22 +35,24 @@ int16_t Run(velda_ascii::RequestKind kind, int32_t serial, const char* command, 
 
 } // namespace
 
-VEXA_DRIVER_ENTRY int16_t OPENPORT() {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL OPENPORT() {
     return Guarded<int16_t>(-2, [] { return Usb().Open(); });
 }
 
-VEXA_DRIVER_ENTRY int16_t CLOSEPORT() {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL CLOSEPORT() {
     return Guarded<int16_t>(-2, [] { return Usb().Close(); });
 }
 
-VEXA_DRIVER_ENTRY int16_t READCOMMAND(int32_t serialNumber, const char* command, float* value) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL READCOMMAND(int32_t serialNumber, const char* command,
+                                                float* value) {
     return Run(velda_ascii::RequestKind::Read, serialNumber, command, value);
 }
 
-VEXA_DRIVER_ENTRY int16_t WRITECOMMAND(int32_t serialNumber, const char* command, float value) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL WRITECOMMAND(int32_t serialNumber, const char* command,
+                                                 float value) {
     return Run(velda_ascii::RequestKind::Write, serialNumber, command, &value);
 }
 
-VEXA_DRIVER_ENTRY int16_t EXECUTECOMMAND(int32_t serialNumber, const char* command) {
+VEXA_DRIVER_ENTRY int16_t VEXA_CALL EXECUTECOMMAND(int32_t serialNumber, const char* command) {
     return Run(velda_ascii::RequestKind::Execute, serialNumber, command, nullptr);
 }

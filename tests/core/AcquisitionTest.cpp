@@ -39,6 +39,11 @@ TEST(SumChannels, EachGroupStartsAfterThePreviousSumAndChannelOneSumsNothing) {
     rig.FullPass();
     EXPECT_FLOAT_EQ(rig.state.Readings[3], 3.0f);
     EXPECT_FLOAT_EQ(rig.state.Readings[6], 90.0f);
+    // The log timer's single reads group the channels as the full pass does.
+    rig.state.Readings[6] = 0;
+    ReadEach(rig, {1, 2, 3, 4, 5, 6});
+    EXPECT_FLOAT_EQ(rig.state.Readings[3], 3.0f);
+    EXPECT_FLOAT_EQ(rig.state.Readings[6], 90.0f);
 
     CoreRig first(2);
     first.instruments.values = {{2, 7}};
@@ -46,6 +51,33 @@ TEST(SumChannels, EachGroupStartsAfterThePreviousSumAndChannelOneSumsNothing) {
     first.workspace.Items[0].TareValue = 2.0f;
     first.FullPass();
     EXPECT_FLOAT_EQ(first.state.NetValues[1], -2.0f);
+}
+
+TEST(SumChannels, AFailedChannelInTheGroupFailsTheSumUntilARetry) {
+    CoreRig rig(4);
+    rig.workspace.LogDefault = -1;
+    rig.instruments.values = {{1, 1}, {2, 2}, {3, 3}};
+    rig.instruments.codes[2] = -100;
+    rig.workspace.Items[2].Command = "SUM";
+    rig.workspace.Items[3].Command = "SUM";
+    for (bool single : {false, true}) {
+        SCOPED_TRACE(single);
+        rig.core.mnuRetry_Click();
+        if (single)
+            ReadEach(rig, {1, 2, 3, 4});
+        else
+            rig.FullPass();
+        EXPECT_TRUE(rig.state.CommsError[3]);
+        EXPECT_FLOAT_EQ(rig.state.NetValues[3], -1.0f);
+        EXPECT_FALSE(rig.state.CommsError[4]); // an empty group
+    }
+    rig.instruments.codes.clear();
+    rig.FullPass();
+    EXPECT_TRUE(rig.state.CommsError[3]);
+    rig.core.mnuRetry_Click();
+    rig.FullPass();
+    EXPECT_FALSE(rig.state.CommsError[3]);
+    EXPECT_FLOAT_EQ(rig.state.NetValues[3], 3.0f);
 }
 
 TEST(FailedReads, LogDefaultReplacesTheValueOrZeroKeepsThePreviousOne) {
@@ -95,17 +127,19 @@ TEST(BusCommands, AFractionOrOversizedNumberFailsTheChannelWithoutSending) {
     EXPECT_NE(rig.core.LastChannelFault().find("40000"), std::string::npos);
 }
 
-TEST(SerialStations, AStationAbove255FailsOnlyItsChannel) {
+TEST(SerialStations, StationZeroOrAbove255FailsOnlyItsChannel) {
     for (int16_t protocol : {ProtocolVeldaBus, ProtocolASCII}) {
-        CoreRig rig(3, protocol);
+        CoreRig rig(4, protocol);
         rig.AllAnswer();
+        rig.workspace.Items[0].Station = 0; // a broadcast, answered by nobody
         rig.workspace.Items[1].Station = 256;
         rig.workspace.Items[2].Station = 255;
-        rig.instruments.values[255] = 1.0f;
+        rig.instruments.values[0] = rig.instruments.values[255] = 1.0f;
         rig.FullPass();
-        EXPECT_FALSE(rig.state.CommsError[1]);
+        EXPECT_TRUE(rig.state.CommsError[1]);
         EXPECT_TRUE(rig.state.CommsError[2]);
         EXPECT_FALSE(rig.state.CommsError[3]);
+        EXPECT_FALSE(rig.state.CommsError[4]);
         EXPECT_EQ(rig.instruments.Reads(), 2);
         EXPECT_NE(rig.core.LastChannelFault().find("256"), std::string::npos);
     }
@@ -261,14 +295,19 @@ TEST(ChannelCount, MoreThan24ChannelsOrMissingItemsAreLeftOut) {
     EXPECT_EQ(UsableChannels(rig.workspace), 0);
 }
 
-TEST(OtherProtocols, AnUnknownProtocolReadsNothing) {
+TEST(OtherProtocols, AnUnknownProtocolReadsNothingAndFailsEveryChannel) {
     CoreRig rig(2, 3);
     rig.AllAnswer();
-    rig.state.NetValues[1] = 8;
+    rig.workspace.LogDefault = -1;
     rig.FullPass();
     EXPECT_TRUE(rig.instruments.calls.empty());
-    EXPECT_FALSE(rig.state.CommsError[1]);
-    EXPECT_FLOAT_EQ(rig.state.NetValues[1], 8.0f);
+    EXPECT_TRUE(rig.state.CommsError[1]);
+    EXPECT_TRUE(rig.state.CommsError[2]);
+    EXPECT_FLOAT_EQ(rig.state.NetValues[1], -1.0f);
+    EXPECT_EQ(rig.core.LastChannelFault(), UnknownProtocolFault(3));
+    EXPECT_NE(UnknownProtocolFault(-1), "");
+    for (int16_t known : {ProtocolVeldaBus, ProtocolASCII, ProtocolUSB})
+        EXPECT_EQ(UnknownProtocolFault(known), "");
 }
 
 } // namespace

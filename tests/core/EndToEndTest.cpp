@@ -270,6 +270,10 @@ TEST_F(EndToEnd, FailuresExitWithStatusOneAndAMessage) {
     WriteWorkspace("Port=9\r\nProtocol=0\r\nChannels=4\r\nlogInterval=18\r\n");
     EXPECT_EQ(RunLogger({"--rows", "1"}), 1);
     EXPECT_FALSE(Exists(Path("out.csv")));
+    // A protocol that names no driver.
+    WriteWorkspace("Port=9\r\nProtocol=3\r\nChannels=1\r\n");
+    EXPECT_EQ(RunLogger({"--rows", "1"}), 1);
+    EXPECT_FALSE(Exists(Path("out.csv")));
     // A log file that cannot be created.
     WriteWorkspace("Port=9\r\nProtocol=0\r\nChannels=1\r\n");
     EXPECT_EQ(RunLogger({"--rows", "1"}, "C", Path("no-such-folder/out.csv")), 1);
@@ -284,7 +288,10 @@ TEST_F(EndToEnd, ASignalEndsTheRunWithTheFileClosedAndWhole) {
     WriteWorkspace("Port=4\r\nProtocol=0\r\nChannels=2\r\nlogInterval=400\r\nlogDefault=9999\r\n");
     Child logger({BinFolder + "/tarnvik-log", "--log", Path("out.csv"), Path("ws.lws")},
                  {"VEXA_PORTS_DIR=" + Path("ports"), "LC_ALL=C"});
-    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    // The first pass waits out the silent station's four time-outs; a signal
+    // before the first row would end the run with none.
+    for (int waited = 0; waited < 10000 && CsvLines().size() < 2; waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     logger.Signal(SIGINT);
     EXPECT_EQ(logger.Wait(10000), 2); // completed, with failed readings
     const auto lines = CsvLines();

@@ -201,6 +201,26 @@ TEST(Logging, AFileThatCannotBeCreatedIsReportedAndLoggingStaysOff) {
     EXPECT_EQ(rig.window.menus.count(MenuCommand::StartLog), 0u);
 }
 
+// Both programs open the log through the same lock: a second logger on a
+// file that is being logged to is refused and leaves it alone.
+TEST(Logging, ASecondLoggerOnTheSameFileIsRefusedAndChangesNothing) {
+    CoreRig first(1), second(1);
+    first.StartLogging("locked.csv");
+    first.loop.RunFor(2000);
+    const std::string before = ReadFile(first.chooser.path);
+    ASSERT_EQ(Lines(before).size(), 3u);
+    second.StartLogging("locked.csv");
+    EXPECT_FALSE(second.core.IsLogging());
+    ASSERT_EQ(second.boxes.shown.size(), 1u);
+    EXPECT_EQ(second.boxes.shown[0].text, "An error occurred while trying to create log file " +
+                                              first.chooser.path +
+                                              "\r\nError: another logger is writing to this file");
+    EXPECT_EQ(ReadFile(first.chooser.path), before);
+    first.core.DoLogging();
+    second.core.DoLogging();
+    EXPECT_TRUE(second.core.IsLogging()) << "the lock ends with the first run";
+}
+
 TEST(Logging, RowsThatCannotBeWrittenAreReportedOnceAndCounted) {
     CoreRig rig(1);
     rig.AllAnswer();

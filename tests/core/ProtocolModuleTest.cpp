@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/ScratchFolder.h"
+
+#include <fstream>
+
 namespace {
 
 struct Dispatch : ::testing::Test {
@@ -133,6 +137,20 @@ TEST(Bindings, AMissingLibraryIsAFileNotFoundErrorAtItsFirstCall) {
     EXPECT_NE(fake.Entry("CLOSEPORT"), nullptr);
     EXPECT_TRUE(fake.IsLoaded());
     EXPECT_EQ(DriverLibrary::ApplicationFolder().empty(), false);
+}
+
+TEST(Bindings, ALibraryIsFoundBesideTheProgramFirstThenInLibTarnvik) {
+    const auto root = MakeScratchFolder("driver-folders");
+    const std::string bin = (root / "bin").string(), lib = (root / "lib/tarnvik").string();
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(lib);
+    std::ofstream(lib + "/libVeldabus2Drv.so") << "x";
+    std::ofstream(lib + "/libVexaUSBDrv.so") << "x";
+    std::ofstream(bin + "/libVexaUSBDrv.so") << "x";
+    EXPECT_EQ(DriverLibrary::FolderFor("Veldabus2Drv", bin), bin + "/../lib/tarnvik");
+    EXPECT_EQ(DriverLibrary::FolderFor("VexaUSBDrv", bin), bin);
+    EXPECT_EQ(DriverLibrary::FolderFor("VeldaASCII2Drv", bin), bin); // named in the error
+    std::filesystem::remove_all(root);
 }
 
 } // namespace

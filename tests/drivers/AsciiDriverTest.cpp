@@ -105,6 +105,61 @@ TEST_F(AsciiWire, EndlessReplyWithoutCREndsInACode) {
     EXPECT_EQ(value, -7.0f);
 }
 
+// Station 1 answers late or cut, station 2 at once: none of station 1's
+// bytes may come back as station 2's reading, nor as a wrong value of its own.
+TEST_F(AsciiWire, LateAndCutRepliesNeverReachTheNextRequest) {
+    constexpr int16_t kTimeout = 100;
+    struct Case {
+        const char* name;
+        std::function<std::string(int)> reply; // to station 1's n-th request
+        std::function<Pace(int)> pace;
+        int16_t code; // 0 means 11 was read
+    } cases[] = {
+        {"cut by the time-out, the rest later", [](int) { return "1234.5\r"; },
+         [](int) {
+             return Pace{80, 10};
+         },
+         -200},
+        {"late only on the fourth attempt", [](int n) { return n < 3 ? "?\r" : "11\r"; },
+         [](int n) {
+             return Pace{n < 3 ? 0 : 150, 0};
+         },
+         -100},
+        {"late, taken by the next attempt", [](int) { return "11\r"; },
+         [](int) {
+             return Pace{125, 0};
+         },
+         0},
+    };
+    ASSERT_EQ(api.setTimeout(kTimeout), 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto isStation1 = [](const Bytes& req) { return ToText(req) == "!001:SYS?\r"; };
+        int station1Requests = 0;
+        instrument.Serve(
+            AsciiFramer,
+            [&](const Bytes& req, int) {
+                return ToBytes(isStation1(req) ? c.reply(station1Requests++) : "22\r");
+            },
+            [&](const Bytes& req, int) {
+                return isStation1(req) ? c.pace(station1Requests - 1) : Pace{};
+            });
+        const size_t before = Sent(0).size();
+        float value = -7.0f;
+        const int16_t code = api.read(1, "SYS", &value);
+        // A slow machine may see the cut reply whole, in the next attempt.
+        const bool wholeLate = c.code == -200 && code == 0 && value == 1234.5f;
+        if (!wholeLate) {
+            EXPECT_EQ(code, c.code);
+            EXPECT_EQ(value, c.code == 0 ? 11.0f : -7.0f);
+        }
+        EXPECT_EQ(api.read(2, "SYS", &value), 0);
+        EXPECT_EQ(value, 22.0f);
+        const int lines = wholeLate ? station1Requests : c.code == 0 ? 2 : 4;
+        EXPECT_EQ(Sent(0).substr(before), Repeat("!001:SYS?\r", lines) + "!002:SYS?\r");
+    }
+}
+
 TEST_F(AsciiWire, InvalidArgumentsSendNothing) {
     float value = -7.0f;
     EXPECT_EQ(api.read(1000, "SYS", &value), -1);

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <dlfcn.h>
@@ -62,10 +63,11 @@ void PtyInstrument::LinkAs(const std::string& dir, const std::string& name) cons
     std::filesystem::create_symlink(m_slavePath, link);
 }
 
-void PtyInstrument::Serve(Framer framer, Responder responder) {
+void PtyInstrument::Serve(Framer framer, Responder responder, Pacer pacer) {
     std::lock_guard lock(m_mutex);
     m_framer = std::move(framer);
     m_responder = std::move(responder);
+    m_pacer = std::move(pacer);
 }
 
 void PtyInstrument::Send(const Bytes& bytes) {
@@ -92,13 +94,24 @@ int PtyInstrument::Requests() {
 
 void PtyInstrument::Run() {
     uint8_t buf[4096];
+    using std::chrono::steady_clock;
     while (!m_stop) {
+        while (!m_due.empty() && m_due.front().at <= steady_clock::now()) {
+            Send({m_due.front().byte});
+            m_due.erase(m_due.begin());
+        }
+        int waitMs = -1;
+        if (!m_due.empty())
+            waitMs = static_cast<int>(
+                std::chrono::ceil<std::chrono::milliseconds>(m_due.front().at - steady_clock::now())
+                    .count());
         pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wake[0], POLLIN, 0}};
-        if (poll(fds, 2, -1) < 0) continue;
+        if (poll(fds, 2, waitMs) <= 0) continue;
         if (fds[1].revents) break;
         const ssize_t n = read(m_master, buf, sizeof buf);
         if (n <= 0) continue;
         std::vector<Bytes> replies;
+        std::vector<Pace> paces;
         {
             std::lock_guard lock(m_mutex);
             m_received.insert(m_received.end(), buf, buf + n);
@@ -108,13 +121,27 @@ void PtyInstrument::Run() {
                 if (size == 0) break;
                 const Bytes request(m_pending.begin(), m_pending.begin() + size);
                 m_pending.erase(m_pending.begin(), m_pending.begin() + size);
-                if (m_responder) replies.push_back(m_responder(request, m_requests));
+                if (m_responder) {
+                    replies.push_back(m_responder(request, m_requests));
+                    paces.push_back(m_pacer ? m_pacer(request, m_requests) : Pace{});
+                }
                 ++m_requests;
             }
         }
         m_changed.notify_all();
-        for (const auto& r : replies)
-            if (!r.empty()) Send(r);
+        for (size_t r = 0; r < replies.size(); ++r) {
+            if (replies[r].empty()) continue;
+            if (paces[r].delayMs == 0 && paces[r].perByteMs == 0) {
+                Send(replies[r]);
+                continue;
+            }
+            const auto start = steady_clock::now() + std::chrono::milliseconds(paces[r].delayMs);
+            for (size_t i = 0; i < replies[r].size(); ++i)
+                m_due.push_back(
+                    {start + std::chrono::milliseconds(paces[r].perByteMs * i), replies[r][i]});
+            std::stable_sort(m_due.begin(), m_due.end(),
+                             [](const Due& a, const Due& b) { return a.at < b.at; });
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -24,6 +25,13 @@ size_t AsciiFramer(const Bytes& pending); // one line up to and with its CR
 
 // Answer to the n-th request (0-based); empty for silence.
 using Responder = std::function<Bytes(const Bytes& request, int index)>;
+// When the n-th answer starts after its request and the time between its
+// bytes, in milliseconds; none: at once, in one piece.
+struct Pace {
+    int delayMs = 0;
+    int perByteMs = 0;
+};
+using Pacer = std::function<Pace(const Bytes& request, int index)>;
 
 class PtyInstrument {
   public:
@@ -37,7 +45,7 @@ class PtyInstrument {
     void LinkAs(const std::string& dir, const std::string& name) const;
 
     // Starts answering requests cut by `framer`.
-    void Serve(Framer framer, Responder responder);
+    void Serve(Framer framer, Responder responder, Pacer pacer = nullptr);
     // Sends bytes unasked, as a streaming instrument does.
     void Send(const Bytes& bytes);
     // Everything the driver has sent so far, after waiting (bounded) until
@@ -61,6 +69,12 @@ class PtyInstrument {
     int m_requests = 0;
     Framer m_framer;
     Responder m_responder;
+    Pacer m_pacer;
+    struct Due {
+        std::chrono::steady_clock::time_point at;
+        uint8_t byte;
+    };
+    std::vector<Due> m_due; // paced bytes, in the order they go out
 };
 
 // A temporary folder for COM<N> links and USB serial numbers, removed at

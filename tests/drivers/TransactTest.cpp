@@ -102,15 +102,96 @@ TEST_F(OnVirtualClock, AsciiReplyEndsAtItsCR) {
     EXPECT_EQ(Elapsed(), 7000);
 }
 
-TEST_F(OnVirtualClock, FailedWriteOfABroadcastIsNoSuccess) {
+TEST_F(OnVirtualClock, FailedWriteIsNeverASuccess) {
     line.failWrites = true;
     EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Execute, 0,
                                     "SNAP", nullptr),
               -999);
-    // An addressed request whose line went nowhere gets no reply.
+    EXPECT_EQ(veldabus::Transact(&line, clock, kTimeoutMs, veldabus::RequestKind::Execute, -1, 103,
+                                 nullptr),
+              -999);
+    // An addressed request whose line went nowhere gets no reply...
     EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 1,
                                     "SYS", &value),
               -100);
+    // ...and whatever comes cannot be its answer.
+    for (int i = 0; i < 4; ++i)
+        line.Arrive(1000 + i * 1000, Text("5\r"));
+    EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 1,
+                                    "SYS", &value),
+              -999);
+    for (int i = 0; i < 4; ++i)
+        line.Arrive(1000 + i * 1000, {0x02, 0x06});
+    EXPECT_EQ(
+        veldabus::Transact(&line, clock, kTimeoutMs, veldabus::RequestKind::Execute, 2, 7, nullptr),
+        -999);
+    EXPECT_EQ(value, -7.0f);
+}
+
+// Station 1 answers each attempt with `reply(attempt)` after `delay(attempt)`
+// (negative: not at all), one byte per `perByte`; then station 2 is read
+// and answers at once. No byte meant for station 1 may reach station 2's
+// reading, and the cost stays bounded.
+TEST_F(OnVirtualClock, LateAndCutAsciiRepliesNeverReachALaterCall) {
+    constexpr int64_t ms = 1000, T = kTimeoutMs * ms;
+    struct Case {
+        const char* name;
+        std::function<int64_t(int)> delay;
+        std::function<std::string(int)> reply;
+        int64_t perByte;
+        int16_t code;
+        float value;
+        int64_t secondDoneAt;
+    } cases[] = {
+        {"cut by the time-out, the rest later", [](int) { return 280 * ms; },
+         [](int) { return "1234.5\r"; }, 10 * ms, -200, -7.0f, 1360 * ms},
+        {"silent", [](int) { return -1; }, [](int) { return ""; }, 0, -100, -7.0f, 5 * T},
+        {"late only on the fourth attempt", [](int a) { return a < 3 ? 0 : 400 * ms; },
+         [](int a) { return a < 3 ? "?\r" : "11\r"; }, 0, -100, -7.0f, 400 * ms},
+        {"each reply late, taken by the next attempt", [](int) { return 400 * ms; },
+         [](int) { return "11\r"; }, 0, 0, 11.0f, 700 * ms},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        clock.now += 10 * T; // past anything the previous case left
+        velda_ascii::ReplyGuard guard;
+        int attempt = 0;
+        line.onWrite = [&](const Bytes&) {
+            const int a = attempt++;
+            const std::string text = c.reply(a);
+            for (size_t i = 0; c.delay(a) >= 0 && i < text.size(); ++i)
+                line.Arrive(c.delay(a) + static_cast<int64_t>(i) * c.perByte,
+                            Text(text.substr(i, 1)));
+        };
+        const int64_t begin = clock.now;
+        value = -7.0f;
+        EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 1,
+                                        "SYS", &value, &guard),
+                  c.code);
+        EXPECT_EQ(value, c.value);
+        EXPECT_EQ(attempt, c.code == 0 ? 2 : 4);
+        AnswerAfter(0, Text("22\r"));
+        EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 2,
+                                        "SYS", &value, &guard),
+                  0);
+        EXPECT_EQ(value, 22.0f);
+        EXPECT_EQ(clock.now - begin, c.secondDoneAt);
+    }
+}
+
+TEST_F(OnVirtualClock, EndlessTrickleEndsWithinTwiceItsAttempts) {
+    for (int64_t t = 0; t < 20 * kTimeoutMs * 1000; t += 10000)
+        line.Arrive(t, Text("7"));
+    velda_ascii::ReplyGuard guard;
+    for (int call = 0; call < 2; ++call) {
+        const int64_t begin = clock.now;
+        EXPECT_EQ(velda_ascii::Transact(&line, clock, kTimeoutMs, velda_ascii::RequestKind::Read, 1,
+                                        "SYS", &value, &guard),
+                  -200);
+        EXPECT_LE(clock.now - begin, 8 * kTimeoutMs * 1000);
+    }
+    EXPECT_EQ(line.writes, 8);
+    EXPECT_EQ(value, -7.0f);
 }
 
 TEST_F(OnVirtualClock, BrokenLineEndsEachWaitAtOnce) {

@@ -2,6 +2,9 @@
 // real key events and selections as the operator makes them.
 #include "workspace/dialogs/WorkSpaceFrm.h"
 
+#include "../support/ScratchFolder.h"
+#include "workspace/WorkspaceFile.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QComboBox>
@@ -14,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -280,4 +285,62 @@ TEST_F(FrmFixture, RoundedPanelCutsItsCorners) {
     EXPECT_EQ(RoundedPanel::CornerSize(frm->Rounded), 1440 / frm->Rounded->logicalDpiX());
     if (const char* dir = std::getenv("TARNVIK_SNAPSHOT_DIR"))
         frm->grab().save(QString::fromLocal8Bit(dir) + "/WorkSpaceFrm.png");
+}
+
+TEST_F(FrmFixture, CodePageTextShowsLegiblyAndKeepsItsBytesUnlessEdited) {
+    struct : MessageBoxes {
+        MessageAnswer show(const std::string& text, const std::string&, MessageIcon,
+                           MessageButtons) override {
+            ADD_FAILURE() << text;
+            return MessageAnswer::Ok;
+        }
+    } boxes;
+    const std::filesystem::path folder = MakeScratchFolder("tarnvik-frm");
+    const std::string file = (folder / "rig.lws").string();
+    auto bytes = [&file] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    // Written on Windows: Windows-1252 text throughout.
+    ws.Title = "Pr\xFC"
+               "fstand";
+    ws.Notes = "L\xE4nge\r\n\x80"
+               "5";
+    ws.Items[0].Caption = "Druck \xB0"
+                          "C";
+    ws.Items[1].Caption = "Temp \xB5";
+    ws.Items[1].Command = "R\xE9"
+                          "el";
+    SaveWorkspace(ws, file, RegionalSettings::point(), boxes);
+    const std::string original = bytes();
+    ws = WorkspaceClass();
+    LoadWorkspace(ws, file, RegionalSettings::point(), boxes);
+
+    open();
+    EXPECT_EQ(frm->tbTitle->text(), QString::fromUtf8("Pr\u00FCfstand"));
+    EXPECT_EQ(frm->tbNotes->toPlainText(), QString::fromUtf8("L\u00E4nge\n\u20AC5"));
+    EXPECT_EQ(frm->tbCaption->text(), QString::fromUtf8("Druck \u00B0C"));
+    EXPECT_EQ(frm->LV->topLevelItem(1)->text(5), QString::fromUtf8("R\u00E9el"));
+    // Typed and taken back is no change; neither is an edit of another field.
+    TypeText(frm->tbTitle, "x");
+    QKeyEvent backspace(QEvent::KeyPress, Qt::Key_Backspace, Qt::NoModifier);
+    QApplication::sendEvent(frm->tbTitle, &backspace);
+    TypeText(frm->tbStation, "7");
+    frm->done(QDialog::Accepted);
+    EXPECT_EQ(ws.Items[0].Station, 17);
+    ws.Items[0].Station = 1;
+    SaveWorkspace(ws, file, RegionalSettings::point(), boxes);
+    EXPECT_EQ(bytes(), original);
+
+    // An edited field is stored in the locale's encoding, UTF-8 here.
+    open();
+    frm->LV->setCurrentItem(frm->LV->topLevelItem(1));
+    TypeText(frm->tbCaption, "s");
+    frm->done(QDialog::Accepted);
+    EXPECT_EQ(ws.Items[1].Caption, "Temp \xC2\xB5s");
+    EXPECT_EQ(ws.Items[1].Command, "R\xE9"
+                                   "el");
+    EXPECT_EQ(ws.Items[0].Caption, "Druck \xB0"
+                                   "C");
+    std::filesystem::remove_all(folder);
 }

@@ -187,6 +187,16 @@ TEST_F(MainFrame, CaptionRule) {
     ws = WorkspaceOf(1, "Rig 1");
     logic->SetupDisplays();
     EXPECT_EQ(surface.caption, "Rig 1 - Logger");
+    // Windows-1252 text from a workspace written on Windows shows legibly.
+    ws = WorkspaceOf(1, "Pr\xFC"
+                        "fstand");
+    ws.Items[0].Caption = "\xB0"
+                          "C";
+    logic->SetupDisplays();
+    EXPECT_EQ(surface.caption, "Pr\xC3\xBC"
+                               "fstand - Logger");
+    EXPECT_EQ(surface.tiles.at(1).first, "\xC2\xB0"
+                                         "C");
 }
 
 TEST_F(MainFrame, ReloadWithFewerAndMoreChannelsRebuildsTheTiles) {

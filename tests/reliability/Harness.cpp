@@ -166,9 +166,10 @@ long OwnResidentKb() {
 
 Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
                      const std::vector<std::string>& options)
-    : m_portsDir(dir.File("ports")), m_stdout(dir.File("sim.out")) {
+    : m_portsDir(dir.File("ports")), m_stdout(dir.File("sim.out")), m_control(dir.File("control")) {
     ChildLaunch launch;
-    launch.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir", dir.File("usb")};
+    launch.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir",
+                   dir.File("usb"),        "--control",   m_control};
     launch.argv.insert(launch.argv.end(), options.begin(), options.end());
     for (const auto& line : configLines) {
         launch.argv.push_back("-e");
@@ -184,6 +185,18 @@ Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configL
                   },
                   10000) &&
               m_child->Running();
+}
+
+bool Simulator::Control(const std::string& line) {
+    const int fd = ::open(m_control.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    const std::string text = line + "\n";
+    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    ::close(fd);
+    return written &&
+           WaitUntil(
+               [&] { return ReadFile(m_stdout).find("control ok: " + line) != std::string::npos; },
+               3000);
 }
 
 namespace {

@@ -80,6 +80,8 @@ class Simulator {
   public:
     Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
               const std::vector<std::string>& options = {});
+    // Sends a line through the control FIFO; true once the simulator took it.
+    bool Control(const std::string& line);
     bool Ready() const { return m_ready; }
     const std::string& PortsDir() const { return m_portsDir; }
     Child& Process() { return *m_child; }
@@ -88,6 +90,7 @@ class Simulator {
   private:
     std::string m_portsDir;
     std::string m_stdout;
+    std::string m_control;
     std::unique_ptr<Child> m_child;
     bool m_ready = false;
 };

@@ -282,6 +282,13 @@ TEST(AsciiInstrument, WritesStoreRegistersUnknownRequestsAreRefused) {
     EXPECT_EQ(b.AskText("!001:SNAP?\r"), "?\r");
     EXPECT_EQ(b.AskText("!001:?\r"), "?\r");
     EXPECT_EQ(b.AskText("!001:X?\r"), "-3.25\r");
+    // The store is bounded: a new register beyond it is refused, known ones
+    // still take writes.
+    for (size_t i = 1; i < vexasim::kMaxRegisters; ++i)
+        ASSERT_EQ(b.AskText("!001:R" + std::to_string(i) + "=0000001.0000000\r"), "\r") << i;
+    EXPECT_EQ(b.AskText("!001:NEW=0000001.0000000\r"), "?\r");
+    EXPECT_EQ(b.AskText("!001:X=0000002.0000000\r"), "\r");
+    EXPECT_EQ(b.AskText("!001:X?\r"), "2\r");
 }
 
 TEST(AsciiInstrument, MalformedLinesAndOtherStationsGetNoReply) {

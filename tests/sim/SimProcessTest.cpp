@@ -18,6 +18,7 @@
 #include <sstream>
 #include <string>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -373,6 +374,25 @@ TEST_F(SimProgram, TraceRecordsWhatTheHostSentAndWhatWasAnswered) {
     EXPECT_NE(trace.find(" COM2 tx 31 32 33 34 2E 35 0D\n"), std::string::npos);
     // A stray byte that can start no request is recorded as such.
     EXPECT_NE(trace.find(" COM1 junk 42\n"), std::string::npos);
+}
+
+TEST_F(SimProgram, ATraceThatCannotBeWrittenNeitherHangsNorPassesSilently) {
+    const fs::path trace = m_dir.Path() / "trace.txt";
+    ASSERT_EQ(mkfifo(trace.c_str(), 0600), 0);
+    {
+        SimProcess sim(kConfig, m_dir, false);
+        EXPECT_EQ(sim.Wait(3000), 1); // refused at once, not hung in the open
+        EXPECT_NE(sim.Output().find("cannot write the trace"), std::string::npos) << sim.Output();
+    }
+    fs::remove(trace);
+    fs::create_symlink("/dev/full", trace);
+    SimProcess sim(kConfig, m_dir);
+    Terminal com1(sim.PortPath("COM1"));
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+    EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
+    EXPECT_TRUE(sim.WaitForLine("vexa-sim: cannot write the trace", 3000)) << sim.Output();
+    EXPECT_EQ(sim.Output().find("cannot write the trace"),
+              sim.Output().rfind("cannot write the trace"));
 }
 
 TEST_F(SimProgram, StopsCleanlyAndRemovesItsLinks) {

@@ -41,17 +41,20 @@ TEST(IniRead, CaseBlanksQuotesNullAndDefaults) {
         EXPECT_EQ(IniRead(text, c.section, c.key, "dflt"), c.expected) << c.key;
 }
 
-TEST(IniRead, CommentsDuplicatesLfEndingsAndNoFinalNewline) {
+TEST(IniRead, CommentsDuplicatesLfAndLoneCrEndingsAndNoFinalNewline) {
     const std::string text = "orphan=before any section\n; a comment=not an entry\n\n[s]\n"
                              "  ;key=commented out\na line without equals sign\nkey=first\n"
-                             "KEY=second\n[t]\nother=1\n[S]\nlate=in a repeated section\n"
-                             "key=third\nlast=no final newline";
+                             "KEY=second\n[t]\nother=1\rcmd=SYS\r!002:SYS\n\r\ncr=x\r\r"
+                             "[S]\nlate=in a repeated section\nkey=third\nlast=no final newline";
     const ReadCase cases[] = {
         {"s", "key", "first"},
         {"s", ";key", "-"},
         {"s", "orphan", "-"},
         {"s", "other", "-"},
         {"t", "other", "1"},
+        {"t", "cmd", "SYS"},
+        {"t", "!002:SYS", "-"},
+        {"t", "cr", "x"},
         {"s", "late", "in a repeated section"},
         {"s", "last", "no final newline"},
     };

@@ -1,4 +1,5 @@
 #include "NumberText.h"
+#include "TextCoding.h"
 
 #include <gtest/gtest.h>
 
@@ -134,6 +135,27 @@ TEST(ParseRoundedInteger, HalvesToEvenWithinTheRange) {
     EXPECT_EQ(ParseRoundedInteger("-1e19", Point, INT64_MIN, INT64_MAX), std::nullopt);
     EXPECT_EQ(ParseSingle("1E+39", Point), std::nullopt);
     EXPECT_EQ(ParseSingle("3.4028235E+38", Point), std::numeric_limits<float>::max());
+}
+
+TEST(LegibleText, Utf8AsItIsAnythingElseAsWindows1252) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"Rig 1", "Rig 1"},
+        {"Pr\xC3\xBC"
+         "fstand \xE2\x82\xAC \xF0\x9F\x98\x80",
+         "Pr\xC3\xBC"
+         "fstand \xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"Pr\xFC"
+         "fstand",
+         "Pr\xC3\xBC"
+         "fstand"},
+        {"\x80\x81\x9F\xA0\xFF", "\xE2\x82\xAC\xC2\x81\xC5\xB8\xC2\xA0\xC3\xBF"},
+        {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                                 // overlong
+        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},                 // surrogate
+        {"\xE2\x82", "\xC3\xA2\xE2\x80\x9A"},                             // cut short
+        {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC"}, // past U+10FFFF
+    };
+    for (const auto& [bytes, shown] : cases)
+        EXPECT_EQ(LegibleText(bytes), shown) << bytes;
 }
 
 } // namespace

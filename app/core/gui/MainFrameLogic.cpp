@@ -1,7 +1,10 @@
 #include "MainFrameLogic.h"
 
+#include "DriverLibrary.h"
+
 #include "window/FormEvents.h"
 #include "workspace/IniFile.h"
+#include "workspace/TextCoding.h"
 #include "workspace/WorkspaceFile.h"
 
 #include <algorithm>
@@ -109,7 +112,9 @@ bool MainFrameLogic::CheckUsbDriver() {
         return true;
     } catch (const ProtocolError&) {
     }
-    if (!FileWithContent(JoinPath(m_s.facts.location.ApplicationFolder, "libVexaUSBDrv.so"))) {
+    const std::string folder =
+        DriverLibrary::FolderFor("VexaUSBDrv", m_s.facts.location.ApplicationFolder);
+    if (!FileWithContent(JoinPath(folder, "libVexaUSBDrv.so"))) {
         m_s.boxes.show("Cannot find the VexaUSBDrv.DLL. This should be located in the same "
                        "folder as this application.",
                        "Critical Error", MessageIcon::Critical, MessageButtons::Ok);
@@ -172,7 +177,8 @@ TwipSize MainFrameLogic::SavedSize() {
 
 void MainFrameLogic::SetupDisplays() {
     MainWindowSurface& ui = m_s.surface;
-    ui.SetCaption(WindowCaption(m_ws.Title, m_s.facts.location.ProgramName, m_state.FixedInstall));
+    ui.SetCaption(WindowCaption(LegibleText(m_ws.Title), m_s.facts.location.ProgramName,
+                                m_state.FixedInstall));
 
     // The state arrays hold 24 channels; a larger count shows the first 24.
     const int tiles = std::clamp<int>(m_ws.Channels, 0, MaxChannels);
@@ -180,7 +186,8 @@ void MainFrameLogic::SetupDisplays() {
     for (int i = 1; i <= tiles; ++i) {
         const ItemClass item =
             i <= static_cast<int>(m_ws.Items.size()) ? m_ws.Items[i - 1] : DefaultChannelItem(i);
-        ui.CreateTile(i, item.Caption, FormatPattern(0, item.Format, m_s.facts.regional));
+        ui.CreateTile(i, LegibleText(item.Caption),
+                      FormatPattern(0, item.Format, m_s.facts.regional));
     }
     ui.EnableMenu(MenuCommand::StartLog, tiles >= 1);
     ui.EnableMenu(MenuCommand::StopLog, false);

@@ -5,6 +5,7 @@
 #include "QtMessageBoxes.h"
 #include "StatisticsFrm.h"
 #include "TableContainer.h"
+#include "TrendWindow.h"
 #include "window/FormEventsQt.h"
 #include "workspace/IniFile.h"
 #include "workspace/dialogs/FileDialogsQt.h"
@@ -167,6 +168,12 @@ void MainFrm::BuildMenu() {
     connect(view, &QAction::triggered, this, [this] { m_core->ViewLastLog(); });
     connect(retry, &QAction::triggered, this, [this] { m_core->mnuRetry_Click(); });
     connect(statistics, &QAction::triggered, this, &MainFrm::ShowStatistics);
+    AddTrendCommands(
+        this, logging, comms, {[this] { return TilePass(m_ws, m_state); }, {}},
+        m_services.boxes ? *m_services.boxes : *m_ownBoxes, [this] {
+            const AppFolders& folders = m_logic->Folders();
+            return Q(ReadIniValue(folders.SettingsFile, "LogFiles", "InitDir", folders.DataFolder));
+        });
 }
 
 void MainFrm::BuildStatusStrip() {

@@ -1,9 +1,11 @@
 #include "HeadlessLogger.h"
 
 #include "CoreQt.h"
+#include "LogTarget.h"
 #include "LoggerCore.h"
 #include "MessageBox.h"
 #include "RunReport.h"
+#include "RunSignals.h"
 #include "VeldaASCIIModule.h"
 #include "VeldaBusModule.h"
 #include "VexaUSBModule.h"
@@ -23,6 +25,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -47,26 +50,6 @@ class StderrBoxes : public MessageBoxes {
         return MessageAnswer::Ok;
     }
 };
-
-// SIGINT and SIGTERM reach the event loop through a pipe.
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char byte = 1;
-    const int saved = errno;
-    [[maybe_unused]] ssize_t n = ::write(g_signalPipe[1], &byte, 1);
-    errno = saved;
-}
-
-bool InstallSignalHandlers() {
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    return ::sigaction(SIGINT, &action, nullptr) == 0 &&
-           ::sigaction(SIGTERM, &action, nullptr) == 0;
-}
 
 bool ParseNumber(const char* text, double minimum, double& value) {
     char* end = nullptr;
@@ -101,6 +84,13 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::
             options.seconds = number;
         } else if (arg == "--log" && hasValue) {
             options.logPath = argv[++i];
+        } else if (arg == "--overwrite" || arg == "--append") {
+            const LogFileMode mode = arg == "--append" ? LogFileMode::Append : LogFileMode::Replace;
+            if (options.logMode != LogFileMode::NewOnly && options.logMode != mode) {
+                error = "--overwrite and --append exclude each other";
+                return std::nullopt;
+            }
+            options.logMode = mode;
         } else if (!arg.empty() && arg[0] == '-') {
             error = "unknown or incomplete option " + arg;
             return std::nullopt;
@@ -121,14 +111,23 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::
 int RunHeadlessLogger(const HeadlessOptions& options) {
     // First of all, so that a signal during the start-up ends the run cleanly
     // once the event loop runs.
-    if (!InstallSignalHandlers()) {
+    if (!InstallRunSignals()) {
         std::fprintf(stderr, "tarnvik-log: cannot handle signals: %s\n", std::strerror(errno));
+    }
+    if (const auto refusal = LogTargetRefusal(options.logPath, options.workspacePath)) {
+        std::fprintf(stderr, "tarnvik-log: %s; nothing was written\n", refusal->c_str());
+        return 1;
     }
     const RegionalSettings regional = RegionalSettingsFromLocale(QLocale::system());
     StderrBoxes boxes;
     WorkspaceClass workspace;
     LoadWorkspace(workspace, options.workspacePath, regional, boxes);
     if (boxes.warnings > 0) return 1;
+    if (const std::string fault = UnknownProtocolFault(workspace.Protocol); !fault.empty()) {
+        boxes.show(fault + ": " + options.workspacePath + " cannot be logged.", "Critical Error",
+                   MessageIcon::Critical);
+        return 1;
+    }
 
     MainWindowState state;
     state.DecimalComma = regional.decimalSeparator == ',';
@@ -148,9 +147,23 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         return 1;
     }
 
-    WindowlessSurface window(workspace, [] { QCoreApplication::processEvents(); });
+    // A stop ends the pass in progress after its present driver call: one
+    // asked for by a signal or due by --seconds is looked for whenever the
+    // pass lets events run, since timers do not all fire inside a pass.
     SystemClock clock;
-    FixedLogFile chooser(options.logPath);
+    double stopAtMs = std::numeric_limits<double>::infinity();
+    const auto requestStop = [&] {
+        state.Closing = true;
+        QCoreApplication::quit();
+    };
+    const auto stopIfAsked = [&] {
+        if (StopSignalled() || clock.MonotonicMs() >= stopAtMs) requestStop();
+    };
+    WindowlessSurface window(workspace, [&] {
+        QCoreApplication::processEvents();
+        stopIfAsked();
+    });
+    FixedLogFile chooser(options.logPath, options.logMode);
     NoSettings settings;
     NoShell shell;
     LoggerCore* corePointer = nullptr;
@@ -158,11 +171,12 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     bool limitReached = false;
     QtTimer logTimer(
         [&] {
+            stopIfAsked();
             corePointer->LogTimerFired();
             if (options.rows > 0 && corePointer->RowsWritten() >= options.rows && !limitReached) {
                 limitReached = true;
                 corePointer->DoLogging(); // stops: no row beyond the limit
-                QCoreApplication::quit();
+                requestStop();
             }
         },
         Qt::PreciseTimer);
@@ -191,19 +205,39 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     QTimer deadline;
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&deadline, &QTimer::timeout, [] { QCoreApplication::quit(); });
-    if (options.seconds > 0) deadline.start(static_cast<int>(options.seconds * 1000));
+    QObject::connect(&deadline, &QTimer::timeout, requestStop);
+    if (options.seconds > 0) {
+        deadline.start(static_cast<int>(options.seconds * 1000));
+        stopAtMs = clock.MonotonicMs() + options.seconds * 1000;
+    }
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
-    if (g_signalPipe[0] >= 0) {
-        signalNotifier = std::make_unique<QSocketNotifier>(g_signalPipe[0], QSocketNotifier::Read);
-        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [] {
-            char drain[16];
-            while (::read(g_signalPipe[0], drain, sizeof drain) > 0) {
+    if (RunSignalsFd() >= 0) {
+        signalNotifier = std::make_unique<QSocketNotifier>(RunSignalsFd(), QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [&] {
+            DrainRunSignals();
+            if (TakeHangupSignal() && core.IsLogging()) {
+                std::string error;
+                if (core.ReopenLogFile(error))
+                    std::fprintf(stderr, "tarnvik-log: log file %s reopened\n",
+                                 options.logPath.c_str());
+                else
+                    std::fprintf(stderr, "tarnvik-log: cannot reopen %s: %s\n",
+                                 options.logPath.c_str(), error.c_str());
             }
-            QCoreApplication::quit();
+            if (StopSignalled()) requestStop();
         });
     }
+    int64_t renewalsTold = 0;
+    QtTimer renewalWatch([&] {
+        if (core.LogFileRenewals() == renewalsTold) return;
+        renewalsTold = core.LogFileRenewals();
+        std::fprintf(stderr,
+                     "tarnvik-log: log file %s was deleted or moved away; it was created anew "
+                     "with a header and logging goes on there\n",
+                     options.logPath.c_str());
+    });
+    renewalWatch.Start(1000);
 
     QCoreApplication::exec();
 
@@ -224,5 +258,8 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         RunSummaryText(StatisticsTable(workspace, core.Statistics(), clock.MonotonicMs()), totals)
             .c_str(),
         stderr);
+    if (core.LogFileRenewals() > 0)
+        std::fprintf(stderr, "tarnvik-log: the log file was created anew %lld times\n",
+                     static_cast<long long>(core.LogFileRenewals()));
     return RunExitStatus(totals, core.Statistics().AnyFailed());
 }

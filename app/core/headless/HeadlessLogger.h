@@ -2,14 +2,17 @@
 // engine as the desktop program, until a row count, a time or a signal.
 #pragma once
 
+#include "LogFile.h"
+
 #include <optional>
 #include <string>
 
 struct HeadlessOptions {
     std::string workspacePath;
-    std::string logPath;
-    long long rows = 0; // 0: no row limit
-    double seconds = 0; // 0: no time limit
+    std::string logPath;                        // "-": standard output
+    LogFileMode logMode = LogFileMode::NewOnly; // --overwrite: Replace, --append: Append
+    long long rows = 0;                         // 0: no row limit
+    double seconds = 0;                         // 0: no time limit
 };
 
 // The options from the command line, or nothing (and why in error).

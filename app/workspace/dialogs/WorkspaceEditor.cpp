@@ -1,5 +1,7 @@
 #include "workspace/dialogs/WorkspaceEditor.h"
 
+#include "workspace/TextCoding.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
@@ -157,12 +159,12 @@ void WorkspaceEditor::selectAndHandle(EditorList list, int index) {
 
 void WorkspaceEditor::WorkspaceToForm() {
     selectAndHandle(EditorList::Port, m_ws.Port - 1);
-    m_form.SetFieldText(EditorField::Title, m_ws.Title);
+    showText(EditorField::Title, m_ws.Title);
     FindItem(EditorList::Baudrate, IntegerText(m_ws.Baudrate));
     selectAndHandle(EditorList::Channels, m_ws.Channels - 1);
     selectAndHandle(EditorList::Snap, m_ws.Snap == 1 ? 1 : 0);
     m_form.SetFieldText(EditorField::LogInterval, IntegerText(m_ws.LogInterval));
-    m_form.SetFieldText(EditorField::Notes, m_ws.Notes);
+    showText(EditorField::Notes, m_ws.Notes);
     selectAndHandle(EditorList::Protocol, m_ws.Protocol);
     m_form.SetFieldText(EditorField::LogDefault, GeneralNumber(m_ws.LogDefault, m_regional));
     WorkSpaceToList();
@@ -173,8 +175,9 @@ void WorkspaceEditor::WorkSpaceToList() {
     const int count = std::min<int>(m_ws.Channels, static_cast<int>(m_ws.Items.size()));
     for (int i = count; i >= 1; --i) {
         const ItemClass& item = m_ws.Items[i - 1];
-        m_form.InsertRowAtTop({IntegerText(i), item.Caption, IntegerText(item.Station), item.Format,
-                               GeneralNumber(item.TareValue, m_regional), item.Command});
+        m_form.InsertRowAtTop({IntegerText(i), LegibleText(item.Caption), IntegerText(item.Station),
+                               LegibleText(item.Format), GeneralNumber(item.TareValue, m_regional),
+                               LegibleText(item.Command)});
     }
 }
 
@@ -198,6 +201,12 @@ void WorkspaceEditor::RowSelected(int row) {
     m_form.SetFieldText(EditorField::Format, m_form.Cell(row, kColFormat));
     m_form.SetFieldText(EditorField::TareValue, m_form.Cell(row, kColTare));
     m_form.SetFieldText(EditorField::Command, m_form.Cell(row, kColCommand));
+    if (row < static_cast<int>(m_ws.Items.size())) {
+        const ItemClass& item = m_ws.Items[row];
+        remember(EditorField::Caption, item.Caption);
+        remember(EditorField::Format, item.Format);
+        remember(EditorField::Command, item.Command);
+    }
     m_updating = false;
     m_current = row + 1;
 }
@@ -236,6 +245,21 @@ void WorkspaceEditor::protocolSelected() {
     }
 }
 
+void WorkspaceEditor::showText(EditorField field, const std::string& bytes) {
+    m_form.SetFieldText(field, LegibleText(bytes));
+    remember(field, bytes);
+}
+
+void WorkspaceEditor::remember(EditorField field, const std::string& bytes) {
+    // What the form hands back for untouched text, after its own conversions.
+    m_given[field] = {bytes, m_form.FieldText(field)};
+}
+
+std::string WorkspaceEditor::keptText(EditorField field, const std::string& text) const {
+    const auto it = m_given.find(field);
+    return it != m_given.end() && it->second.shown == text ? it->second.bytes : text;
+}
+
 void WorkspaceEditor::FieldChanged(EditorField field) {
     if (m_updating) return;
     // No row chosen yet, or the row was cut away by a smaller channel count:
@@ -248,7 +272,7 @@ void WorkspaceEditor::FieldChanged(EditorField field) {
     const std::string text = m_form.FieldText(field);
     switch (field) {
     case EditorField::Caption:
-        item.Caption = text;
+        item.Caption = keptText(field, text);
         m_form.SetCell(row, kColCaption, text);
         break;
     case EditorField::Station: {
@@ -261,7 +285,7 @@ void WorkspaceEditor::FieldChanged(EditorField field) {
         break;
     }
     case EditorField::Format:
-        item.Format = text;
+        item.Format = keptText(field, text);
         m_form.SetCell(row, kColFormat, text);
         break;
     case EditorField::TareValue: {
@@ -271,7 +295,7 @@ void WorkspaceEditor::FieldChanged(EditorField field) {
         break;
     }
     case EditorField::Command:
-        item.Command = text;
+        item.Command = keptText(field, text);
         m_form.SetCell(row, kColCommand, text);
         break;
     default:
@@ -299,7 +323,7 @@ int WorkspaceEditor::KeyTyped(EditorField field, int keyCode, int caret) const {
 void WorkspaceEditor::FormToWorkspace() {
     const int port = m_form.ListIndex(EditorList::Port);
     if (port >= 0) m_ws.Port = static_cast<int16_t>(port + 1);
-    m_ws.Title = m_form.FieldText(EditorField::Title);
+    m_ws.Title = keptText(EditorField::Title, m_form.FieldText(EditorField::Title));
     const int rate = m_form.ListIndex(EditorList::Baudrate);
     if (rate >= 0) m_ws.Baudrate = std::atoi(m_form.ListText(EditorList::Baudrate, rate).c_str());
     const int channels = m_form.ListIndex(EditorList::Channels);
@@ -311,7 +335,7 @@ void WorkspaceEditor::FormToWorkspace() {
                                             std::numeric_limits<int32_t>::min(),
                                             std::numeric_limits<int32_t>::max()))
         m_ws.LogInterval = static_cast<int32_t>(*interval);
-    m_ws.Notes = m_form.FieldText(EditorField::Notes);
+    m_ws.Notes = keptText(EditorField::Notes, m_form.FieldText(EditorField::Notes));
     const int protocol = m_form.ListIndex(EditorList::Protocol);
     if (protocol >= 0) m_ws.Protocol = static_cast<int16_t>(protocol);
     const double logDefault = ScanNumber(m_form.FieldText(EditorField::LogDefault));

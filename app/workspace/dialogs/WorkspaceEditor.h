@@ -12,6 +12,7 @@
 #include "workspace/Workspace.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -98,7 +99,17 @@ class WorkspaceEditor {
     void selectAndHandle(EditorList list, int index);
     void channelCountSelected();
     void protocolSelected();
+    // Text fields show the workspace's bytes legibly; a field the operator
+    // left as shown gives back those bytes, whatever their encoding.
+    void showText(EditorField field, const std::string& bytes);
+    void remember(EditorField field, const std::string& bytes);
+    std::string keptText(EditorField field, const std::string& text) const;
 
+    struct GivenText {
+        std::string bytes; // as the workspace holds them
+        std::string shown; // as the form gave them back when filled
+    };
+    std::map<EditorField, GivenText> m_given;
     WorkspaceClass& m_ws;
     WorkspaceEditorForm& m_form;
     RegionalSettings m_regional;

@@ -1,0 +1,161 @@
+#include "TrendWindow.h"
+
+#include "../support/ScratchFolder.h"
+
+#include <QApplication>
+#include <QChart>
+#include <QDateTime>
+#include <QDateTimeAxis>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLegend>
+#include <QLegendMarker>
+#include <QLineSeries>
+#include <QTimer>
+#include <QValueAxis>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+namespace {
+
+struct RecordingBoxes : MessageBoxes {
+    std::vector<std::string> texts;
+    MessageAnswer show(const std::string& text, const std::string&, MessageIcon,
+                       MessageButtons) override {
+        texts.push_back(text);
+        return MessageAnswer::Ok;
+    }
+};
+
+double Minutes(QDateTimeAxis* axis) {
+    return (axis->max().toMSecsSinceEpoch() - axis->min().toMSecsSinceEpoch()) / 60000.0;
+}
+
+qsizetype Points(const std::vector<QLineSeries*>& runs) {
+    qsizetype n = 0;
+    for (auto* s : runs)
+        n += s->count();
+    return n;
+}
+
+TEST(TrendWindow, LiveCurvesWithGapsSpansLegendAndPause) {
+    RecordingBoxes boxes;
+    double now = 1.7e12;
+    int pass = 0;
+    TrendWindow::Live live{[&] {
+                               ++pass;
+                               // B fails on passes 5 and 6.
+                               return std::vector<TrendReading>{{"A", float(10 + pass % 10), true},
+                                                                {"B", 100, pass != 5 && pass != 6}};
+                           },
+                           [&] { return now; }};
+    TrendWindow w(live, boxes);
+    for (int i = 0; i < 20; ++i, now += 333)
+        w.SampleNow();
+    ASSERT_EQ(w.ChannelCount(), 2);
+    EXPECT_EQ(w.Runs(0).front()->name(), "A");
+    EXPECT_EQ(w.Runs(0).size(), 1u);
+    EXPECT_EQ(w.Runs(1).size(), 2u); // the failed readings split the curve
+    // The gap runs exactly from the last good reading to the next.
+    EXPECT_EQ(w.Runs(1)[0]->at(w.Runs(1)[0]->count() - 1).x(), 1.7e12 + 3 * 333);
+    EXPECT_EQ(w.Runs(1)[1]->at(0).x(), 1.7e12 + 6 * 333);
+    EXPECT_LE(w.ValueAxis()->min(), 10);
+    EXPECT_GE(w.ValueAxis()->max(), 100);
+
+    for (int minutes : {10, 60, 1}) {
+        w.SetSpan(minutes);
+        EXPECT_DOUBLE_EQ(Minutes(w.TimeAxis()), minutes);
+    }
+
+    // The legend hides B; the value axis then fits A alone.
+    const auto markers = w.Chart()->legend()->markers(w.Runs(1).front());
+    ASSERT_EQ(markers.size(), 1);
+    emit markers.front()->clicked();
+    EXPECT_FALSE(w.Runs(1).front()->isVisible());
+    EXPECT_LT(w.ValueAxis()->max(), 30);
+    emit markers.front()->clicked();
+    EXPECT_TRUE(w.Runs(1).back()->isVisible());
+
+    const auto latest = [&] { return w.Runs(0).back()->at(w.Runs(0).back()->count() - 1).x(); };
+    EXPECT_EQ(latest(), now - 333);
+    w.SetPaused(true);
+    for (int i = 0; i < 5; ++i, now += 333)
+        w.SampleNow();
+    EXPECT_EQ(latest(), now - 6 * 333);
+    EXPECT_EQ(w.History().Channel(0).size(), 25u);
+    w.SetPaused(false);
+    EXPECT_EQ(latest(), now - 333);
+}
+
+// Waits for Loaded, counting the ticks of a 10 ms timer meanwhile: the
+// window must go on answering while a file loads.
+bool WaitLoaded(TrendWindow& w, int& ticks) {
+    QEventLoop loop;
+    bool ok = false;
+    QObject::connect(&w, &TrendWindow::Loaded, &loop, [&](bool result) {
+        ok = result;
+        loop.quit();
+    });
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++ticks; });
+    tick.start(10);
+    QTimer::singleShot(120000, &loop, &QEventLoop::quit);
+    loop.exec();
+    return ok;
+}
+
+TEST(TrendWindow, PlotsAMillionRowLogWithoutFreezing) {
+    const auto folder = MakeScratchFolder("trend-plot");
+    const std::string path = (folder / "big.csv").string();
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("Date,Time,Elapsed mS,\"Load, kN\",Supply\r\n", f);
+    constexpr int Rows = 1000000;
+    for (int i = 0; i < Rows; ++i)
+        std::fprintf(f, "01/02/2024,%02d:%02d:%02d,%d,%d.5,3.3\r\n", 10 + i / 72000, i / 1200 % 60,
+                     i / 20 % 60, i * 50, i % 100);
+    std::fclose(f);
+
+    RecordingBoxes boxes;
+    TrendWindow w(boxes);
+    w.resize(800, 400);
+    w.show();
+    int ticks = 0;
+    w.PlotFile(QString::fromStdString(path));
+    ASSERT_TRUE(WaitLoaded(w, ticks));
+    EXPECT_GT(ticks, 0);
+    EXPECT_TRUE(boxes.texts.empty());
+    ASSERT_EQ(w.ChannelCount(), 2);
+    EXPECT_EQ(w.Runs(0).front()->name(), "Load, kN");
+    EXPECT_TRUE(w.Status()->text().startsWith("1000000 rows"));
+    // The whole file, thinned to a few points per pixel column.
+    EXPECT_NEAR(Minutes(w.TimeAxis()), (Rows - 1) * 50 / 60000.0, 0.001);
+    EXPECT_EQ(w.TimeAxis()->min().time(), QTime(10, 0, 0));
+    EXPECT_LT(Points(w.Runs(0)), 4000);
+    EXPECT_GE(w.ValueAxis()->max(), 99.5);
+    w.SetSpan(10);
+    EXPECT_DOUBLE_EQ(Minutes(w.TimeAxis()), 10);
+    std::filesystem::remove_all(folder);
+}
+
+TEST(TrendWindow, AFileThatIsNoLogGivesAMessage) {
+    const auto folder = MakeScratchFolder("trend-bad");
+    const std::string path = (folder / "notes.csv").string();
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("name,value\r\nx,1\r\n", f);
+    std::fclose(f);
+    RecordingBoxes boxes;
+    TrendWindow w(boxes);
+    int ticks = 0;
+    w.PlotFile(QString::fromStdString(path));
+    EXPECT_FALSE(WaitLoaded(w, ticks));
+    ASSERT_EQ(boxes.texts.size(), 1u);
+    EXPECT_NE(boxes.texts[0].find("is not a log file"), std::string::npos) << boxes.texts[0];
+    EXPECT_EQ(w.ChannelCount(), 0);
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
