@@ -155,7 +155,7 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
         // a good one.
         for (int j = groupStart; j < i; ++j)
             if (m_state.CommsError[j]) {
-                FailChannel(i);
+                FailChannel(i, "Channel " + IntegerText(j) + " of the sum failed");
                 return;
             }
         float sum = 0;
@@ -173,13 +173,13 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
     if (m_state.CommsError[i]) return;
     if (!CommandsOf(protocol)) {
         m_lastChannelFault = UnknownProtocolFault(protocol);
-        FailChannel(i);
+        FailChannel(i, m_lastChannelFault);
         return;
     }
 
     if (!commandUsable) {
         m_lastChannelFault = fault;
-        FailChannel(i);
+        FailChannel(i, fault);
         return;
     }
     // Station 0 on a serial line is a broadcast: no instrument answers it,
@@ -187,11 +187,11 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
     if (protocol != ProtocolUSB && (item.Station < 1 || item.Station > 255)) {
         m_lastChannelFault = "Station " + IntegerText(item.Station) + " of channel " +
                              IntegerText(i) + " is outside 1 to 255";
-        FailChannel(i);
+        FailChannel(i, m_lastChannelFault);
         return;
     }
     if (protocol == ProtocolUSB && UsbDriverFault) {
-        FailChannel(i);
+        FailChannel(i, "The USB driver could not be loaded");
         return;
     }
     ProtocolResult result;
@@ -199,21 +199,33 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
         result = m_protocol.ProtocolRead(item.Station, command, m_state.Readings[i]);
     } catch (const ProtocolError& error) {
         m_lastChannelFault = error.what();
-        FailChannel(i);
+        FailChannel(i, m_lastChannelFault);
         return;
     }
+    NoteLine(i, result);
     if (IsFailure(result)) {
-        FailChannel(i);
+        FailChannel(i, FailureText(*result));
         return;
     }
+    m_statistics.Succeeded(i, m_seams.clock.MonotonicMs());
     m_state.NetValues[i] = m_state.Readings[i] - item.TareValue;
     m_state.CommsError[i] = false;
 }
 
-void LoggerCore::FailChannel(int i) {
+void LoggerCore::FailChannel(int i, const std::string& reason) {
+    m_statistics.Failed(i, reason, m_seams.clock.MonotonicMs());
+    m_failureReason[i] = reason;
     m_state.CommsError[i] = true;
     m_seams.window.EnableMenu(MenuCommand::Retry, true);
     if (m_workspace.LogDefault != 0) m_state.NetValues[i] = m_workspace.LogDefault;
+}
+
+const std::string& LoggerCore::ChannelFailure(int i) const {
+    return m_failureReason[static_cast<size_t>(std::clamp(i, 0, MaxChannels))];
+}
+
+void LoggerCore::ResetStatistics() {
+    m_statistics.Reset(m_seams.clock.MonotonicMs());
 }
 
 void LoggerCore::Tare(int index) {

@@ -37,6 +37,11 @@ class WindowSurface {
     // Tile i (1 to 24): its caption, and the value text and colour it shows.
     virtual std::string TileTitle(int tile) = 0;
     virtual void SetTile(int tile, const std::string& value, uint32_t backColour) = 0;
+    // The tooltip of tile i: why its channel is in error, or empty.
+    virtual void SetTileTip(int tile, const std::string& tip) {
+        (void)tile;
+        (void)tip;
+    }
     virtual bool IsMinimised() = 0;
     // Freeze drawing of the main window; release it and repaint at once.
     virtual void FreezeDrawing() = 0;

@@ -11,15 +11,23 @@
 //    "&View Last Log" -> ViewLastLog()
 // The logic starts and stops the AutoRetryTimer and LogTimer itself; the
 // front end only starts and stops ScreenTimer. Nothing here throws.
+//
+// A retry also reopens the port when the line has failed: every channel
+// whose latest read reached the driver got no answer from the line (no
+// response, the port closed, an I/O error). A line on which any instrument
+// answered, even with a refusal, is never reopened.
 #pragma once
 
+#include "ChannelStatistics.h"
 #include "CoreSeams.h"
 #include "LogFile.h"
 #include "MainWindowState.h"
 #include "NumberText.h"
 #include "ProtocolModule.h"
 
+#include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 struct WorkspaceClass;
@@ -78,6 +86,15 @@ class LoggerCore {
     // be written to it.
     int64_t RowsWritten() const { return m_rowsWritten; }
     int64_t RowsLost() const { return m_rowsLost; }
+    // Rows written whose flush to the disk failed (counted in RowsWritten).
+    int64_t RowsNotFlushed() const { return m_rowsNotFlushed; }
+    // Ports reopened after the line failed; reopens that failed.
+    int64_t Reconnects() const { return m_reconnects; }
+    int64_t FailedReopens() const { return m_failedReopens; }
+    // Why channel i last failed; empty before its first failure.
+    const std::string& ChannelFailure(int i) const;
+    const ChannelStatistics& Statistics() const { return m_statistics; }
+    void ResetStatistics();
     // Takes the log file now at its path (after log rotation); see LogFile.
     bool ReopenLogFile(std::string& error) { return m_logFile.Reopen(error); }
     // How often the log file was deleted or moved away and created anew.
@@ -88,10 +105,16 @@ class LoggerCore {
 
   private:
     void ReadChannel(int i, const CommandArg& command, int& sumGroupStart);
-    void FailChannel(int i);
+    void FailChannel(int i, const std::string& reason);
+    // The latest driver read of channel i: answered by the line or not.
+    void NoteLine(int i, std::optional<int16_t> code);
+    bool LineFailed() const;
+    // Reopens the port after a failed line; false when that failed.
+    bool ReopenFailedLine();
     void WriteRow();
     void StopLogging();
     void ReportWriteFailure();
+    void ShowLoggingStatus();
 
     WorkspaceClass& m_workspace;
     MainWindowState& m_state;
@@ -110,4 +133,12 @@ class LoggerCore {
     std::string m_writeError; // why the last row could not be written
     bool m_writeFailureShown = false;
     std::string m_lastChannelFault;
+    int64_t m_rowsNotFlushed = 0;
+    int64_t m_reconnects = 0;
+    int64_t m_failedReopens = 0;
+    ChannelStatistics m_statistics;
+    std::array<std::string, ChannelSlots> m_failureReason{};
+    // The latest driver read per channel: unknown, answered, or the line silent.
+    enum class LineState : uint8_t { Unknown, Answered, Silent };
+    std::array<LineState, ChannelSlots> m_line{};
 };

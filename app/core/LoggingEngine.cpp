@@ -66,6 +66,7 @@ void LoggerCore::DoLogging() {
     ++m_logRun;
     m_rowsWritten = 0;
     m_rowsLost = 0;
+    m_rowsNotFlushed = 0;
     m_writeError.clear();
     m_writeFailureShown = false;
     window.SetLogLabel(LoggingStartText(interval, path, m_regional));
@@ -143,12 +144,12 @@ void LoggerCore::LogTimer_Timer(int32_t milliseconds) {
                 static_cast<int32_t>(std::clamp<double>(std::llround(untilDue), 0.0, m_logTickMs));
             m_seams.logTimer.StartAfter(first, m_logTickMs);
             // The wait for the disk overlaps the next tick's period instead
-            // of stretching the row.
+            // of stretching the row. The row is in the file already; only
+            // its way to the disk is in doubt.
             std::string error;
             if (!m_logFile.Sync(error)) {
                 m_writeError = error;
-                --m_rowsWritten;
-                ++m_rowsLost;
+                ++m_rowsNotFlushed;
             }
         }
     }

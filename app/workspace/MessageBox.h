@@ -1,4 +1,4 @@
-// The modal message box seam: logic asks, each front end answers.
+// The message box seam: logic asks, each front end answers.
 #pragma once
 
 #include <string>
@@ -13,4 +13,9 @@ class MessageBoxes {
     // Shows text (lines separated by CR LF) and waits for the answer.
     virtual MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
                                MessageButtons buttons = MessageButtons::Ok) = 0;
+    // Shows a message that needs no answer. A front end whose boxes wait
+    // may show it without waiting, so that timers go on behind it.
+    virtual void notify(const std::string& text, const std::string& title, MessageIcon icon) {
+        show(text, title, icon, MessageButtons::Ok);
+    }
 };

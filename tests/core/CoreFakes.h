@@ -109,6 +109,7 @@ class FakeWindow : public WindowSurface {
     int freezes = 0, releases = 0;
     std::map<MenuCommand, bool> menus;
     std::map<int, Tile> tiles;
+    std::map<int, std::string> tips;
     std::vector<std::string> titles; // titles[i - 1] is tile i
     std::function<void()> onEvents;  // what the "pending events" do
     int eventRuns = 0;
@@ -133,6 +134,7 @@ class FakeWindow : public WindowSurface {
     void SetTile(int tile, const std::string& value, uint32_t colour) override {
         tiles[tile] = {value, colour};
     }
+    void SetTileTip(int tile, const std::string& tip) override { tips[tile] = tip; }
     bool IsMinimised() override { return minimised; }
     void FreezeDrawing() override { ++freezes; }
     void ReleaseDrawing() override { ++releases; }

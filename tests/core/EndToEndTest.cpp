@@ -293,7 +293,7 @@ TEST_F(EndToEnd, ASignalEndsTheRunWithTheFileClosedAndWhole) {
     for (int waited = 0; waited < 10000 && CsvLines().size() < 2; waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     logger.Signal(SIGINT);
-    EXPECT_EQ(logger.Wait(10000), 0);
+    EXPECT_EQ(logger.Wait(10000), 2); // completed, with failed readings
     const auto lines = CsvLines();
     ASSERT_GE(lines.size(), 2u);
     for (size_t row = 1; row < lines.size(); ++row) {

@@ -1,5 +1,6 @@
 #include "CoreFakes.h"
 #include "LogLines.h"
+#include "RunReport.h"
 
 #include <gtest/gtest.h>
 
@@ -55,8 +56,10 @@ TEST(Retry, ThirtySecondsAfterAnErrorEveryChannelIsReadAgain) {
 
 TEST(Retry, TheCommandCancelsTheCountdownAndTheNextRefreshRereads) {
     CoreRig rig(1);
+    rig.instruments.codes[1] = -400; // the instrument refuses: the line itself works
     rig.core.ScreenTimer_Timer();
     ASSERT_TRUE(rig.autoRetryTimer.IsActive());
+    rig.instruments.codes.clear();
     rig.instruments.values[1] = 4.0f;
     rig.core.mnuRetry_Click();
     EXPECT_FALSE(rig.autoRetryTimer.IsActive());
@@ -68,6 +71,134 @@ TEST(Retry, TheCommandCancelsTheCountdownAndTheNextRefreshRereads) {
     rig.core.ScreenTimer_Timer();
     EXPECT_EQ(rig.window.tiles[1].value, "04.000");
     EXPECT_EQ(rig.window.labels.front(), "Reading from: Channel 1");
+}
+
+// The retry reopens the port only when no channel got an answer from the
+// line; a reopen that fails leaves the channels in error until the next one.
+TEST(Retry, AFailedLineIsReopenedAHealthyOneNever) {
+    struct Case {
+        const char* name;
+        int16_t code1, code2, openResult;
+        bool reopened, cleared;
+    };
+    for (const Case& c : {Case{"all silent", -100, -100, 0, true, true},
+                          Case{"port failed", -2, -999, 0, true, true},
+                          Case{"one refuses", -400, -100, 0, false, true},
+                          Case{"one answers", 0, -100, 0, false, true},
+                          Case{"reopen fails", -100, -100, -2, true, false}}) {
+        SCOPED_TRACE(c.name);
+        CoreRig rig(2);
+        rig.AllAnswer();
+        rig.instruments.codes = {{1, c.code1}, {2, c.code2}};
+        rig.bus.openResult = c.openResult;
+        rig.screenTimer.Start(333);
+        rig.loop.RunFor(400);
+        rig.instruments.calls.clear();
+        rig.loop.RunFor(30400); // the retry at 30333, a refresh after it
+        EXPECT_EQ(rig.instruments.calls.size() >= 2 && rig.instruments.calls[0] == "CLOSE" &&
+                      rig.instruments.calls[1] == "OPEN 1 115200",
+                  c.reopened);
+        EXPECT_EQ(rig.core.Reconnects(), c.reopened && c.cleared ? 1 : 0);
+        EXPECT_EQ(rig.core.FailedReopens(), c.cleared ? 0 : 1);
+        if (!c.cleared) {
+            // Not read again, still red, the reason on the tile, Retry on offer.
+            EXPECT_EQ(rig.instruments.Reads(), 0);
+            EXPECT_EQ(rig.window.tiles[1].value, "-------");
+            EXPECT_EQ(rig.window.tips[1],
+                      "Cannot reopen COM1: -2 Cannot open or close serial port.");
+            EXPECT_TRUE(rig.window.menus[MenuCommand::Retry]);
+            EXPECT_TRUE(rig.autoRetryTimer.IsActive());
+        }
+    }
+}
+
+TEST(Retry, ReadingsResumeOnTheReopenedLine) {
+    CoreRig rig(2);
+    rig.AllAnswer();
+    rig.screenTimer.Start(333);
+    rig.loop.RunFor(400);
+    rig.instruments.codes = {{1, -100}, {2, -100}}; // unplugged
+    rig.loop.RunFor(1000);
+    EXPECT_EQ(rig.window.tiles[1].value, "-------");
+    rig.instruments.codes.clear(); // plugged back
+    rig.loop.RunFor(30000);
+    EXPECT_EQ(rig.core.Reconnects(), 1);
+    EXPECT_EQ(rig.window.tiles[2].value, "03.000");
+    EXPECT_EQ(rig.window.tips[2], "");
+    // The line is healthy again: later retries leave it alone.
+    rig.instruments.codes = {{2, -400}};
+    rig.loop.RunFor(31000);
+    EXPECT_EQ(rig.core.Reconnects(), 1);
+}
+
+TEST(Statistics, CountReadsFailuresByCodeAndTheLongestOutage) {
+    CoreRig rig(2);
+    rig.AllAnswer();
+    rig.screenTimer.Start(333);
+    rig.loop.RunFor(1000); // three passes
+    rig.instruments.codes[2] = -100;
+    rig.loop.RunFor(333);
+    EXPECT_EQ(rig.window.tips[2], "-100 No response.");
+    rig.instruments.codes[2] = -300;
+    rig.loop.RunFor(30400); // retried at 31332, read at 31635: -300
+    rig.instruments.codes.clear();
+    rig.loop.RunFor(30400); // retried at 61635, read back at 61938
+    const ChannelStatistics& stats = rig.core.Statistics();
+    const ChannelFigures& two = stats.Of(2);
+    EXPECT_EQ(two.failed, 2);
+    EXPECT_EQ(two.failuresByCause, (std::map<std::string, int64_t>{{"-100 No response.", 1},
+                                                                   {"-300 Invalid checksum.", 1}}));
+    EXPECT_EQ(two.lastFailure, "-300 Invalid checksum.");
+    EXPECT_DOUBLE_EQ(stats.LongestFailedMs(2, rig.clock.now), 61938 - 1332);
+    EXPECT_EQ(stats.Of(1).failed, 0);
+    EXPECT_EQ(stats.Of(1).reads, 186); // every pass
+    EXPECT_EQ(two.reads, 3 + 1 + 1 + 1);
+
+    const auto table = StatisticsTable(rig.workspace, stats, rig.clock.now);
+    ASSERT_EQ(table.size(), 3u);
+    EXPECT_EQ(table[2],
+              (std::vector<std::string>{"Channel 2", "2", IntegerText(two.reads), "2",
+                                        "1 x -100 No response.; 1 x -300 Invalid checksum.",
+                                        "0:01:00.6", "-300 Invalid checksum."}));
+    EXPECT_EQ(DurationText(3723400), "1:02:03.4");
+
+    // Reset: all figures start anew; a channel failing now counts from now.
+    rig.instruments.codes[1] = -100;
+    rig.loop.RunFor(333);
+    rig.core.ResetStatistics();
+    rig.loop.RunFor(1000);
+    EXPECT_EQ(stats.Of(1).reads, 0);
+    EXPECT_DOUBLE_EQ(stats.LongestFailedMs(1, rig.clock.now), 1000);
+    EXPECT_FALSE(stats.Of(2).failed);
+}
+
+TEST(StatusLine, OffATerminalAChangeOrAMinuteMakesALine) {
+    StatusReporter log(false);
+    StatusEvents healthy{{false, false}}, failing{{false, true}};
+    EXPECT_EQ(log.Report(0, "a", healthy), "a\n");
+    EXPECT_EQ(log.Report(1000, "b", healthy), std::nullopt);
+    EXPECT_EQ(log.Report(59999, "c", healthy), std::nullopt);
+    EXPECT_EQ(log.Report(60000, "d", healthy), "d\n");
+    EXPECT_EQ(log.Report(61000, "e", failing), "e\n");
+    EXPECT_EQ(log.Report(62000, "f", healthy), "f\n");
+    StatusEvents reconnected = healthy;
+    reconnected.reconnects = 1;
+    EXPECT_EQ(log.Report(63000, "g", reconnected), "g\n");
+    EXPECT_EQ(log.Finish(), "");
+
+    StatusReporter terminal(true);
+    EXPECT_EQ(terminal.Report(0, "a", healthy), "\ra\x1b[K");
+    EXPECT_EQ(terminal.Report(1000, "a", failing), std::nullopt);
+    EXPECT_EQ(terminal.Report(2000, "b", failing), "\rb\x1b[K");
+    EXPECT_EQ(terminal.Finish(), "\n");
+
+    EXPECT_EQ(StatusLineText("L", RunTotals{7, 2, 1, 0, "f.csv"}, failing),
+              "L | 7 rows, 2 lost, 1 not flushed | 1 of 2 channels in error");
+    for (const auto& [totals, failed, status] : {std::tuple{RunTotals{5, 0, 0, 0, ""}, false, 0},
+                                                 std::tuple{RunTotals{5, 0, 0, 0, ""}, true, 2},
+                                                 std::tuple{RunTotals{5, 1, 0, 0, ""}, true, 3},
+                                                 std::tuple{RunTotals{5, 0, 1, 0, ""}, false, 3}})
+        EXPECT_EQ(RunExitStatus(totals, failed), status);
 }
 
 TEST(Retry, UsbReopensItsConnection) {

@@ -4,6 +4,7 @@
 #include "FakeMainFrame.h"
 #include "LCDModule.h"
 #include "QtMessageBoxes.h"
+#include "StatisticsFrm.h"
 #include "TableContainer.h"
 #include "workspace/dialogs/WorkSpaceFrm.h"
 
@@ -12,6 +13,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,9 +21,13 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -87,7 +93,8 @@ TEST_F(MainWindow, MenuHasItsCaptionsShortcutsAndInitialStates) {
         {"mnuStartLog", "&Start Logging", "Ctrl+L", true},
         {"mnuStopLog", "S&top Logging", "Ctrl+T", false},
         {"mnuViewLog", "&View Last Log", "Ctrl+V", true},
-        {"mnuRetry", "&Retry", "Ctrl+R", false}};
+        {"mnuRetry", "&Retry", "Ctrl+R", false},
+        {"mnuStatistics", "Statistics\u2026", "", true}};
     for (const auto& [name, caption, shortcut, enabled] : entries) {
         QAction* a = w->Menu(name);
         ASSERT_NE(a, nullptr) << name;
@@ -308,6 +315,70 @@ TEST_F(MainWindow, FixedInstallationOpensTheRealEditorWithFiveFieldsLocked) {
                                                     {"caption", true}}));
     EXPECT_TRUE(w->State().WorkspaceChanged);
     EXPECT_EQ(w->windowTitle(), "Rig 1");
+}
+
+// Runs the event loop until done() holds or maxMs passed.
+bool SpinUntil(const std::function<bool()>& done, int maxMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < maxMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+// The failure reason on the tile, the statistics window live with its Reset,
+// and the tiles going on behind the write-failure box (real message boxes).
+TEST_F(MainWindow, FailureReasonsStatisticsAndTheRefreshBehindTheWriteFailureBox) {
+    ProgramFacts facts{{app.path.string(), "Tarnvik"}, "", 1, 0, 0, RegionalSettings::point()};
+    w = std::make_unique<MainFrm>(MainFrmServices{nullptr, &dialogs, &editor, sizes, shell, special,
+                                                  bus, ascii, usb, clock, facts});
+    ASSERT_TRUE(w->Startup());
+    drivers.failing = {3};
+    w->Core().ScreenTimer_Timer();
+    EXPECT_EQ(w->Tile(3)->toolTip(), "-1 Invalid argument value in function call.");
+    EXPECT_EQ(w->Tile(2)->toolTip(), "");
+
+    w->Menu("mnuStatistics")->trigger();
+    ASSERT_NE(w->Statistics(), nullptr);
+    EXPECT_TRUE(w->Statistics()->isVisible());
+    EXPECT_FALSE(w->Statistics()->isModal());
+    QTableWidget* table = w->Statistics()->Table();
+    const auto cell = [&](int row, int column) { return table->item(row, column)->text(); };
+    ASSERT_EQ(table->rowCount(), 4);
+    EXPECT_EQ(cell(2, 3), "1");
+    EXPECT_EQ(cell(2, 4), "1 x -1 Invalid argument value in function call.");
+    const QString readsBefore = cell(0, 2);
+    EXPECT_TRUE(SpinUntil([&] { return cell(0, 2) != readsBefore; }, 3000)) << "not live";
+    w->Statistics()->findChild<QPushButton*>("btnReset")->click();
+    EXPECT_EQ(cell(2, 3), "0");
+    EXPECT_EQ(cell(2, 4), "");
+
+    // Logging into a file whose disk then fills up.
+    const std::string log = (runs.path / "full.csv").string();
+    dialogs.answers = {log};
+    w->Menu("mnuStartLog")->trigger();
+    ASSERT_FALSE(w->State().LogFileName.empty());
+    const int full = ::open("/dev/full", O_WRONLY | O_CLOEXEC);
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(entry.path(), ec) == log)
+            ::dup2(full, std::stoi(entry.path().filename().string()));
+    }
+    ::close(full);
+    QMessageBox* box = nullptr;
+    ASSERT_TRUE(SpinUntil(
+        [&] {
+            for (auto* b : w->findChildren<QMessageBox*>())
+                if (b->isVisible() && b->windowTitle() == "Log File") box = b;
+            return box != nullptr;
+        },
+        5000));
+    EXPECT_TRUE(box->text().contains("No space left on device"));
+    drivers.reading = 2.5f;
+    EXPECT_TRUE(SpinUntil([&] { return TileValue(1) == "02.500"; }, 3000)) << "tiles stopped";
+    EXPECT_TRUE(box->isVisible());
+    EXPECT_TRUE(w->LogLabel()->text().startsWith("Cannot write to "));
+    w->Menu("mnuStopLog")->trigger();
 }
 
 TEST(QtMessageBoxesTest, ShowsTheTextAndReportsTheButtonPressed) {

@@ -164,11 +164,13 @@ long OwnResidentKb() {
     return usage ? usage->residentKb : 0;
 }
 
-Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines)
+Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
+                     const std::vector<std::string>& options)
     : m_portsDir(dir.File("ports")), m_stdout(dir.File("sim.out")), m_control(dir.File("control")) {
     ChildLaunch launch;
     launch.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir",
                    dir.File("usb"),        "--control",   m_control};
+    launch.argv.insert(launch.argv.end(), options.begin(), options.end());
     for (const auto& line : configLines) {
         launch.argv.push_back("-e");
         launch.argv.push_back(line);

@@ -75,9 +75,11 @@ std::optional<Usage> ProcessUsage(pid_t pid);
 long OwnResidentKb();
 
 // vexa-sim serving `configLines` on links in `portsDir`; ready when built.
+// `options` go before the configuration ("--replace", "--trace FILE").
 class Simulator {
   public:
-    Simulator(const TempDir& dir, const std::vector<std::string>& configLines);
+    Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
+              const std::vector<std::string>& options = {});
     // Sends a line through the control FIFO; true once the simulator took it.
     bool Control(const std::string& line);
     bool Ready() const { return m_ready; }

@@ -143,7 +143,7 @@ TEST_F(LoggerFaults, SimulatorKilledMidRunLoggingGoesOn) {
     logger->Signal(SIGTERM);
     const auto status = logger->Wait(10000);
     ASSERT_TRUE(status) << "the logger did not stop";
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << ReadFile(errPath);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 2) << ReadFile(errPath);
 }
 
 // The disk fills up while logging (a file-size limit on the logger, whose
@@ -176,9 +176,8 @@ TEST_F(LoggerFaults, FullDiskIsReportedAndWrittenRowsStay) {
     logger->Signal(SIGTERM);
     const auto status = logger->Wait(10000);
     ASSERT_TRUE(status);
-    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0);
-    EXPECT_NE(ReadFile(errPath).find("rows could not be written"), std::string::npos)
-        << ReadFile(errPath);
+    EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 3);
+    EXPECT_EQ(ReadFile(errPath).find("Rows lost: 0\n"), std::string::npos) << ReadFile(errPath);
     EXPECT_EQ(ReadFile(logPath), content) << "rows changed after the failure";
 }
 

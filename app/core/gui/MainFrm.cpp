@@ -3,6 +3,7 @@
 #include "ColourValue.h"
 #include "LCDModule.h"
 #include "QtMessageBoxes.h"
+#include "StatisticsFrm.h"
 #include "TableContainer.h"
 #include "TrendWindow.h"
 #include "window/FormEventsQt.h"
@@ -120,7 +121,7 @@ bool MainFrm::Startup() {
 
 QAction* MainFrm::AddEntry(QMenu* menu, const char* name, const char* caption,
                            const char* shortcut) {
-    QAction* a = menu->addAction(QString::fromLatin1(caption));
+    QAction* a = menu->addAction(QString::fromUtf8(caption));
     a->setObjectName(name);
     if (shortcut) a->setShortcut(QKeySequence(QString::fromLatin1(shortcut)));
     m_menu[name] = a;
@@ -152,6 +153,7 @@ void MainFrm::BuildMenu() {
     comms->setObjectName("mnuComms");
     QAction* retry = AddEntry(comms, "mnuRetry", "&Retry", "Ctrl+R");
     retry->setEnabled(false);
+    QAction* statistics = AddEntry(comms, "mnuStatistics", "Statistics\u2026", nullptr);
 
     m_commands = {{MenuCommand::Retry, retry},        {MenuCommand::StartLog, start},
                   {MenuCommand::StopLog, stop},       {MenuCommand::ConfigureWorkspace, configure},
@@ -165,6 +167,7 @@ void MainFrm::BuildMenu() {
     connect(stop, &QAction::triggered, this, [this] { m_core->DoLogging(); });
     connect(view, &QAction::triggered, this, [this] { m_core->ViewLastLog(); });
     connect(retry, &QAction::triggered, this, [this] { m_core->mnuRetry_Click(); });
+    connect(statistics, &QAction::triggered, this, &MainFrm::ShowStatistics);
     AddTrendCommands(
         this, logging, comms, {[this] { return TilePass(m_ws, m_state); }, {}},
         m_services.boxes ? *m_services.boxes : *m_ownBoxes, [this] {
@@ -272,6 +275,20 @@ void MainFrm::SetTile(int tile, const std::string& value, uint32_t backColour) {
     if (!t || tile == 0) return;
     t->setValue(Q(value));
     t->setBackColor(backColour);
+}
+
+void MainFrm::SetTileTip(int tile, const std::string& tip) {
+    LCDModule* t = Tile(tile);
+    if (!t || tile == 0) return;
+    const QString text = Q(tip);
+    if (t->toolTip() != text) t->setToolTip(text);
+}
+
+void MainFrm::ShowStatistics() {
+    if (!m_statistics) m_statistics = new StatisticsFrm(*m_core, m_ws, m_services.clock, this);
+    m_statistics->show();
+    m_statistics->raise();
+    m_statistics->activateWindow();
 }
 
 bool MainFrm::IsMinimised() {

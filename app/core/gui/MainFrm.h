@@ -24,6 +24,7 @@ class LCDModule;
 class QLabel;
 class QFrame;
 class QtFormEvents;
+class StatisticsFrm;
 class TableContainer;
 
 // Everything the window reaches beyond itself; tests pass fakes.
@@ -71,6 +72,9 @@ class MainFrm : public QMainWindow,
     QFrame* StatusPanel() const { return m_statusPanel; }
     QWidget* ButtonBar() const { return m_buttonBar; }
     bool ScreenTimerActive() const { return m_screenTimer.IsActive(); }
+    // "Statistics…" of the Communications menu; created at its first use.
+    void ShowStatistics();
+    StatisticsFrm* Statistics() const { return m_statistics; }
 
     // --- WindowSurface ---
     void SetLogLabel(const std::string& text) override;
@@ -80,6 +84,7 @@ class MainFrm : public QMainWindow,
     void EnableMenu(MenuCommand command, bool enabled) override;
     std::string TileTitle(int tile) override;
     void SetTile(int tile, const std::string& value, uint32_t backColour) override;
+    void SetTileTip(int tile, const std::string& tip) override;
     bool IsMinimised() override;
     void FreezeDrawing() override;
     void ReleaseDrawing() override;
@@ -151,6 +156,7 @@ class MainFrm : public QMainWindow,
     QLabel* m_vers;
     QLabel* m_logo;
     QLabel* m_sizer;
+    StatisticsFrm* m_statistics = nullptr;
     QSize m_frameSeen; // frame margins the last measurement saw
     bool m_fitting = false;
     bool m_busy = false;

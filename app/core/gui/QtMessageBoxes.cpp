@@ -2,9 +2,10 @@
 
 #include <QMessageBox>
 
-MessageAnswer QtMessageBoxes::show(const std::string& text, const std::string& title,
-                                   MessageIcon icon, MessageButtons buttons) {
-    QMessageBox box(m_owner);
+namespace {
+
+void Prepare(QMessageBox& box, const std::string& text, const std::string& title,
+             MessageIcon icon) {
     // Our texts break lines with CR LF; Qt wants LF alone.
     box.setText(QString::fromLocal8Bit(text.c_str()).replace("\r\n", "\n"));
     box.setWindowTitle(QString::fromLocal8Bit(title.c_str()));
@@ -25,6 +26,14 @@ MessageAnswer QtMessageBoxes::show(const std::string& text, const std::string& t
         box.setIcon(QMessageBox::Question);
         break;
     }
+}
+
+} // namespace
+
+MessageAnswer QtMessageBoxes::show(const std::string& text, const std::string& title,
+                                   MessageIcon icon, MessageButtons buttons) {
+    QMessageBox box(m_owner);
+    Prepare(box, text, title, icon);
     switch (buttons) {
     case MessageButtons::Ok:
         box.setStandardButtons(QMessageBox::Ok);
@@ -52,4 +61,14 @@ MessageAnswer QtMessageBoxes::show(const std::string& text, const std::string& t
                : buttons == MessageButtons::YesNo ? MessageAnswer::No
                                                   : MessageAnswer::Cancel;
     }
+}
+
+void QtMessageBoxes::notify(const std::string& text, const std::string& title, MessageIcon icon) {
+    auto* box = new QMessageBox(m_owner);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setModal(false);
+    box->setWindowModality(Qt::NonModal);
+    Prepare(*box, text, title, icon);
+    box->setStandardButtons(QMessageBox::Ok);
+    box->show();
 }

@@ -1,4 +1,5 @@
-// Modal QMessageBox answers for the logic's message boxes.
+// QMessageBox answers for the logic's message boxes: modal when an answer
+// is awaited, a box that stays open beside the window for a notice.
 #pragma once
 
 #include "workspace/MessageBox.h"
@@ -10,6 +11,7 @@ class QtMessageBoxes : public MessageBoxes {
     explicit QtMessageBoxes(QWidget* owner) : m_owner(owner) {}
     MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
                        MessageButtons buttons = MessageButtons::Ok) override;
+    void notify(const std::string& text, const std::string& title, MessageIcon icon) override;
 
   private:
     QWidget* m_owner;

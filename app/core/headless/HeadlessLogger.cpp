@@ -4,6 +4,7 @@
 #include "LogTarget.h"
 #include "LoggerCore.h"
 #include "MessageBox.h"
+#include "RunReport.h"
 #include "RunSignals.h"
 #include "VeldaASCIIModule.h"
 #include "VeldaBusModule.h"
@@ -192,8 +193,13 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
 
     QtTimer screenTimer([&] { core.ScreenTimer_Timer(); });
     screenTimer.Start(333);
+    StatusReporter status(::isatty(STDERR_FILENO) == 1);
     QtTimer statusTimer([&] {
-        if (!window.Label().empty()) std::fprintf(stderr, "%s\n", window.Label().c_str());
+        const StatusEvents events = EventsOf(core, state, workspace);
+        const std::string line =
+            StatusLineText(window.Label(), TotalsOf(core, options.logPath), events);
+        if (const auto text = status.Report(clock.MonotonicMs(), line, events))
+            std::fputs(text->c_str(), stderr);
     });
     statusTimer.Start(1000);
     QTimer deadline;
@@ -246,14 +252,14 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         // The port was opened through this driver, so it is there; nothing
         // to report at the very end in any case.
     }
-    std::fprintf(stderr, "tarnvik-log: %lld rows written to %s",
-                 static_cast<long long>(core.RowsWritten()), options.logPath.c_str());
-    if (core.RowsLost() > 0)
-        std::fprintf(stderr, ", %lld rows could not be written",
-                     static_cast<long long>(core.RowsLost()));
-    std::fprintf(stderr, "\n");
+    std::fputs(status.Finish().c_str(), stderr);
+    const RunTotals totals = TotalsOf(core, options.logPath);
+    std::fputs(
+        RunSummaryText(StatisticsTable(workspace, core.Statistics(), clock.MonotonicMs()), totals)
+            .c_str(),
+        stderr);
     if (core.LogFileRenewals() > 0)
         std::fprintf(stderr, "tarnvik-log: the log file was created anew %lld times\n",
                      static_cast<long long>(core.LogFileRenewals()));
-    return 0;
+    return RunExitStatus(totals, core.Statistics().AnyFailed());
 }
