@@ -50,8 +50,8 @@ bool LockMarker(HANDLE file, DWORD flags) {
 
 // Whether the logger's marker is held on the file at path.
 bool HeldByLogger(const std::string& path) {
-    const HANDLE probe = ::CreateFileA(path.c_str(), GENERIC_READ, ShareAll, nullptr,
-                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE probe = ::CreateFileA(path.c_str(), GENERIC_READ, ShareAll, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return false;
     const bool held = !LockMarker(probe, 0);
     ::CloseHandle(probe);
@@ -138,7 +138,8 @@ bool CutTo(HANDLE file, int64_t size) {
 int64_t ReadAt(HANDLE file, char* into, DWORD size, int64_t offset) {
     OVERLAPPED at = At(offset);
     DWORD n = 0;
-    if (!::ReadFile(file, into, size, &n, &at)) return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
+    if (!::ReadFile(file, into, size, &n, &at))
+        return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
     return n;
 }
 
@@ -147,11 +148,11 @@ bool WriteStream(int fd, const std::string& text, std::string& error) {
     size_t done = 0;
     while (done < text.size()) {
         DWORD n = 0;
-        if (!::WriteFile(Native(fd), text.data() + done, static_cast<DWORD>(text.size() - done),
-                         &n, nullptr) ||
+        if (!::WriteFile(Native(fd), text.data() + done, static_cast<DWORD>(text.size() - done), &n,
+                         nullptr) ||
             n == 0) {
-            error = n == 0 && ::GetLastError() == ERROR_SUCCESS ? std::strerror(EIO)
-                                                                : LastErrorText();
+            error =
+                n == 0 && ::GetLastError() == ERROR_SUCCESS ? std::strerror(EIO) : LastErrorText();
             return false;
         }
         done += n;
@@ -182,7 +183,9 @@ bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string&
         const HANDLE file = OpenForLog(path, error);
         if (file == INVALID_HANDLE_VALUE || (fd = AsDescriptor(file, error)) < 0) return false;
     }
-    if (::GetFileType(Native(fd)) != FILE_TYPE_DISK) {
+    // Standard output is written in order whatever it is: the file it may
+    // stand for belongs to whoever redirected it.
+    if (path == StandardOutputLog || ::GetFileType(Native(fd)) != FILE_TYPE_DISK) {
         m_stream = true;
         m_fd = fd;
         m_size = 0;
@@ -256,8 +259,9 @@ bool LogFile::FollowPath(std::string& error) {
     const double now = MonotonicMs();
     if (now - m_pathCheckedMs < PathCheckMs) return true;
     m_pathCheckedMs = now;
-    if (PathNames(m_path, own)) return true;
+    // A deleted file may still be found at its path until it is closed.
     const bool deleted = IsDeleted(own);
+    if (!deleted && PathNames(m_path, own)) return true;
     std::string why;
     if (Reopen(why)) {
         ++m_renewals;
@@ -297,10 +301,12 @@ bool LogFile::Reopen(std::string& error) {
         error = std::strerror(EBADF);
         return false;
     }
-    if (m_stream || PathNames(m_path, Native(m_fd))) return true;
+    if (m_stream) return true;
     // A file deleted while it is open keeps its name until it is closed: it
     // is let go first, so the name is free for the new file.
-    if (IsDeleted(Native(m_fd))) Close();
+    const bool deleted = IsDeleted(Native(m_fd));
+    if (!deleted && PathNames(m_path, Native(m_fd))) return true;
+    if (deleted) Close();
     const HANDLE file = OpenForLog(m_path, error);
     if (file == INVALID_HANDLE_VALUE) return false;
     if (::GetFileType(file) != FILE_TYPE_DISK) {

@@ -49,7 +49,8 @@ std::string FolderOf(const std::string& path) {
     // The separator of a root stays: "/" and "C:\".
     std::size_t rootEnd = IsSeparator(path[0]) ? 1 : 0;
 #ifdef _WIN32
-    if (path.size() >= 2 && path[1] == ':') rootEnd = path.size() > 2 && IsSeparator(path[2]) ? 3 : 2;
+    if (path.size() >= 2 && path[1] == ':')
+        rootEnd = path.size() > 2 && IsSeparator(path[2]) ? 3 : 2;
 #endif
     while (start > rootEnd && IsSeparator(path[start - 1]))
         --start;

@@ -65,9 +65,8 @@ std::string ResolveTarget(const std::string& file, DWORD attributes) {
         return file;
     Handle link(OpenFile(file, 0, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
     char buffer[MAX_PATH * 2];
-    const DWORD length = link.IsOpen() ? ::GetFinalPathNameByHandleA(link.Get(), buffer,
-                                                                     sizeof buffer, 0)
-                                       : 0;
+    const DWORD length =
+        link.IsOpen() ? ::GetFinalPathNameByHandleA(link.Get(), buffer, sizeof buffer, 0) : 0;
     if (length == 0 || length >= sizeof buffer) return file;
     std::string resolved(buffer, length);
     if (resolved.starts_with("\\\\?\\UNC\\"))

@@ -362,8 +362,8 @@ TEST(ViewLastLog, TellsWhenNoLogOrNoFileAndOtherwiseOpensIt) {
     rig.settings.values["LogFiles/InitFile"] = "Log Data.csv";
     rig.core.ViewLastLog();
     ASSERT_EQ(rig.boxes.shown.size(), 2u);
-    EXPECT_EQ(rig.boxes.shown[1].text,
-              std::string("Cannot find file /nonexistent-folder") + PathSeparator + "Log Data.csv!");
+    EXPECT_EQ(rig.boxes.shown[1].text, std::string("Cannot find file /nonexistent-folder") +
+                                           PathSeparator + "Log Data.csv!");
 
     const std::string folder = ::testing::TempDir();
     { std::ofstream(folder + "/last.csv") << "x"; }

@@ -14,8 +14,8 @@ inline std::filesystem::path MakeScratchFolder(const std::string& prefix) {
 #ifdef _WIN32
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const auto path = std::filesystem::temp_directory_path() /
-                          (prefix + "-" + std::to_string(random()));
+        const auto path =
+            std::filesystem::temp_directory_path() / (prefix + "-" + std::to_string(random()));
         std::error_code error;
         if (std::filesystem::create_directory(path, error)) return path;
     }

@@ -86,4 +86,3 @@ std::string FileInFolder(const std::string& folder, const std::string& name) {
     }
     return JoinPath(folder, name);
 }
-
