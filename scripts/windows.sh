@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds the Windows driver DLLs and the logic without a toolkit for 64-bit
-# (build-win64/) and 32-bit (build-win32/) Windows with mingw-w64, checks the
-# DLLs' exports, imports and calling convention with objdump, and runs the
-# Windows test programs under Wine (64-bit only: this machine runs no 32-bit
-# programs). The driver test talks to vexa-sim, built for Linux in build/,
-# whose pseudo terminals Wine sees as COM1 and COM2. Installs the Debian
-# packages it needs first.
+# Builds the Windows driver DLLs for 64-bit (build-win64/) and 32-bit
+# (build-win32/) Windows with mingw-w64, and for 64-bit the logic without a
+# toolkit with its tests; checks the DLLs' exports, imports and calling
+# convention with objdump, and runs the Windows test programs under Wine
+# (64-bit only: this machine runs no 32-bit programs). The driver test talks
+# to vexa-sim, built for Linux in build/, whose pseudo terminals Wine sees as
+# COM1 and COM2. Installs the Debian packages it needs first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/packages.sh
@@ -78,7 +78,9 @@ export VEXA_SIM_TRACE VEXA_SIM_CONTROL VEXA_SIM_LOG
 VEXA_SIM_TRACE=$(windows_path "$work/trace")
 VEXA_SIM_CONTROL=$(windows_path "$work/control")
 VEXA_SIM_LOG=$(windows_path "$work/sim.log")
-for test in build-win64/bin/windows_*_tests.exe; do
+# The driver test, and the logic's tests (their fake driver DLLs are found
+# by their path in the build, which Wine reaches through Z:).
+for test in build-win64/bin/*_tests.exe; do
     echo "== $test"
     "$wine64" "$test" || failed=1
 done

@@ -2,9 +2,8 @@
 
 #include "LogLines.h"
 #include "MessageBox.h"
+#include "ProgramPath.h"
 #include "Workspace.h"
-
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -184,9 +183,8 @@ void LoggerCore::ViewLastLog() {
                            MessageIcon::Information);
         return;
     }
-    const std::string path = folder + "/" + name;
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0) {
+    const std::string path = folder + PathSeparator + name;
+    if (!PathExists(path)) {
         m_seams.boxes.show("Cannot find file " + path + "!", "View Last Log File",
                            MessageIcon::Information);
         return;

@@ -3,7 +3,11 @@
 #include <stdint.h>
 #include <string.h>
 
+#ifdef _WIN32
+#define EXPORT __declspec(dllexport)
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 
 EXPORT int16_t OPENPORT(int16_t port, int32_t baud) {
     return baud > 0 ? port : 0;

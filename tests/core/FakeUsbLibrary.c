@@ -1,7 +1,11 @@
 /* Stand-in for the USB driver library, deliberately without CLOSEPORT. */
 #include <stdint.h>
 
+#ifdef _WIN32
+#define EXPORT __declspec(dllexport)
+#else
 #define EXPORT __attribute__((visibility("default")))
+#endif
 
 EXPORT int16_t OPENPORT(void) {
     return 0;

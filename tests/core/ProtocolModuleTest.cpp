@@ -129,8 +129,12 @@ TEST(Bindings, AMissingLibraryIsAFileNotFoundErrorAtItsFirstCall) {
         FAIL() << "no error for a missing library";
     } catch (const ProtocolError& error) {
         EXPECT_EQ(error.kind(), ProtocolError::Kind::FileNotFound);
-        EXPECT_NE(std::string(error.what()).find("/nonexistent-driver-folder/libVeldabus2Drv.so"),
-                  std::string::npos);
+#ifdef _WIN32
+        const char* path = "/nonexistent-driver-folder\\Veldabus2Drv.dll";
+#else
+        const char* path = "/nonexistent-driver-folder/libVeldabus2Drv.so";
+#endif
+        EXPECT_NE(std::string(error.what()).find(path), std::string::npos);
     }
     DriverLibrary fake("Veldabus2Drv", FakeFolder);
     EXPECT_FALSE(fake.IsLoaded());

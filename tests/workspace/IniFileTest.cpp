@@ -5,8 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace {
 
@@ -82,8 +84,13 @@ TEST_F(IniFileTest, ReadsLongValuesWholeAndOnlyFromRegularFiles) {
 
     EXPECT_EQ(ReadIniValue(Path("missing.ini"), "s", "k", "dflt"), "dflt");
     EXPECT_EQ(ReadIniValue(m_folder.string(), "s", "k", "dflt"), "dflt");
-    ASSERT_EQ(mkfifo(Path("fifo").c_str(), 0600), 0);
-    EXPECT_EQ(ReadIniValue(Path("fifo"), "s", "k", "dflt"), "dflt"); // and does not hang
+#ifdef _WIN32
+    const std::string device = "NUL";
+#else
+    const std::string device = Path("fifo");
+    ASSERT_EQ(mkfifo(device.c_str(), 0600), 0);
+#endif
+    EXPECT_EQ(ReadIniValue(device, "s", "k", "dflt"), "dflt"); // and does not hang
     WriteBytes(Path("huge.ini"), "[s]\r\nk=v\r\n");
     std::filesystem::resize_file(Path("huge.ini"), MaxIniFileBytes + 1);
     EXPECT_EQ(ReadIniValue(Path("huge.ini"), "s", "k", "dflt"), "dflt");
@@ -138,6 +145,18 @@ TEST_F(IniFileTest, ValuesReadBackAsWrittenAndCannotInjectLines) {
 
 TEST_F(IniFileTest, ReplacesTheFileWholeKeepingModeAndLinks) {
     WriteBytes(Path("real.lws"), "[s]\r\nk=v\r\n");
+#ifdef _WIN32
+    // A file of two names is written in place, so both keep the new text.
+    std::filesystem::create_hard_link(Path("real.lws"), Path("link.lws"));
+    ASSERT_TRUE(WriteIniValue(Path("link.lws"), "s", "k", "w"));
+    EXPECT_EQ(ReadBytes(Path("real.lws")), "[s]\r\nk=w\r\n");
+    EXPECT_EQ(StoreIniText(m_folder.string(), "x"), EISDIR);
+    EXPECT_EQ(StoreIniText("NUL", "x"), EINVAL);
+    EXPECT_EQ(EntryCount(), 2u); // no temporary file left beside
+    // Read-only, as the file's attribute.
+    std::filesystem::permissions(Path("real.lws"), std::filesystem::perms::owner_write,
+                                 std::filesystem::perm_options::remove);
+#else
     ASSERT_EQ(chmod(Path("real.lws").c_str(), 0640), 0);
     std::filesystem::create_symlink(Path("real.lws"), Path("link.lws"));
     ASSERT_TRUE(WriteIniValue(Path("link.lws"), "s", "k", "w"));
@@ -154,6 +173,7 @@ TEST_F(IniFileTest, ReplacesTheFileWholeKeepingModeAndLinks) {
 
     if (geteuid() == 0) return; // permissions do not bind the superuser
     ASSERT_EQ(chmod(Path("real.lws").c_str(), 0444), 0);
+#endif
     EXPECT_EQ(StoreIniText(Path("real.lws"), "x"), EACCES);
     EXPECT_EQ(ReadBytes(Path("real.lws")), "[s]\r\nk=w\r\n");
 }

@@ -2,58 +2,12 @@
 
 #include "ProgramPath.h"
 #include "workspace/IniFile.h"
+#include "workspace/dialogs/FolderCalls.h"
 
-#include <cctype>
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-std::string Trim(const std::string& text) {
-    const auto first = text.find_first_not_of(' ');
-    if (first == std::string::npos) return {};
-    return text.substr(first, text.find_last_not_of(' ') - first + 1);
-}
-
-bool EqualNoCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-bool IsFolder(const std::string& path) {
-    struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// mkdir -p: the parents of a special folder may be missing on a fresh account.
-bool MakeFolderWithParents(const std::string& path) {
-    if (path.empty()) return false;
-    for (size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/') continue;
-        const std::string part = path.substr(0, pos);
-        if (::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) return false;
-    }
-    return IsFolder(path);
-}
-
-std::string EnvText(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
-}
-
-std::string JoinPath(const std::string& folder, const std::string& name) {
-    if (folder.empty() || folder.back() == '/') return folder + name;
-    return folder + "/" + name;
-}
 
 struct SectionOf {
     const char* section;
@@ -72,61 +26,22 @@ ProgramLocation ProgramLocation::OfThisProcess() {
     ProgramLocation location;
     if (exe.empty()) return location;
     location.ApplicationFolder = FolderOf(exe);
-    std::string name = exe.substr(exe.rfind('/') + 1);
+    std::string name = exe.substr(FileNameStart(exe));
     if (const auto dot = name.rfind('.'); dot != std::string::npos && dot > 0) name.resize(dot);
     location.ProgramName = name;
     return location;
 }
 
-std::string XdgSpecialFolders::GetSpecialFolder(int number) {
-    const std::string home = EnvText("HOME");
-    std::string path;
-    if (number == CSIDL_LOCAL_APPDATA) {
-        const std::string config = EnvText("XDG_CONFIG_HOME");
-        if (!config.empty() && config.front() == '/')
-            path = config;
-        else if (!home.empty())
-            path = JoinPath(home, ".config");
-    } else if (number == CSIDL_PERSONAL && !home.empty()) {
-        path = JoinPath(home, "Documents");
-    }
-    path = Trim(path);
-    if (path.empty() || !MakeFolderWithParents(path)) return {};
-    return path;
-}
-
-bool PathExists(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0;
-}
-
 bool CreateFolder(const std::string& path, MessageBoxes& messages) {
     if (PathExists(path)) return true;
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
-    const int error = errno;
+    const int error = MakeFolder(path);
+    if (error == 0) return true;
     // A refused access is passed over: the program goes on without the folder.
     if (error != EACCES && error != EPERM && error != EROFS && error != EEXIST)
         messages.show("Error " + std::string(std::strerror(error)) +
                           " while attempting to create folder: " + path,
                       "Error", MessageIcon::Critical);
     return IsFolder(path);
-}
-
-std::string FileInFolder(const std::string& folder, const std::string& name) {
-    if (DIR* dir = ::opendir(folder.empty() ? "." : folder.c_str())) {
-        std::string found;
-        while (const dirent* entry = ::readdir(dir)) {
-            const std::string entryName = entry->d_name;
-            if (EqualNoCase(entryName, name)) {
-                // An exact spelling wins over another letter case.
-                found = entryName;
-                if (entryName == name) break;
-            }
-        }
-        ::closedir(dir);
-        if (!found.empty()) return JoinPath(folder, found);
-    }
-    return JoinPath(folder, name);
 }
 
 AppFolders InitFolders(const ProgramLocation& program, SpecialFolderSource& shell,
@@ -192,12 +107,11 @@ std::string FileChooser::Choose(FileKind kind) {
     std::string chosen;
     if (result.Accepted && !result.Path.empty()) {
         chosen = result.Path;
-        const auto slash = chosen.rfind('/');
-        if (slash == std::string::npos) {
+        if (const std::size_t start = FileNameStart(chosen); start == 0) {
             name = chosen;
         } else {
-            folder = slash == 0 ? "/" : chosen.substr(0, slash);
-            name = chosen.substr(slash + 1);
+            folder = FolderOf(chosen);
+            name = chosen.substr(start);
         }
     }
     // Written after a cancel as well, so that missing entries get their defaults.

@@ -19,7 +19,7 @@
 struct ProgramLocation {
     std::string ApplicationFolder;
     std::string ProgramName;
-    static ProgramLocation OfThisProcess(); // from /proc/self/exe
+    static ProgramLocation OfThisProcess();
 };
 
 // The shell's special folders: 28 local application data, 5 documents.
@@ -32,12 +32,20 @@ class SpecialFolderSource {
 constexpr int CSIDL_LOCAL_APPDATA = 28;
 constexpr int CSIDL_PERSONAL = 5;
 
+#ifdef _WIN32
+// The shell's own (SHGetSpecialFolderLocation, SHGetPathFromIDList).
+class ShellSpecialFolders : public SpecialFolderSource {
+  public:
+    std::string GetSpecialFolder(int number) override;
+};
+#else
 // Without a toolkit: $XDG_CONFIG_HOME (or ~/.config) and ~/Documents,
 // created with their parents when missing; empty when that fails.
 class XdgSpecialFolders : public SpecialFolderSource {
   public:
     std::string GetSpecialFolder(int number) override;
 };
+#endif
 
 struct AppFolders {
     std::string SettingsFolder;
