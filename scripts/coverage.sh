@@ -36,6 +36,7 @@ root=$(pwd)
 # The per-file table goes to coverage.txt; the summary to the terminal.
 gcovr --root "$root" --object-directory "$build" -j "$jobs" \
     --filter "$root/app/" --filter "$root/drivers/" --filter "$root/sim/" \
+    --exclude-directories ".*/CMakeFiles/[0-9][^/]*" \
     --txt "$build/coverage.txt" --print-summary "$build" |
     sed 's/^lines: /product line coverage: /'
 exit $status

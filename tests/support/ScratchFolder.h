@@ -1,14 +1,13 @@
-// Temporary folders and whole-file reads and writes for the tests. Test
-// programs run side by side, so folder names come from mkdtemp: no two
-// processes can ever share a folder.
+// Temporary folders for the tests. Test programs run side by side, so
+// folder names come from mkdtemp: no two processes can ever share a folder.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 #include <string>
+
+#include "FileBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -18,18 +17,6 @@ inline std::filesystem::path MakeScratchFolder(const std::string& prefix) {
     if (!::mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary folder for " + prefix);
     return pattern;
-}
-
-// The file's bytes; empty when it cannot be read.
-inline std::string FileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-inline void PutFileBytes(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
 }
 
 // A private folder per test, removed with everything in it afterwards (even
