@@ -181,11 +181,10 @@ TEST_F(FrmFixture, OkCloseBoxAndEscapeAllApply) {
     }
 }
 
-// The lock outlasts the protocol procedure, which enables the serial lists.
+// The lock outlasts the protocol procedure that runs as the dialog opens.
 TEST_F(FrmFixture, FixedInstallationLocksFiveControlsAndStillCopiesThem) {
     ws.Snap = 1;
     open(true);
-    Pick(frm->cbPort, 3);
     const std::initializer_list<QWidget*> locked = {frm->tbTitle, frm->cbProtocol, frm->cbChannels,
                                                     frm->cbSnap, frm->tbCommand};
     for (QWidget* w : locked)
