@@ -11,6 +11,8 @@ BUILD_PACKAGES="$BUILD_PACKAGES qt6-charts-dev"
 # The package check (cpack's shlibdeps, the desktop entry) and the network
 # serial server test.
 TEST_PACKAGES="$TEST_PACKAGES dpkg-dev desktop-file-utils socat"
+# scripts/coverage.sh: gcc's line counts summed up per source file.
+COVERAGE_PACKAGES="gcovr"
 
 install_packages() {
     local missing=()

@@ -61,18 +61,6 @@ struct DisplayRender : ::testing::Test {
 
 } // namespace
 
-TEST_F(DisplayRender, SizesItselfFromItsWidth) {
-    EXPECT_EQ(lcd.width(), 253);
-    EXPECT_EQ(lcd.height(), 46); // 684 twips
-    EXPECT_EQ(lcd.geometry().L, 151);
-    EXPECT_EQ(lcd.image().size(), lcd.size());
-    lcd.setGeometryTwips(0, 0, 3795, 90); // below the least height
-    EXPECT_EQ(lcd.height(), 46);
-    lcd.setDigits(4);
-    EXPECT_EQ(lcd.geometry().L, 303);
-    EXPECT_EQ(lcd.height(), TwipsToPixels((303 + 20) * 4));
-}
-
 TEST_F(DisplayRender, LitAndUnlitSegmentsAndDotsTakeTheirColours) {
     lcd.setCaption("12.3");
     EXPECT_EQ(segment(0, 0), Rgb(Off)); // "1": upper left unlit
@@ -137,21 +125,6 @@ TEST_F(DisplayRender, MouseEventsAreRaisedInTwips) {
     ASSERT_EQ(down.count(), 1);
     EXPECT_EQ(down.calls[0], std::make_tuple(int16_t(1), int16_t(1), 150.f, 60.f));
     EXPECT_EQ(click.count(), 1);
-}
-
-TEST_F(DisplayRender, SavedAndLoadedProperties) {
-    lcd.setCaption("7.5");
-    lcd.setDigits(5);
-    PropertyBag bag;
-    lcd.save(bag);
-    eLCD other;
-    other.setGeometryTwips(0, 0, 3795, 690);
-    other.load(bag);
-    EXPECT_EQ(other.Caption(), "7.5");
-    EXPECT_EQ(other.Digits(), 5);
-    EXPECT_EQ(other.OnColor(), On);
-    EXPECT_EQ(other.geometry().digits, 5);
-    EXPECT_EQ(other.image().pixelColor(1, 1), Rgb(Back));
 }
 
 namespace {
@@ -277,23 +250,6 @@ TEST(FrameColours, SchemeZeroPushesThePresentColours) {
     EXPECT_TRUE(label->dynamicPropertyNames().isEmpty());
 }
 
-TEST(FrameColours, OutOfTableSchemesStillPushAndColorChildrenReadsFalse) {
-    eLCDContainer frame;
-    auto* lcd = new eLCD(&frame);
-    frame.setOnColor(0x0000FF);
-    for (int scheme : {6, -1}) {
-        lcd->setOnColor(0);
-        frame.setScheme(scheme);
-        EXPECT_EQ(frame.Scheme(), scheme);
-        EXPECT_EQ(frame.BackColor(), Sys3DLight);
-        EXPECT_EQ(lcd->OnColor(), 0x0000FFu);
-    }
-    lcd->setOnColor(0);
-    frame.setColorChildren(true);
-    EXPECT_FALSE(frame.ColorChildren());
-    EXPECT_EQ(lcd->OnColor(), 0x0000FFu);
-}
-
 TEST(FrameColours, LoadingKeepsTheSchemeWithoutApplyingIt) {
     PropertyBag bag;
     bag.write("BackColor", int64_t(0x0A0B0C), int64_t(SysButtonFace));
@@ -335,12 +291,6 @@ struct TableRender : ::testing::Test {
 
 } // namespace
 
-TEST(TableContainerRender, EmptyTakesTheDefaultSize) {
-    TableContainer table;
-    table.Refresh();
-    EXPECT_EQ(table.size(), QSize(TwipsToPixels(2000), TwipsToPixels(920)));
-}
-
 TEST_F(TableRender, RowsOfThreeAndTheTemplateUntouched) {
     table.resize(834, 100); // 12510 twips
     table.Refresh();
@@ -362,11 +312,4 @@ TEST_F(TableRender, ResizingRunsTheLayoutAgain) {
     table.resize(2000, 100);
     EXPECT_EQ(tiles[5]->pos(), QPoint(5 * 269, 0));
     EXPECT_EQ(table.size(), QSize(6 * 269, TwipsToPixels(1365 + 920)));
-}
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
 }

@@ -59,21 +59,6 @@ TEST(SevenSegmentGeometry, WorkedExampleOfTheTileDisplay) {
     EXPECT_EQ(StrokeWidthPixels(L), 5);
 }
 
-TEST(SevenSegmentGeometry, SegmentsOfADigitHaveLengthLAndGapT) {
-    const DigitGeometry g = LayoutDigits(100, 1);
-    EXPECT_EQ(g.T, 45); // strictly above 100 / 3 = 33.3 twips, in whole pixels
-    const TwipPoint expected[7][2] = {{{245, 90}, {245, 190}},       {{290, 45}, {390, 45}},
-                                      {{335 + 100, 90}, {435, 190}}, {{290, 235}, {390, 235}},
-                                      {{245, 280}, {245, 380}},      {{290, 425}, {390, 425}},
-                                      {{435, 280}, {435, 380}}};
-    for (int k = 0; k < 7; ++k) {
-        EXPECT_EQ(g.seg[size_t(k)].start, expected[k][0]) << "segment " << k;
-        EXPECT_EQ(g.seg[size_t(k)].end, expected[k][1]) << "segment " << k;
-    }
-    EXPECT_EQ(g.dot[0], (TwipPoint{177.5f, 425}));
-    EXPECT_EQ(g.dot[1].x, 177.5f + g.P);
-}
-
 TEST(SevenSegmentGeometry, EveryRoundingTakesHalvesToEven) {
     // 13 / 2 = 6.5 -> 6, then 6 / 2.8 -> 2 (halves up would give 7, then 3).
     EXPECT_EQ(SegmentLength(413, 2, 0), 2);
@@ -93,15 +78,6 @@ TEST(SevenSegmentGeometry, NarrowOrDigitlessInputStaysDrawable) {
     EXPECT_EQ(SegmentLength(3795, 0, 0), SegmentLength(3795, 1, 0)); // no division by zero
     EXPECT_EQ(SegmentLength(2000000, 1, 0), 32767);                  // kept in 16 bits
     EXPECT_EQ(LayoutDigits(1, 8).T, 15);
-}
-
-TEST(SevenSegmentGeometry, DigitsAndHeightLimits) {
-    EXPECT_EQ(ClampDigits(0), 1);
-    EXPECT_EQ(ClampDigits(-5), 1);
-    EXPECT_EQ(ClampDigits(150), 99);
-    EXPECT_EQ(ClampDigits(8), 8);
-    EXPECT_EQ(MinimumDisplayHeight(0), 195);
-    EXPECT_EQ(MinimumDisplayHeight(1), 255);
 }
 
 TEST(SevenSegmentCaption, EmptyShowsEverythingUnlit) {
@@ -157,11 +133,6 @@ TEST(SevenSegmentCaption, AMultiByteCharacterTakesOnePosition) {
     EXPECT_EQ(lit.patterns[1], SegmentPattern('5'));
     EXPECT_EQ(lit.patterns[2], Blank);
     EXPECT_EQ(lit.patterns[3], SegmentPattern('1'));
-}
-
-TEST(SevenSegmentCaption, DecimalCommaBecomesAPoint) {
-    EXPECT_EQ(NormaliseCaption("1,5"), "1.5");
-    EXPECT_EQ(NormaliseCaption("1,2,3"), "1.2.3");
 }
 
 TEST(SevenSegmentCaption, DrawingIsOneStrokePerSegmentAndPointInOrder) {
@@ -274,13 +245,6 @@ TEST_F(DisplayFixture, ColourChangesDrawAndBackgroundClears) {
     EXPECT_EQ(display.drawings(), 4);
     EXPECT_EQ(surface.lastStrokes[1].colour, 0x80u); // "1" leaves segment 0 unlit
     EXPECT_EQ(surface.lastStrokes[3].colour, 0xFFu); // and lights segment 2
-}
-
-TEST_F(DisplayFixture, NothingIsDrawnBeforeTheFirstLayout) {
-    display.setOnColor(0xFF);
-    display.setCaption("42");
-    EXPECT_EQ(display.drawings(), 0);
-    EXPECT_TRUE(surface.lastStrokes.empty());
 }
 
 TEST_F(DisplayFixture, StoredPropertiesAreTakenAsTheyAre) {

@@ -6,33 +6,17 @@
 
 #include <QFileDialog>
 
+#include "../support/FakeMessageBoxes.h"
 #include "../support/ScratchFolder.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct Shown {
-    std::string text, title;
-    MessageIcon icon;
-};
-
-struct FakeMessages : MessageBoxes {
-    MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
-                       MessageButtons) override {
-        shown.push_back({text, title, icon});
-        return MessageAnswer::Ok;
-    }
-    std::vector<Shown> shown;
-};
 
 struct FakeShell : SpecialFolderSource {
     std::string GetSpecialFolder(int number) override { return folders[number]; }
@@ -55,17 +39,11 @@ struct FakeDialogs : FileDialogService {
     std::vector<std::string> answers;
 };
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class TempDirTest : public ::testing::Test {
+class TempDirTest : public ScratchTest {
   protected:
     void SetUp() override {
-        root = MakeScratchFolder("dialogs-test").string();
+        ScratchTest::SetUp();
+        root = m_folder.string();
         fs::create_directories(root + "/app");
         fs::create_directories(root + "/local");
         fs::create_directories(root + "/docs");
@@ -73,15 +51,10 @@ class TempDirTest : public ::testing::Test {
         shell.folders[CSIDL_LOCAL_APPDATA] = root + "/local";
         shell.folders[CSIDL_PERSONAL] = root + "/docs";
     }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::permissions(root, fs::perms::owner_all, ignored);
-        fs::remove_all(root, ignored);
-    }
     std::string root;
     ProgramLocation program;
     FakeShell shell;
-    FakeMessages messages;
+    RecordingBoxes messages;
 };
 
 } // namespace
@@ -177,8 +150,8 @@ TEST_F(TempDirTest, FirstCancelWritesTheDefaults) {
     ASSERT_EQ(dialogs.requests.size(), 1u);
     EXPECT_EQ(dialogs.requests[0].InitialFolder, root + "/docs/Tarnvik Logs");
     EXPECT_EQ(dialogs.requests[0].InitialName, "Workspace");
-    EXPECT_EQ(ReadAll(settings), "[WorkspaceFiles]\r\nInitFile=Workspace\r\nInitDir=" + root +
-                                     "/docs/Tarnvik Logs\r\n");
+    EXPECT_EQ(FileBytes(settings), "[WorkspaceFiles]\r\nInitFile=Workspace\r\nInitDir=" + root +
+                                       "/docs/Tarnvik Logs\r\n");
 }
 
 TEST_F(TempDirTest, ChosenFileIsRememberedPerKind) {
@@ -208,34 +181,13 @@ TEST_F(TempDirTest, ChosenFileIsRememberedPerKind) {
     EXPECT_EQ(ReadIniValue(settings, "LogFiles", "InitFile", "?"), "day1.csv");
 }
 
-TEST(FileDialogForTest, ParametersOfTheThreeDialogs) {
-    const FileDialogRequest open = FileDialogFor(FileKind::WorkspaceOpen);
-    EXPECT_FALSE(open.Save);
-    EXPECT_EQ(open.Title, "Logger Workspace File");
-    EXPECT_EQ(open.DefaultExtension, "lws");
-    EXPECT_TRUE(open.FileMustExist);
+// The three dialogs' parameters, as the Qt dialog takes them.
+TEST(FileDialogForTest, ParametersReachTheQtDialog) {
+    FileDialogRequest open = FileDialogFor(FileKind::WorkspaceOpen);
     EXPECT_FALSE(open.AskBeforeOverwrite);
-    using Filters = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(open.Filters, (Filters{{"Log Files (*.lws)", "*.lws"}, {"All Files (*.*)", "*.*"}}));
-    const FileDialogRequest save = FileDialogFor(FileKind::WorkspaceSave);
-    EXPECT_TRUE(save.Save);
-    EXPECT_TRUE(save.AskBeforeOverwrite);
-    EXPECT_FALSE(save.FileMustExist);
-    EXPECT_EQ(save.Filters, open.Filters);
-    const FileDialogRequest log = FileDialogFor(FileKind::LogFile);
-    EXPECT_TRUE(log.Save);
-    EXPECT_EQ(log.Title, "Log File");
-    EXPECT_EQ(log.DefaultExtension, "csv");
-    EXPECT_TRUE(log.AskBeforeOverwrite);
-    EXPECT_EQ(log.Filters, (Filters{{"Log Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}}));
-}
-
-TEST(QtFileDialogTest, RequestBecomesTheDialogsSettings) {
-    FileDialogRequest request = FileDialogFor(FileKind::WorkspaceOpen);
-    request.InitialFolder = "/tmp";
-    request.InitialName = "Workspace";
+    open.InitialFolder = "/tmp";
     QFileDialog dialog;
-    ConfigureFileDialog(dialog, request);
+    ConfigureFileDialog(dialog, open);
     EXPECT_EQ(dialog.windowTitle(), "Logger Workspace File");
     EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
@@ -245,10 +197,17 @@ TEST(QtFileDialogTest, RequestBecomesTheDialogsSettings) {
     EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
     EXPECT_EQ(dialog.directory().absolutePath(), "/tmp");
 
-    QFileDialog save;
-    ConfigureFileDialog(save, FileDialogFor(FileKind::LogFile));
-    EXPECT_EQ(save.acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_EQ(save.fileMode(), QFileDialog::AnyFile);
-    EXPECT_FALSE(save.testOption(QFileDialog::DontConfirmOverwrite));
-    EXPECT_EQ(save.defaultSuffix(), "csv");
+    const FileDialogRequest save = FileDialogFor(FileKind::WorkspaceSave);
+    EXPECT_TRUE(save.Save && save.AskBeforeOverwrite && !save.FileMustExist);
+    EXPECT_EQ(save.Filters, open.Filters);
+    const FileDialogRequest log = FileDialogFor(FileKind::LogFile);
+    using Filters = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(log.Filters, (Filters{{"Log Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}}));
+    QFileDialog logDialog;
+    ConfigureFileDialog(logDialog, log);
+    EXPECT_EQ(logDialog.windowTitle(), "Log File");
+    EXPECT_EQ(logDialog.acceptMode(), QFileDialog::AcceptSave);
+    EXPECT_EQ(logDialog.fileMode(), QFileDialog::AnyFile);
+    EXPECT_FALSE(logDialog.testOption(QFileDialog::DontConfirmOverwrite));
+    EXPECT_EQ(logDialog.defaultSuffix(), "csv");
 }

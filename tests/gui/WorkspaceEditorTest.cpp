@@ -129,20 +129,12 @@ TEST(ValidateKeyTest, AllowedSetRules) {
 }
 
 TEST(ScanNumberTest, LocaleIndependentScan) {
-    EXPECT_EQ(ScanNumber("007"), 7);
-    EXPECT_EQ(ScanNumber("1,5"), 1);
-    EXPECT_EQ(ScanNumber(""), 0);
-    EXPECT_EQ(ScanNumber("abc"), 0);
-    EXPECT_EQ(ScanNumber(" 1 2\t3\n"), 123);
-    EXPECT_DOUBLE_EQ(ScanNumber("-2.5x"), -2.5);
-    EXPECT_DOUBLE_EQ(ScanNumber("+.5"), 0.5);
-    EXPECT_DOUBLE_EQ(ScanNumber("1.2.3"), 1.2);
-    EXPECT_DOUBLE_EQ(ScanNumber("1e3"), 1000);
-    EXPECT_DOUBLE_EQ(ScanNumber("2E-2"), 0.02);
-    EXPECT_DOUBLE_EQ(ScanNumber("3e"), 3);
-    EXPECT_DOUBLE_EQ(ScanNumber("3e+"), 3);
-    EXPECT_EQ(ScanNumber("-"), 0);
-    EXPECT_EQ(ScanNumber("."), 0);
+    const std::pair<const char*, double> cases[] = {
+        {"007", 7},      {"1,5", 1},   {"", 0},        {"abc", 0},    {" 1 2\t3\n", 123},
+        {"-2.5x", -2.5}, {"+.5", 0.5}, {"1.2.3", 1.2}, {"1e3", 1000}, {"2E-2", 0.02},
+        {"3e", 3},       {"3e+", 3},   {"-", 0},       {".", 0}};
+    for (const auto& [text, value] : cases)
+        EXPECT_DOUBLE_EQ(ScanNumber(text), value) << text;
 }
 
 TEST_F(EditorFixture, OpeningFillsTheFormAndSelectsRowOne) {
@@ -247,7 +239,7 @@ TEST_F(EditorFixture, ChannelCountGrowsAndShrinksAtTheEnd) {
     EXPECT_EQ(form.rows[1][1], "Channel 2");
 }
 
-TEST_F(EditorFixture, ProtocolProcedure) {
+TEST_F(EditorFixture, UsbDisablesTheSerialListsAndSwitchingBackRestoresThem) {
     ws.Protocol = ProtocolUSB;
     ws.Snap = 1;
     open();
@@ -258,20 +250,16 @@ TEST_F(EditorFixture, ProtocolProcedure) {
     EXPECT_EQ(form.limits[EditorField::Station], 10);
     EXPECT_EQ(form.stationLabel, "Serial Number");
     EXPECT_EQ(form.stationTip, "Set instrument serial number for this channel");
-    editor->Close();
-    EXPECT_EQ(ws.Snap, 0);
-    EXPECT_EQ(ws.Port, 3); // kept, not usable under USB
-}
-
-TEST_F(EditorFixture, SwitchingBackFromUsbRestoresTheStationField) {
-    ws.Protocol = ProtocolUSB;
-    open();
     form.Pick(EditorList::Protocol, ProtocolASCII);
     EXPECT_TRUE(form.lists[EditorList::Port].enabled);
     EXPECT_TRUE(form.lists[EditorList::Snap].enabled);
     EXPECT_EQ(form.limits[EditorField::Station], 3);
     EXPECT_EQ(form.stationLabel, "Station");
     EXPECT_EQ(form.stationTip, "Set instrument station number for this channel");
+    form.Pick(EditorList::Protocol, ProtocolUSB);
+    editor->Close();
+    EXPECT_EQ(ws.Snap, 0);
+    EXPECT_EQ(ws.Port, 3); // kept, not usable under USB
 }
 
 TEST_F(EditorFixture, FindItemIgnoresCaseAndFallsBackToTheFirst) {
@@ -334,14 +322,4 @@ TEST_F(EditorFixture, EmptyWorkspaceHasNoRowToWrite) {
     EXPECT_EQ(editor->CurrentChannel(), 0);
     form.Type(EditorField::Caption, "nothing");
     EXPECT_TRUE(ws.Items.empty());
-}
-
-TEST_F(EditorFixture, FixedInstallationLocksFiveFields) {
-    open(true);
-    EXPECT_FALSE(form.enabledFields[EditorField::Title]);
-    EXPECT_FALSE(form.enabledFields[EditorField::Command]);
-    EXPECT_FALSE(form.lists[EditorList::Protocol].enabled);
-    EXPECT_FALSE(form.lists[EditorList::Channels].enabled);
-    EXPECT_EQ(form.enabledFields.count(EditorField::Caption), 0u);
-    EXPECT_TRUE(form.lists[EditorList::Port].enabled);
 }

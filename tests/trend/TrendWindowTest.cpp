@@ -1,5 +1,6 @@
 #include "TrendWindow.h"
 
+#include "../support/FakeMessageBoxes.h"
 #include "../support/ScratchFolder.h"
 
 #include <QApplication>
@@ -19,15 +20,6 @@
 #include <cstdio>
 
 namespace {
-
-struct RecordingBoxes : MessageBoxes {
-    std::vector<std::string> texts;
-    MessageAnswer show(const std::string& text, const std::string&, MessageIcon,
-                       MessageButtons) override {
-        texts.push_back(text);
-        return MessageAnswer::Ok;
-    }
-};
 
 double Minutes(QDateTimeAxis* axis) {
     return (axis->max().toMSecsSinceEpoch() - axis->min().toMSecsSinceEpoch()) / 60000.0;
@@ -126,7 +118,7 @@ TEST(TrendWindow, PlotsAMillionRowLogWithoutFreezing) {
     w.PlotFile(QString::fromStdString(path));
     ASSERT_TRUE(WaitLoaded(w, ticks));
     EXPECT_GT(ticks, 0);
-    EXPECT_TRUE(boxes.texts.empty());
+    EXPECT_TRUE(boxes.shown.empty());
     ASSERT_EQ(w.ChannelCount(), 2);
     EXPECT_EQ(w.Runs(0).front()->name(), "Load, kN");
     EXPECT_TRUE(w.Status()->text().startsWith("1000000 rows"));
@@ -143,17 +135,15 @@ TEST(TrendWindow, PlotsAMillionRowLogWithoutFreezing) {
 TEST(TrendWindow, AFileThatIsNoLogGivesAMessage) {
     const auto folder = MakeScratchFolder("trend-bad");
     const std::string path = (folder / "notes.csv").string();
-    std::FILE* f = std::fopen(path.c_str(), "wb");
-    ASSERT_NE(f, nullptr);
-    std::fputs("name,value\r\nx,1\r\n", f);
-    std::fclose(f);
+    PutFileBytes(path, "name,value\r\nx,1\r\n");
     RecordingBoxes boxes;
     TrendWindow w(boxes);
     int ticks = 0;
     w.PlotFile(QString::fromStdString(path));
     EXPECT_FALSE(WaitLoaded(w, ticks));
-    ASSERT_EQ(boxes.texts.size(), 1u);
-    EXPECT_NE(boxes.texts[0].find("is not a log file"), std::string::npos) << boxes.texts[0];
+    ASSERT_EQ(boxes.shown.size(), 1u);
+    EXPECT_NE(boxes.shown[0].text.find("is not a log file"), std::string::npos)
+        << boxes.shown[0].text;
     EXPECT_EQ(w.ChannelCount(), 0);
     std::filesystem::remove_all(folder);
 }

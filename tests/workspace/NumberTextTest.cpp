@@ -31,8 +31,7 @@ TEST(FormatPattern, DigitPlacesRoundingAndSign) {
         {0.125, "0.00", Point, "0.13"},     {2.5, "0", Point, "3"},
         {-2.5, "0", Point, "-3"},           {0.124999, "0.00", Point, "0.12"},
         {9.9996, "0.000", Point, "10.000"}, {99.5, "00", Point, "100"},
-        {0.96, "0.0", Comma, "1,0"},
-    };
+        {0.96, "0.0", Comma, "1,0"}};
     for (const TextCase& c : cases)
         EXPECT_EQ(FormatPattern(c.value, c.pattern, c.rs), c.expected)
             << c.value << " " << c.pattern;
@@ -40,12 +39,11 @@ TEST(FormatPattern, DigitPlacesRoundingAndSign) {
 
 // A second point is no point; no digit place at all gives the general text.
 TEST(FormatPattern, OddPatternsAndValuesNeverLoseTheReading) {
-    const TextCase cases[] = {
-        {0.5, ".00", Point, ".50"},    {-0.5, ".0", Point, "-.5"}, {7.6, "0.", Point, "8"},
-        {1.5, "0.0.0", Point, "1.50"}, {12.5, "", Point, "12.5"},  {12.5, "abc", Comma, "12,5"},
-        {0, ".", Point, "0"},          {NAN, "0.0", Point, "NaN"}, {Inf, "0.0", Point, "Inf"},
-        {-Inf, "00", Point, "-Inf"},
-    };
+    const TextCase cases[] = {{0.5, ".00", Point, ".50"}, {-0.5, ".0", Point, "-.5"},
+                              {7.6, "0.", Point, "8"},    {1.5, "0.0.0", Point, "1.50"},
+                              {12.5, "", Point, "12.5"},  {12.5, "abc", Comma, "12,5"},
+                              {0, ".", Point, "0"},       {NAN, "0.0", Point, "NaN"},
+                              {Inf, "0.0", Point, "Inf"}, {-Inf, "00", Point, "-Inf"}};
     for (const TextCase& c : cases)
         EXPECT_EQ(FormatPattern(c.value, c.pattern, c.rs), c.expected)
             << c.value << " " << c.pattern;
@@ -53,24 +51,22 @@ TEST(FormatPattern, OddPatternsAndValuesNeverLoseTheReading) {
 }
 
 TEST(GeneralNumber, SignificantDigitsAndExponentForm) {
-    const TextCase cases[] = {
-        {0, "", Point, "0"},
-        {-0.0, "", Point, "0"},
-        {1.0 / 3, "", Point, "0.3333333"},
-        {2.0 / 3, "", Comma, "0,6666667"},
-        {1.5, "", Point, "1.5"},
-        {-250, "", Point, "-250"},
-        {1234567, "", Point, "1234567"},
-        {0.0001, "", Point, "0.0001"},
-        {0.1f, "", Point, "0.1"},
-        {1e-5, "", Point, "1E-05"},
-        {1e7, "", Point, "1E+07"},
-        {123456789, "", Comma, "1,234568E+08"},
-        {-2.5e-12, "", Point, "-2.5E-12"},
-        {61.72835f, "", Point, "61.72835"},
-        {1.0f / 3, "", Point, "0.3333333"},
-        {12345678.0f, "", Point, "1.234568E+07"},
-    };
+    const TextCase cases[] = {{0, "", Point, "0"},
+                              {-0.0, "", Point, "0"},
+                              {1.0 / 3, "", Point, "0.3333333"},
+                              {2.0 / 3, "", Comma, "0,6666667"},
+                              {1.5, "", Point, "1.5"},
+                              {-250, "", Point, "-250"},
+                              {1234567, "", Point, "1234567"},
+                              {0.0001, "", Point, "0.0001"},
+                              {0.1f, "", Point, "0.1"},
+                              {1e-5, "", Point, "1E-05"},
+                              {1e7, "", Point, "1E+07"},
+                              {123456789, "", Comma, "1,234568E+08"},
+                              {-2.5e-12, "", Point, "-2.5E-12"},
+                              {61.72835f, "", Point, "61.72835"},
+                              {1.0f / 3, "", Point, "0.3333333"},
+                              {12345678.0f, "", Point, "1.234568E+07"}};
     for (const TextCase& c : cases)
         EXPECT_EQ(GeneralNumber(c.value, c.rs), c.expected) << c.value;
     EXPECT_EQ(PlainNumber(604800000, Comma), "604800000");
@@ -113,20 +109,18 @@ TEST(ParseReal, RegionalSeparatorSignsBlanksAndExponents) {
         {"-", Point, {}},       {".", Point, {}},       {"1e", Point, {}},
         {"1e+", Point, {}},     {"1.2.3", Point, {}},   {"0x10", Point, {}},
         {"inf", Point, {}},     {"nan", Point, {}},     {"1 2", Point, {}},
-        {"--1", Point, {}},     {"1e400", Point, {}},   {"\x01\xff", Point, {}},
-    };
+        {"--1", Point, {}},     {"1e400", Point, {}},   {"\x01\xff", Point, {}}};
     for (const ParseCase& c : cases)
         EXPECT_EQ(ParseReal(c.text, c.rs), c.expected) << c.text;
 }
 
 TEST(ParseRoundedInteger, HalvesToEvenWithinTheRange) {
     const int64_t lo = -32768, hi = 32767;
-    const ParseCase cases[] = {
-        {"2.5", Point, 2},         {"3.5", Point, 4},      {"-2.5", Point, -2},
-        {"0,5", Comma, 0},         {"2.51", Point, 3},     {"-7.4", Point, -7},
-        {"32767.4", Point, 32767}, {"32767.5", Point, {}}, {"-32769", Point, {}},
-        {"abc", Point, {}},
-    };
+    const ParseCase cases[] = {{"2.5", Point, 2},         {"3.5", Point, 4},
+                               {"-2.5", Point, -2},       {"0,5", Comma, 0},
+                               {"2.51", Point, 3},        {"-7.4", Point, -7},
+                               {"32767.4", Point, 32767}, {"32767.5", Point, {}},
+                               {"-32769", Point, {}},     {"abc", Point, {}}};
     for (const ParseCase& c : cases) {
         const std::optional<int64_t> got = ParseRoundedInteger(c.text, c.rs, lo, hi);
         EXPECT_EQ(got ? std::optional<double>(*got) : std::nullopt, c.expected) << c.text;

@@ -1,4 +1,4 @@
-// Widgets need an application object; the tests run on the offscreen platform.
+// The offscreen Qt application every widget test runs in.
 #include <QApplication>
 
 #include <gtest/gtest.h>
