@@ -308,12 +308,17 @@ void Publisher::Lost(const std::string& why) {
 
 void Publisher::Connected(int rc) {
     if (rc != 0) {
-        const std::string why = mosquitto_connack_string(rc);
+        std::string why = mosquitto_connack_string(rc);
+        if (!why.empty() && why.back() == '.') why.pop_back();
         // Credentials the broker refuses are a mistake to correct, not an
         // outage to wait out: at start they end the run.
         if (rc == 4 || rc == 5)
-            Settle(Outcome::Refused, "the broker at " + Where() + " refused the connection: " +
-                                         why + (rc == 4 ? " (check --mqtt-auth)" : ""));
+            Settle(Outcome::Refused,
+                   "the broker at " + Where() + " refused the connection (" + why + "): " +
+                       (m_options.authFile.empty()
+                            ? "it wants a user name and password, given with --mqtt-auth FILE"
+                            : "check the user name and password in --mqtt-auth " +
+                                  m_options.authFile));
         Lost(why);
         return;
     }
