@@ -183,8 +183,7 @@ bool Publisher::Begin(std::string& error) {
             return false;
         }
     }
-    m_cursor = m_firstNew = m_spool.Front();
-    m_firstNew = m_spool.End();
+    m_cursor = m_firstNew = m_spool.Front(); // a backlog counts as published by this run
     m_thread = std::thread([this] { Run(); });
 
     std::unique_lock lock(m_mutex);
@@ -241,9 +240,10 @@ void Publisher::Run() {
             m_counts = {m_published,       m_acknowledged, m_spool.Waiting(),
                         m_spool.Dropped(), m_reconnects,   m_link == Link::Connected};
         }
-        if (m_spool.Dropped() > m_droppedTold) {
-            m_droppedTold = m_spool.Dropped();
-        }
+        if (m_spool.Dropped() > 0 && m_droppedTold == 0)
+            Notice("the spool " + m_options.spoolDir + " is full (--mqtt-spool-max " +
+                   std::to_string(m_options.spoolMax) + " bytes): the oldest messages are dropped");
+        m_droppedTold = m_spool.Dropped();
         if (stopping &&
             (m_spool.Waiting() == 0 || Clock::now() >= stopBy || m_link != Link::Connected)) {
             Finish();
