@@ -8,6 +8,10 @@ DEMO_PACKAGES="fonts-dejavu-core"
 WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 wine googletest"
 # The trend window draws with Qt Charts.
 BUILD_PACKAGES="$BUILD_PACKAGES qt6-charts-dev"
+# tarnvik-log publishes to MQTT brokers with libmosquitto; its tests run
+# their own Mosquitto broker and clients.
+BUILD_PACKAGES="$BUILD_PACKAGES libmosquitto-dev pkg-config"
+TEST_PACKAGES="$TEST_PACKAGES mosquitto mosquitto-clients"
 # The package check (cpack's shlibdeps, the desktop entry) and the network
 # serial server test.
 TEST_PACKAGES="$TEST_PACKAGES dpkg-dev desktop-file-utils socat"

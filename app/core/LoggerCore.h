@@ -21,14 +21,17 @@
 #include "ChannelStatistics.h"
 #include "CoreSeams.h"
 #include "LogFile.h"
+#include "LogLines.h"
 #include "MainWindowState.h"
 #include "NumberText.h"
 #include "ProtocolModule.h"
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct WorkspaceClass;
 class ProtocolModule;
@@ -102,6 +105,12 @@ class LoggerCore {
     // The last driver-layer error (missing library, unconvertible station or
     // command) met by a read; empty when none.
     const std::string& LastChannelFault() const { return m_lastChannelFault; }
+    // Told of every row once it is in the log file: its elapsed time and its
+    // columns; the channels' failures are in the state meanwhile.
+    void
+    SetRowObserver(std::function<void(double elapsedMs, const std::vector<LogColumn>&)> observer) {
+        m_rowObserver = std::move(observer);
+    }
 
   private:
     void ReadChannel(int i, const CommandArg& command, int& sumGroupStart);
@@ -137,6 +146,7 @@ class LoggerCore {
     int64_t m_reconnects = 0;
     int64_t m_failedReopens = 0;
     ChannelStatistics m_statistics;
+    std::function<void(double, const std::vector<LogColumn>&)> m_rowObserver;
     std::array<std::string, ChannelSlots> m_failureReason{};
     // The latest driver read per channel: unknown, answered, or the line silent.
     enum class LineState : uint8_t { Unknown, Answered, Silent };

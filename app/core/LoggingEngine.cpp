@@ -169,6 +169,7 @@ void LoggerCore::WriteRow() {
     if (m_logFile.Append(line, error)) {
         ++m_rowsWritten;
         m_writeError.clear();
+        if (m_rowObserver) m_rowObserver(m_state.ElapsedMs, columns);
     } else {
         ++m_rowsLost;
         m_writeError = error;

@@ -1,6 +1,7 @@
 #include "HeadlessLogger.h"
 
 #include "CoreQt.h"
+#include "HeadlessMqtt.h"
 #include "LogTarget.h"
 #include "LoggerCore.h"
 #include "MessageBox.h"
@@ -66,7 +67,9 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::
         const std::string arg = argv[i];
         const bool hasValue = i + 1 < argc;
         double number = 0;
-        if (arg == "--help" || arg == "-h") {
+        if (TakeMqttOption(argc, argv, i, options.mqtt, error)) {
+            if (!error.empty()) return std::nullopt;
+        } else if (arg == "--help" || arg == "-h") {
             error.clear();
             return std::nullopt;
         } else if (arg == "--rows" && hasValue) {
@@ -105,6 +108,10 @@ std::optional<HeadlessOptions> ParseHeadlessOptions(int argc, char** argv, std::
         error = "a log file (--log FILE) and a workspace are both needed";
         return std::nullopt;
     }
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) std::strcpy(host, "localhost");
+    error = CompleteMqttOptions(options.mqtt, options.logPath, options.workspacePath, host);
+    if (!error.empty()) return std::nullopt;
     return options;
 }
 
@@ -185,6 +192,17 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         CoreSeams{window, boxes, autoRetryTimer, logTimer, clock, chooser, settings, shell});
     corePointer = &core;
 
+    std::unique_ptr<HeadlessMqtt> mqtt;
+    if (options.mqtt.enabled()) {
+        std::string error;
+        mqtt = HeadlessMqtt::Start(options.mqtt, workspace, core, state, regional, error);
+        if (!mqtt) {
+            std::fprintf(stderr, "tarnvik-log: %s; nothing was logged\n", error.c_str());
+            protocol.ProtocolClosePort();
+            return 1;
+        }
+    }
+
     core.DoLogging();
     if (!core.IsLogging()) {
         protocol.ProtocolClosePort();
@@ -196,8 +214,10 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     StatusReporter status(::isatty(STDERR_FILENO) == 1);
     QtTimer statusTimer([&] {
         const StatusEvents events = EventsOf(core, state, workspace);
+        if (mqtt) mqtt->Tell();
         const std::string line =
-            StatusLineText(window.Label(), TotalsOf(core, options.logPath), events);
+            StatusLineText(window.Label(), TotalsOf(core, options.logPath), events) +
+            (mqtt ? mqtt->StatusText() : "");
         if (const auto text = status.Report(clock.MonotonicMs(), line, events))
             std::fputs(text->c_str(), stderr);
     });
@@ -252,6 +272,7 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         // The port was opened through this driver, so it is there; nothing
         // to report at the very end in any case.
     }
+    if (mqtt) mqtt->Stop();
     std::fputs(status.Finish().c_str(), stderr);
     const RunTotals totals = TotalsOf(core, options.logPath);
     std::fputs(
@@ -261,5 +282,8 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     if (core.LogFileRenewals() > 0)
         std::fprintf(stderr, "tarnvik-log: the log file was created anew %lld times\n",
                      static_cast<long long>(core.LogFileRenewals()));
+    if (mqtt) std::fputs(mqtt->SummaryText().c_str(), stderr);
+    // Messages the spool had to drop are readings lost to the broker.
+    if (mqtt && mqtt->Dropped()) return RunRowsLost;
     return RunExitStatus(totals, core.Statistics().AnyFailed());
 }

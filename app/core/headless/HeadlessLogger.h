@@ -3,6 +3,7 @@
 #pragma once
 
 #include "LogFile.h"
+#include "MqttMessages.h"
 
 #include <optional>
 #include <string>
@@ -13,6 +14,7 @@ struct HeadlessOptions {
     LogFileMode logMode = LogFileMode::NewOnly; // --overwrite: Replace, --append: Append
     long long rows = 0;                         // 0: no row limit
     double seconds = 0;                         // 0: no time limit
+    MqttOptions mqtt;                           // --mqtt...: readings to a broker too
 };
 
 // The options from the command line, or nothing (and why in error).

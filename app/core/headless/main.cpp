@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <string>
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -10,14 +11,21 @@ int main(int argc, char** argv) {
     const auto options = ParseHeadlessOptions(argc, argv, error);
     if (!options) {
         if (!error.empty()) std::fprintf(stderr, "tarnvik-log: %s\n", error.c_str());
-        std::fprintf(stderr, "usage: tarnvik-log [--rows N] [--seconds S] [--overwrite | --append] "
-                             "--log FILE|- WORKSPACE.lws\n"
-                             "\n"
-                             "exit status:\n"
-                             "  0  every row was written and every reading succeeded\n"
-                             "  1  the run could not start\n"
-                             "  2  the run completed, but some readings failed\n"
-                             "  3  some rows could not be written (wins over 2)\n");
+        std::fprintf(stderr, "%s",
+                     (std::string("usage: tarnvik-log [--rows N] [--seconds S] [--overwrite | "
+                                  "--append] [--mqtt URL [MQTT options]] "
+                                  "--log FILE|- WORKSPACE.lws\n"
+                                  "\n"
+                                  "MQTT options:\n") +
+                      MqttUsageText +
+                      "\n"
+                      "exit status:\n"
+                      "  0  every row was written and every reading succeeded\n"
+                      "  1  the run could not start\n"
+                      "  2  the run completed, but some readings failed\n"
+                      "  3  some rows could not be written, or messages for the broker were\n"
+                      "     dropped (wins over 2)\n")
+                         .c_str());
         return error.empty() ? 0 : 1;
     }
     return RunHeadlessLogger(*options);

@@ -1,0 +1,395 @@
+// The headless logger publishing to a real Mosquitto of the test's own on a
+// loopback port, read back by the test's own subscriber: every row arrives
+// once per channel, an outage or a kill loses nothing, and the broker never
+// holds up the log file.
+#include "Harness.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <csignal>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+using namespace reliability;
+
+namespace {
+
+const char* const BrokerProgram = "/usr/sbin/mosquitto";
+const std::string Base = "plant/stand";
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// A broker that keeps the subscriber's session across its own restarts.
+class Broker {
+  public:
+    Broker(const TempDir& dir, const std::vector<std::string>& extra = {})
+        : m_dir(dir), m_port(FreePort()) {
+        std::string config = "listener " + std::to_string(m_port) +
+                             " 127.0.0.1\npersistence true\npersistence_location " + dir.Path() +
+                             "/\nautosave_interval 1\nmax_queued_messages 0\n";
+        // Run as root, the broker would become the user "mosquitto", who
+        // cannot read the test's folder.
+        if (const passwd* user = ::getpwuid(::getuid()))
+            config += "user " + std::string(user->pw_name) + "\n";
+        bool anonymous = true;
+        for (const auto& line : extra) {
+            config += line + "\n";
+            anonymous = anonymous && line.rfind("password_file", 0) != 0;
+        }
+        if (anonymous) config += "allow_anonymous true\n";
+        WriteFile(dir.File("broker.conf"), config);
+    }
+    bool Start() {
+        ChildLaunch launch;
+        launch.argv = {BrokerProgram, "-c", m_dir.File("broker.conf")};
+        launch.stderrPath = m_dir.File("broker" + std::to_string(++m_starts) + ".err");
+        m_child = std::make_unique<Child>(launch);
+        return WaitUntil([&] { return Accepts(m_port); }, 5000);
+    }
+    void Stop() {
+        m_child->Signal(SIGTERM);
+        m_child->Wait(5000);
+        m_child.reset();
+    }
+    int Port() const { return m_port; }
+    std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(m_port); }
+
+  private:
+    const TempDir& m_dir;
+    int m_port;
+    int m_starts = 0;
+    std::unique_ptr<Child> m_child;
+};
+
+struct Message {
+    std::string topic, payload;
+};
+
+// mosquitto_sub with a persistent QoS 1 session, one "topic payload" line a message.
+class Subscriber {
+  public:
+    Subscriber(const TempDir& dir, int port) : m_path(dir.File("sub.out")) {
+        ChildLaunch launch;
+        launch.argv = {"/usr/bin/mosquitto_sub",
+                       "-h",
+                       "127.0.0.1",
+                       "-p",
+                       std::to_string(port),
+                       "-q",
+                       "1",
+                       "-c",
+                       "-i",
+                       "test-subscriber",
+                       "-v",
+                       "-t",
+                       Base + "/#"};
+        launch.stdoutPath = m_path;
+        launch.stderrPath = dir.File("sub.err");
+        m_child = std::make_unique<Child>(launch);
+    }
+    std::vector<Message> Messages() const {
+        std::vector<Message> messages;
+        std::istringstream lines(ReadFile(m_path));
+        for (std::string line; std::getline(lines, line);) {
+            const size_t space = line.find(' ');
+            if (space != std::string::npos)
+                messages.push_back({line.substr(0, space), line.substr(space + 1)});
+        }
+        return messages;
+    }
+
+  private:
+    std::string m_path;
+    std::unique_ptr<Child> m_child;
+};
+
+std::string Field(const std::string& payload, const std::string& name) {
+    std::smatch match;
+    const std::regex pattern("\"" + name + "\":(\"[^\"]*\"|[^,}]*)");
+    return std::regex_search(payload, match, pattern) ? match[1].str() : "";
+}
+
+// The readings received per channel in the order of their first arrival,
+// QoS 1 duplicates removed: elapsed -> payload, and the elapsed order.
+struct Received {
+    std::map<std::string, std::map<long, std::string>> byTopic;
+    std::map<std::string, std::vector<long>> order;
+    int duplicates = 0;
+};
+Received Readings(const std::vector<Message>& messages) {
+    Received received;
+    for (const auto& message : messages) {
+        if (message.topic.find_first_not_of("0123456789", Base.size() + 1) != std::string::npos)
+            continue;
+        const long elapsed = std::stol(Field(message.payload, "elapsed"));
+        auto& readings = received.byTopic[message.topic];
+        if (readings.count(elapsed)) {
+            ++received.duplicates;
+            continue;
+        }
+        readings[elapsed] = message.payload;
+        received.order[message.topic].push_back(elapsed);
+    }
+    return received;
+}
+
+int ExitStatus(Child& logger, int timeoutMs = 15000) {
+    const auto status = logger.Wait(timeoutMs);
+    return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
+}
+
+class Mqtt : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (::access(BrokerProgram, X_OK) != 0)
+            GTEST_SKIP() << "the mosquitto broker is not installed (scripts/packages.sh)";
+        sim = std::make_unique<Simulator>(dir, std::vector<std::string>{"port COM1 bus 115200",
+                                                                        "station 1 value=1.5",
+                                                                        "station 2 value=-2.25"});
+        ASSERT_TRUE(sim->Ready()) << ReadFile(dir.File("sim.err"));
+        WorkspaceShape shape;
+        shape.channels = 2;
+        shape.logInterval = 50;
+        WriteWorkspaceFile(dir.File("stand.lws"), shape);
+    }
+    ChildLaunch Logger(const std::string& url, const std::vector<std::string>& options,
+                       const std::string& name = "log") {
+        ChildLaunch launch = LoggerLaunch(dir.File("stand.lws"), dir.File(name + ".csv"),
+                                          sim->PortsDir(), dir.File(name + ".err"));
+        std::vector<std::string> extra = {
+            "--mqtt", url, "--mqtt-topic", Base, "--mqtt-spool", dir.File("spool")};
+        extra.insert(extra.end(), options.begin(), options.end());
+        launch.argv.insert(launch.argv.begin() + 1, extra.begin(), extra.end());
+        return launch;
+    }
+    // Every complete row of the log file found among the received readings
+    // of both channels, same text, same value, same elapsed time.
+    void ExpectEveryRow(const std::string& name, const Received& received, size_t skipLast = 0) {
+        const LogCheck log = CheckLog(ReadFile(dir.File(name + ".csv")), 2);
+        ASSERT_GT(log.rows.size(), skipLast);
+        for (size_t r = 0; r + skipLast < log.rows.size(); ++r) {
+            const auto& row = log.rows[r];
+            for (int channel = 1; channel <= 2; ++channel) {
+                const auto& readings = received.byTopic.at(Base + "/" + std::to_string(channel));
+                const auto found = readings.find(std::stol(row[2]));
+                ASSERT_NE(found, readings.end()) << "row " << r << " channel " << channel;
+                const std::string text = row[2 + static_cast<size_t>(channel)];
+                EXPECT_EQ(Field(found->second, "text"), "\"" + text + "\"");
+                EXPECT_DOUBLE_EQ(std::stod(Field(found->second, "value")), std::stod(text));
+            }
+        }
+    }
+    TempDir dir;
+    std::unique_ptr<Simulator> sim;
+};
+
+TEST_F(Mqtt, EveryRowArrivesOncePerChannelWithItsValueAndElapsedTime) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(dir, broker.Port());
+    ASSERT_TRUE(WaitUntil([&] { return ReadFile(dir.File("sub.err")).empty(); }, 500));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // subscribed
+    Child logger(Logger(broker.Url(), {"--rows", "20"}));
+    ASSERT_EQ(ExitStatus(logger), 0) << ReadFile(dir.File("log.err"));
+    Received received;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            received = Readings(subscriber.Messages());
+            return received.byTopic[Base + "/2"].size() >= 20;
+        },
+        5000));
+    ExpectEveryRow("log", received);
+    EXPECT_EQ(received.byTopic[Base + "/1"].size(), 20u);
+    const auto first = received.byTopic[Base + "/1"].begin()->second;
+    EXPECT_TRUE(std::regex_match(
+        first,
+        std::regex(
+            R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","elapsed":\d+,"value":1\.500,"text":"01\.500","ok":true\})")))
+        << first;
+    const auto messages = subscriber.Messages();
+    std::vector<std::string> statuses;
+    std::string channels;
+    for (const auto& message : messages) {
+        if (message.topic == Base + "/status") statuses.push_back(message.payload);
+        if (message.topic == Base + "/channels") channels = message.payload;
+    }
+    EXPECT_EQ(statuses, (std::vector<std::string>{"online", "offline"}));
+    EXPECT_NE(channels.find(R"({"number":2,"caption":"Channel 2","station":2,"format":"00.000")"),
+              std::string::npos)
+        << channels;
+    const std::string err = ReadFile(dir.File("log.err"));
+    EXPECT_NE(err.find("MQTT messages acknowledged: 40\n"), std::string::npos) << err;
+}
+
+TEST_F(Mqtt, ABrokerAwayAndBackLosesNothingAndKeepsTheOrder) {
+    Broker broker(dir);
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(dir, broker.Port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Child logger(Logger(broker.Url(), {"--seconds", "12"}));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    broker.Stop();
+    // Back after the logger's second try, before its third.
+    std::this_thread::sleep_for(std::chrono::seconds(6));
+    ASSERT_TRUE(broker.Start());
+    ASSERT_EQ(ExitStatus(logger), 0) << ReadFile(dir.File("log.err"));
+    const size_t rows = CheckLog(ReadFile(dir.File("log.csv")), 2).rows.size();
+    Received received;
+    WaitUntil(
+        [&] {
+            received = Readings(subscriber.Messages());
+            return received.byTopic[Base + "/2"].size() >= rows;
+        },
+        5000);
+    ExpectEveryRow("log", received);
+    for (const auto& [topic, order] : received.order)
+        EXPECT_TRUE(std::is_sorted(order.begin(), order.end())) << topic;
+    const std::string err = ReadFile(dir.File("log.err"));
+    EXPECT_NE(err.find("MQTT reconnects: 1\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("lost the broker"), std::string::npos) << err;
+}
+
+TEST_F(Mqtt, TheBacklogOfAKilledRunGoesOutWithTheNextRun) {
+    Broker broker(dir);
+    Child first(Logger(broker.Url(), {}, "first"));
+    ASSERT_TRUE(WaitUntil([&] { return CompleteLines(dir.File("first.csv")) > 20; }, 10000));
+    first.Signal(SIGKILL);
+    first.Wait(5000);
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(dir, broker.Port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Child second(Logger(broker.Url(), {"--rows", "3"}, "second"));
+    ASSERT_EQ(ExitStatus(second), 0) << ReadFile(dir.File("second.err"));
+    const size_t rows = CheckLog(ReadFile(dir.File("first.csv")), 2).rows.size();
+    Received received;
+    WaitUntil(
+        [&] {
+            received = Readings(subscriber.Messages());
+            return received.byTopic[Base + "/2"].size() >= rows - 1 + 3;
+        },
+        5000);
+    // The row the kill came after may have reached the file, not the spool.
+    ExpectEveryRow("first", received, 1);
+    ExpectEveryRow("second", received);
+}
+
+TEST_F(Mqtt, AWrongPasswordEndsTheStartWithStatus1) {
+    ASSERT_EQ(std::system(("/usr/bin/mosquitto_passwd -b -c " + dir.File("passwords") +
+                           " logger s3cret >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    Broker broker(dir, {"password_file " + dir.File("passwords"), "allow_anonymous false"});
+    ASSERT_TRUE(broker.Start());
+    WriteFile(dir.File("good"), "logger:s3cret\n");
+    WriteFile(dir.File("bad"), "logger:guess\n");
+    Child good(Logger(broker.Url(), {"--rows", "2", "--mqtt-auth", dir.File("good")}, "good"));
+    EXPECT_EQ(ExitStatus(good), 0) << ReadFile(dir.File("good.err"));
+    Child bad(Logger(broker.Url(), {"--rows", "2", "--mqtt-auth", dir.File("bad")}, "bad"));
+    EXPECT_EQ(ExitStatus(bad), 1);
+    const std::string err = ReadFile(dir.File("bad.err"));
+    EXPECT_NE(err.find("refused the connection"), std::string::npos) << err;
+    EXPECT_NE(err.find("--mqtt-auth"), std::string::npos) << err;
+}
+
+TEST_F(Mqtt, ASpoolFullDuringAnOutageDropsTheOldestAndEndsWithStatus3) {
+    Broker broker(dir); // never started
+    Child logger(Logger(broker.Url(), {"--seconds", "2", "--mqtt-spool-max", "4K"}));
+    ASSERT_EQ(ExitStatus(logger), 3) << ReadFile(dir.File("log.err"));
+    const std::string err = ReadFile(dir.File("log.err"));
+    std::smatch dropped, waiting;
+    ASSERT_TRUE(std::regex_search(err, dropped, std::regex(R"(MQTT messages dropped: (\d+)\n)")))
+        << err;
+    ASSERT_TRUE(std::regex_search(err, waiting, std::regex(R"(for the next run: (\d+) )"))) << err;
+    const size_t rows = CheckLog(ReadFile(dir.File("log.csv")), 2).rows.size();
+    EXPECT_EQ(std::stoul(dropped[1]) + std::stoul(waiting[1]), rows * 2);
+    EXPECT_GT(std::stoul(dropped[1]), 0u);
+    EXPECT_LT(std::stoul(waiting[1]) * 100, 4096u); // about 100 bytes a message
+
+    // What is left is the newest.
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(dir, broker.Port());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Child again(Logger(broker.Url(), {"--rows", "1"}, "again"));
+    ASSERT_EQ(ExitStatus(again), 0) << ReadFile(dir.File("again.err"));
+    const LogCheck log = CheckLog(ReadFile(dir.File("log.csv")), 2);
+    Received received;
+    WaitUntil(
+        [&] {
+            received = Readings(subscriber.Messages());
+            return received.byTopic[Base + "/2"].count(std::stol(log.rows.back()[2])) > 0;
+        },
+        5000);
+    EXPECT_EQ(received.byTopic[Base + "/2"].count(std::stol(log.rows.back()[2])), 1u);
+    EXPECT_EQ(received.byTopic[Base + "/1"].count(std::stol(log.rows.front()[2])), 0u);
+}
+
+TEST_F(Mqtt, ABrokerThatNeverAnswersDoesNotHoldUpTheRows) {
+    // Takes the connection and reads whatever comes, never a byte back.
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ::listen(listener, 4);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    std::atomic<bool> done{false};
+    std::thread silent([&] {
+        std::vector<int> peers;
+        while (!done) {
+            pollfd watch{listener, POLLIN, 0};
+            if (::poll(&watch, 1, 50) > 0) peers.push_back(::accept(listener, nullptr, nullptr));
+            char sink[4096];
+            for (int peer : peers)
+                while (::recv(peer, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+                }
+        }
+        for (int peer : peers)
+            ::close(peer);
+    });
+    Child logger(
+        Logger("mqtt://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), {"--seconds", "4"}));
+    const int status = ExitStatus(logger);
+    done = true;
+    silent.join();
+    ::close(listener);
+    ASSERT_EQ(status, 0) << ReadFile(dir.File("log.err"));
+    const LogCheck log = CheckLog(ReadFile(dir.File("log.csv")), 2);
+    ASSERT_GT(log.rows.size(), 40u); // 4 s at 50 ms, the start's wait included
+    for (size_t r = 1; r < log.rows.size(); ++r)
+        EXPECT_LE(std::stol(log.rows[r][2]) - std::stol(log.rows[r - 1][2]), 150) << r;
+}
+
+} // namespace
