@@ -19,13 +19,26 @@ size_t ChannelStatistics::Slot(int channel) {
     return static_cast<size_t>(std::clamp(channel, 0, MaxChannels));
 }
 
+namespace {
+void EndFailure(ChannelFigures& f, double nowMs) {
+    if (!f.failingSinceMs) return;
+    f.longestFailedMs = std::max(f.longestFailedMs, nowMs - *f.failingSinceMs);
+    f.failingSinceMs.reset();
+}
+} // namespace
+
 void ChannelStatistics::Succeeded(int channel, double nowMs) {
     ChannelFigures& f = m_figures[Slot(channel)];
     ++f.reads;
-    if (f.failingSinceMs) {
-        f.longestFailedMs = std::max(f.longestFailedMs, nowMs - *f.failingSinceMs);
-        f.failingSinceMs.reset();
-    }
+    EndFailure(f, nowMs);
+}
+
+void ChannelStatistics::Probed(int channel, bool answered, double nowMs) {
+    ChannelFigures& f = m_figures[Slot(channel)];
+    ++f.probes;
+    if (!answered) return;
+    ++f.probesAnswered;
+    EndFailure(f, nowMs);
 }
 
 void ChannelStatistics::Failed(int channel, const std::string& cause, double nowMs) {
@@ -67,9 +80,9 @@ std::string DurationText(double ms) {
 std::vector<std::vector<std::string>> StatisticsTable(const WorkspaceClass& workspace,
                                                       const ChannelStatistics& statistics,
                                                       double nowMs) {
-    std::vector<std::vector<std::string>> table{{"Channel", "Station", "Reads", "Failed",
-                                                 "Failures by code", "Longest failure",
-                                                 "Last failure"}};
+    std::vector<std::vector<std::string>> table{
+        {"Channel", "Station", "Reads", "Failed", "Probes", "Probes answered", "Failures by code",
+         "Longest failure", "Last failure"}};
     const int channels = UsableChannels(workspace);
     for (int i = 1; i <= channels; ++i) {
         const ItemClass& item = workspace.Items[static_cast<size_t>(i - 1)];
@@ -78,7 +91,8 @@ std::vector<std::vector<std::string>> StatisticsTable(const WorkspaceClass& work
         for (const auto& [cause, count] : f.failuresByCause)
             causes += (causes.empty() ? "" : "; ") + IntegerText(count) + " x " + cause;
         table.push_back({item.Caption, IntegerText(item.Station), IntegerText(f.reads),
-                         IntegerText(f.failed), causes,
+                         IntegerText(f.failed), IntegerText(f.probes),
+                         IntegerText(f.probesAnswered), causes,
                          DurationText(statistics.LongestFailedMs(i, nowMs)), f.lastFailure});
     }
     return table;

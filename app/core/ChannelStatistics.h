@@ -1,5 +1,6 @@
 // What each channel's reads came to over a run: reads made, failures by
-// cause, the longest time a channel stayed failed and why it last failed.
+// cause, the probes of a channel in error and how many it answered, the
+// longest time a channel stayed failed and why it last failed.
 // Both programs show these figures: the headless logger in its run summary,
 // the desktop program in its statistics window.
 //
@@ -27,6 +28,8 @@ struct ChannelFigures {
     int64_t reads = 0;  // reads tried, failed ones included
     int64_t failed = 0; // of these, the ones that failed
     std::map<std::string, int64_t> failuresByCause;
+    int64_t probes = 0; // short reads of the channel while in error, not among reads
+    int64_t probesAnswered = 0;
     double longestFailedMs = 0;           // longest run of failed reads that has ended
     std::optional<double> failingSinceMs; // the first failure of the run still going on
     std::string lastFailure;
@@ -37,6 +40,8 @@ class ChannelStatistics {
     // A read of channel i (1 to 24) at the monotonic time nowMs.
     void Succeeded(int channel, double nowMs);
     void Failed(int channel, const std::string& cause, double nowMs);
+    // A probe of channel i in error; one that is answered ends its failure.
+    void Probed(int channel, bool answered, double nowMs);
     // Starts the figures afresh; a channel that is failing now counts its
     // present outage from nowMs on.
     void Reset(double nowMs);
@@ -55,7 +60,7 @@ class ChannelStatistics {
 std::string DurationText(double ms);
 
 // The figures as a table of texts, a header row first, then one row per
-// channel: caption, station, reads, failed, failures by cause, longest
-// failure, last failure.
+// channel: caption, station, reads, failed, probes, probes answered,
+// failures by cause, longest failure, last failure.
 std::vector<std::vector<std::string>>
 StatisticsTable(const WorkspaceClass& workspace, const ChannelStatistics& statistics, double nowMs);

@@ -184,7 +184,22 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         workspace, state, protocol, regional,
         CoreSeams{window, boxes, autoRetryTimer, logTimer, clock, chooser, settings, shell});
     corePointer = &core;
+    // For tests of the retry only (see --help).
+    if (const char* retryMs = std::getenv("TARNVIK_RETRY_MS")) {
+        double ms = 0;
+        if (ParseNumber(retryMs, 1, ms) && ms <= std::numeric_limits<int32_t>::max())
+            core.SetAutoRetryMs(static_cast<int32_t>(ms));
+    }
 
+    // The first pass before the first row: a channel that does not answer
+    // costs its full read here, once, and is probed from then on, so the log
+    // starts without a gap.
+    int16_t firstPass = 0;
+    core.ReadValues(firstPass);
+    if (state.Closing) {
+        protocol.ProtocolClosePort();
+        return 1;
+    }
     core.DoLogging();
     if (!core.IsLogging()) {
         protocol.ProtocolClosePort();
@@ -225,6 +240,7 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
                     std::fprintf(stderr, "tarnvik-log: cannot reopen %s: %s\n",
                                  options.logPath.c_str(), error.c_str());
             }
+            if (TakeRetrySignal()) core.mnuRetry_Click();
             if (StopSignalled()) requestStop();
         });
     }
