@@ -167,7 +167,7 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
         m_state.Readings[i] = sum;
         m_state.NetValues[i] = m_state.Readings[i] - item.TareValue;
         if (probe) {
-            m_statistics.Probed(i, true, m_seams.clock.MonotonicMs());
+            m_statistics.ProbeAnswered(i, m_seams.clock.MonotonicMs());
             m_state.CommsError[i] = false;
             OfferRetry();
         }
@@ -228,14 +228,14 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
         m_state.CommsError[i] = false;
         return;
     }
-    m_statistics.Probed(i, true, nowMs);
+    m_statistics.ProbeAnswered(i, nowMs);
     m_state.CommsError[i] = false;
     OfferRetry();
 }
 
 void LoggerCore::FailChannel(int i, const std::string& reason, bool probe) {
     if (probe)
-        m_statistics.Probed(i, false, m_seams.clock.MonotonicMs());
+        m_statistics.ProbeFailed(i, reason);
     else
         m_statistics.Failed(i, reason, m_seams.clock.MonotonicMs());
     m_failureReason[i] = reason;

@@ -33,12 +33,17 @@ void ChannelStatistics::Succeeded(int channel, double nowMs) {
     EndFailure(f, nowMs);
 }
 
-void ChannelStatistics::Probed(int channel, bool answered, double nowMs) {
+void ChannelStatistics::ProbeAnswered(int channel, double nowMs) {
     ChannelFigures& f = m_figures[Slot(channel)];
     ++f.probes;
-    if (!answered) return;
     ++f.probesAnswered;
     EndFailure(f, nowMs);
+}
+
+void ChannelStatistics::ProbeFailed(int channel, const std::string& cause) {
+    ChannelFigures& f = m_figures[Slot(channel)];
+    ++f.probes;
+    f.lastFailure = cause;
 }
 
 void ChannelStatistics::Failed(int channel, const std::string& cause, double nowMs) {
@@ -81,8 +86,8 @@ std::vector<std::vector<std::string>> StatisticsTable(const WorkspaceClass& work
                                                       const ChannelStatistics& statistics,
                                                       double nowMs) {
     std::vector<std::vector<std::string>> table{
-        {"Channel", "Station", "Reads", "Failed", "Probes", "Probes answered", "Failures by code",
-         "Longest failure", "Last failure"}};
+        {"Channel", "Station", "Reads", "Failed", "Failures by code", "Longest failure",
+         "Last failure", "Probes", "Probes answered"}};
     const int channels = UsableChannels(workspace);
     for (int i = 1; i <= channels; ++i) {
         const ItemClass& item = workspace.Items[static_cast<size_t>(i - 1)];
@@ -91,9 +96,9 @@ std::vector<std::vector<std::string>> StatisticsTable(const WorkspaceClass& work
         for (const auto& [cause, count] : f.failuresByCause)
             causes += (causes.empty() ? "" : "; ") + IntegerText(count) + " x " + cause;
         table.push_back({item.Caption, IntegerText(item.Station), IntegerText(f.reads),
-                         IntegerText(f.failed), IntegerText(f.probes),
-                         IntegerText(f.probesAnswered), causes,
-                         DurationText(statistics.LongestFailedMs(i, nowMs)), f.lastFailure});
+                         IntegerText(f.failed), causes,
+                         DurationText(statistics.LongestFailedMs(i, nowMs)), f.lastFailure,
+                         IntegerText(f.probes), IntegerText(f.probesAnswered)});
     }
     return table;
 }

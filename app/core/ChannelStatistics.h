@@ -40,8 +40,9 @@ class ChannelStatistics {
     // A read of channel i (1 to 24) at the monotonic time nowMs.
     void Succeeded(int channel, double nowMs);
     void Failed(int channel, const std::string& cause, double nowMs);
-    // A probe of channel i in error; one that is answered ends its failure.
-    void Probed(int channel, bool answered, double nowMs);
+    // A probe of channel i in error: answered, which ends its failure, or not.
+    void ProbeAnswered(int channel, double nowMs);
+    void ProbeFailed(int channel, const std::string& cause);
     // Starts the figures afresh; a channel that is failing now counts its
     // present outage from nowMs on.
     void Reset(double nowMs);
@@ -60,7 +61,7 @@ class ChannelStatistics {
 std::string DurationText(double ms);
 
 // The figures as a table of texts, a header row first, then one row per
-// channel: caption, station, reads, failed, probes, probes answered,
-// failures by cause, longest failure, last failure.
+// channel: caption, station, reads, failed, failures by cause, longest
+// failure, last failure, probes, probes answered.
 std::vector<std::vector<std::string>>
 StatisticsTable(const WorkspaceClass& workspace, const ChannelStatistics& statistics, double nowMs);
