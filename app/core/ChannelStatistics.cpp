@@ -85,9 +85,9 @@ std::string DurationText(double ms) {
 std::vector<std::vector<std::string>> StatisticsTable(const WorkspaceClass& workspace,
                                                       const ChannelStatistics& statistics,
                                                       double nowMs) {
-    std::vector<std::vector<std::string>> table{
-        {"Channel", "Station", "Reads", "Failed", "Failures by code", "Longest failure",
-         "Last failure", "Probes", "Probes answered"}};
+    std::vector<std::vector<std::string>> table{{"Channel", "Station", "Reads", "Failed",
+                                                 "Failures by code", "Longest failure",
+                                                 "Last failure", "Probes", "Probes answered"}};
     const int channels = UsableChannels(workspace);
     for (int i = 1; i <= channels; ++i) {
         const ItemClass& item = workspace.Items[static_cast<size_t>(i - 1)];

@@ -340,9 +340,8 @@ int main(int argc, char** argv) {
     if (deadSeconds > 0) {
         std::printf("\none silent station, reply time-out 1000 ms, %.0f s per row, back at 2/3\n",
                     deadSeconds);
-        std::printf("%8s %9s %9s %8s %7s %12s %12s %8s %7s\n", "channels", "interval",
-                    "expected", "written", "share", "longest gap", "blocked max", "back in",
-                    "probes");
+        std::printf("%8s %9s %9s %8s %7s %12s %12s %8s %7s\n", "channels", "interval", "expected",
+                    "written", "share", "longest gap", "blocked max", "back in", "probes");
         for (const auto& [channels, interval] :
              {std::pair{4, 20}, std::pair{4, 1000}, std::pair{24, 120}, std::pair{24, 1000}}) {
             const DeadResult r = RunDeadStation(channels, interval, deadSeconds, folder);

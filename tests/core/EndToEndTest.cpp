@@ -169,9 +169,9 @@ class EndToEnd : public ::testing::Test {
     std::string Path(const std::string& name) const { return m_folder + "/" + name; }
 
     std::unique_ptr<Child> StartSimulator(const std::vector<std::string>& lines) {
-        std::vector<std::string> args{BinFolder + "/vexa-sim", "--ports-dir", Path("ports"),
-                                      "--trace", Path("trace.txt"), "--control",
-                                      Path("control")};
+        std::vector<std::string> args{
+            BinFolder + "/vexa-sim", "--ports-dir", Path("ports"),  "--trace",
+            Path("trace.txt"),       "--control",   Path("control")};
         for (const auto& l : lines) {
             args.push_back("-e");
             args.push_back(l);
@@ -316,9 +316,9 @@ TEST_F(EndToEnd, ASilentStationCostsTheOthersNoRowsAndIsLoggedWhenItAnswers) {
                                "station 3 value=3", "station 4 value=4 fault=silent"});
     WriteWorkspace("Port=3\r\nProtocol=0\r\nChannels=4\r\nlogInterval=200\r\n"
                    "logDefault=9999\r\n");
-    Child logger({BinFolder + "/tarnvik-log", "--seconds", "12", "--log", Path("out.csv"),
-                  Path("ws.lws")},
-                 {"VEXA_PORTS_DIR=" + Path("ports"), "LC_ALL=C", "TARNVIK_RETRY_MS=3000"});
+    Child logger(
+        {BinFolder + "/tarnvik-log", "--seconds", "12", "--log", Path("out.csv"), Path("ws.lws")},
+        {"VEXA_PORTS_DIR=" + Path("ports"), "LC_ALL=C", "TARNVIK_RETRY_MS=3000"});
     const auto elapsed = [](const std::string& line) { return std::stod(Split(line, ",")[2]); };
     for (int waited = 0; waited < 20000 && CsvLines().size() < 36; waited += 50)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

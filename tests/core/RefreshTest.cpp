@@ -158,9 +158,9 @@ TEST(Statistics, CountReadsFailuresByCodeAndTheLongestOutage) {
 
     const auto table = StatisticsTable(rig.workspace, stats, rig.clock.now);
     ASSERT_EQ(table.size(), 3u);
-    EXPECT_EQ(table[2], (std::vector<std::string>{"Channel 2", "2", "4", "1",
-                                                  "1 x -100 No response.", "0:01:00.6",
-                                                  "-300 Invalid checksum.", "2", "1"}));
+    EXPECT_EQ(table[2],
+              (std::vector<std::string>{"Channel 2", "2", "4", "1", "1 x -100 No response.",
+                                        "0:01:00.6", "-300 Invalid checksum.", "2", "1"}));
     EXPECT_EQ(DurationText(3723400), "1:02:03.4");
 
     // Reset: all figures start anew; a channel failing now counts from now.
@@ -244,10 +244,10 @@ TEST(Probe, TimeOutIsThreeReplyTimesWithin20msAndTheReplyTimeOut) {
         std::optional<double> own, slowest;
         int16_t replyTimeout, expected;
     };
-    for (const Case& c : {Case{5.0, 100.0, 1000, 20}, Case{10.2, none, 1000, 31},
-                          Case{300.0, 2.0, 1000, 900}, Case{400.0, none, 1000, 1000},
-                          Case{none, 8.0, 1000, 24}, Case{none, none, 1000, 1000},
-                          Case{1.0, none, 10, 10}})
+    for (const Case& c :
+         {Case{5.0, 100.0, 1000, 20}, Case{10.2, none, 1000, 31}, Case{300.0, 2.0, 1000, 900},
+          Case{400.0, none, 1000, 1000}, Case{none, 8.0, 1000, 24}, Case{none, none, 1000, 1000},
+          Case{1.0, none, 10, 10}})
         EXPECT_EQ(ProbeTimeoutMs(c.own, c.slowest, c.replyTimeout), c.expected)
             << c.own.value_or(-1) << " " << c.slowest.value_or(-1);
 }
@@ -289,7 +289,7 @@ TEST(Probe, ADeadStationBlocksTheWindowForOneShortProbePerRetryAndComesBackAtOnc
     EXPECT_EQ(longest, 4000); // the first failed read costs the full read
     longest = 0;
     refreshes = 0;
-    rig.loop.RunFor(61000); // two retries
+    rig.loop.RunFor(61000);     // two retries
     EXPECT_EQ(longest, 4 * 20); // never answered: 3 x the slowest other reply, at least 20
     EXPECT_GE(refreshes, 61000 / 333 - 1);
     EXPECT_EQ(Count(rig.instruments.calls, "TIMEOUT 20"), 2);
