@@ -96,6 +96,9 @@ class LoggerCore {
     // The LogTimer's tick as the platform delivers it: measures the time
     // since the previous tick on the monotonic clock and runs LogTimer_Timer.
     void LogTimerFired();
+    // Stops the LogTimer while logging, runs a full pass, and starts the
+    // LogTimer's beat afresh: the first row then waits for no failing read.
+    void FirstPassBeforeTheFirstRow();
     void ViewLastLog();
     // Shows the message and returns false when the interval is too short for
     // the channel count.

@@ -20,6 +20,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -191,20 +192,16 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
             core.SetAutoRetryMs(static_cast<int32_t>(ms));
     }
 
-    // The first pass before the first row: a channel that does not answer
-    // costs its full read here, once, and is probed from then on, so the log
-    // starts without a gap.
-    int16_t firstPass = 0;
-    core.ReadValues(firstPass);
-    if (state.Closing) {
-        protocol.ProtocolClosePort();
-        return 1;
-    }
     core.DoLogging();
     if (!core.IsLogging()) {
         protocol.ProtocolClosePort();
         return 1;
     }
+    if (options.seconds > 0) stopAtMs = clock.MonotonicMs() + options.seconds * 1000;
+    // The first pass before the first row: a channel that does not answer
+    // costs its full read here, once, and is probed from then on, so the log
+    // starts without a gap.
+    core.FirstPassBeforeTheFirstRow();
 
     QtTimer screenTimer([&] { core.ScreenTimer_Timer(); });
     screenTimer.Start(333);
@@ -221,10 +218,8 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, requestStop);
-    if (options.seconds > 0) {
-        deadline.start(static_cast<int>(options.seconds * 1000));
-        stopAtMs = clock.MonotonicMs() + options.seconds * 1000;
-    }
+    if (options.seconds > 0)
+        deadline.start(static_cast<int>(std::max(0.0, stopAtMs - clock.MonotonicMs())));
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (RunSignalsFd() >= 0) {
@@ -255,7 +250,8 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     });
     renewalWatch.Start(1000);
 
-    QCoreApplication::exec();
+    // A stop during the first pass came before the loop that it would end.
+    if (!state.Closing) QCoreApplication::exec();
 
     state.Closing = true;
     screenTimer.Stop();
