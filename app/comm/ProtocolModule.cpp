@@ -137,6 +137,27 @@ ProtocolResult ProtocolModule::ProtocolClosePort() {
 }
 
 void ProtocolModule::ProtocolSetTimeout(int16_t milliseconds) {
+    m_timeoutMs = milliseconds;
+    SetDriverTimeout(milliseconds);
+}
+
+ProtocolResult ProtocolModule::ProtocolProbe(int32_t station, const CommandArg& command,
+                                             float& value, int16_t timeoutMs) {
+    SetDriverTimeout(timeoutMs);
+    struct Restore {
+        ProtocolModule& module;
+        ~Restore() {
+            try {
+                module.SetDriverTimeout(module.m_timeoutMs);
+            } catch (const ProtocolError&) {
+                // The probe's own call failed the same way and is reported.
+            }
+        }
+    } restore{*this};
+    return ProtocolRead(station, command, value);
+}
+
+void ProtocolModule::SetDriverTimeout(int16_t milliseconds) {
     switch (m_workspace.Protocol) {
     case ProtocolVeldaBus:
         m_bus.SETTIMEOUT(milliseconds);

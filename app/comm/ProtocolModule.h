@@ -90,11 +90,22 @@ class ProtocolModule {
     // Closes the protocol's port first (that code is ignored), then opens it.
     ProtocolResult ProtocolOpenPort(int16_t port, int32_t baud);
     ProtocolResult ProtocolClosePort();
+    // The reply time-out of every read from now on.
     void ProtocolSetTimeout(int16_t milliseconds);
+    // The time-out last set, or the serial drivers' own before any was.
+    int16_t ReplyTimeout() const { return m_timeoutMs; }
+    // A read with a time-out of its own (the driver's attempts each wait
+    // that long); the reply time-out is set back afterwards, also when the
+    // read throws.
+    ProtocolResult ProtocolProbe(int32_t station, const CommandArg& command, float& value,
+                                 int16_t timeoutMs);
 
   private:
+    void SetDriverTimeout(int16_t milliseconds);
+
     const WorkspaceClass& m_workspace;
     BusDriver& m_bus;
     AsciiDriver& m_ascii;
     UsbDriver& m_usb;
+    int16_t m_timeoutMs = 300;
 };

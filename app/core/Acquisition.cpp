@@ -150,12 +150,15 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
     if (IsSumChannel(item.Command)) {
         const int groupStart = sumGroupStart;
         sumGroupStart = i + 1;
-        if (m_state.CommsError[i]) return;
+        // Probing a sum is adding it up again once its channels were probed.
+        const bool probe = m_state.CommsError[i] && m_probeDue[i];
+        if (m_state.CommsError[i] && !probe) return;
+        m_probeDue[i] = false;
         // A total over a reading that failed would pass stale values off as
         // a good one.
         for (int j = groupStart; j < i; ++j)
             if (m_state.CommsError[j]) {
-                FailChannel(i, "Channel " + IntegerText(j) + " of the sum failed");
+                FailChannel(i, "Channel " + IntegerText(j) + " of the sum failed", probe);
                 return;
             }
         float sum = 0;
@@ -163,6 +166,11 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
             sum += m_state.Readings[j];
         m_state.Readings[i] = sum;
         m_state.NetValues[i] = m_state.Readings[i] - item.TareValue;
+        if (probe) {
+            m_statistics.ProbeAnswered(i, m_seams.clock.MonotonicMs());
+            m_state.CommsError[i] = false;
+            OfferRetry();
+        }
         return;
     }
 
@@ -170,16 +178,18 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
     CommandArg command = defaultCommand;
     std::string fault;
     const bool commandUsable = ApplyOverride(protocol, item.Command, command, fault);
-    if (m_state.CommsError[i]) return;
+    const bool probe = m_state.CommsError[i] && m_probeDue[i];
+    if (m_state.CommsError[i] && !probe) return;
+    m_probeDue[i] = false;
     if (!CommandsOf(protocol)) {
         m_lastChannelFault = UnknownProtocolFault(protocol);
-        FailChannel(i, m_lastChannelFault);
+        FailChannel(i, m_lastChannelFault, probe);
         return;
     }
 
     if (!commandUsable) {
         m_lastChannelFault = fault;
-        FailChannel(i, fault);
+        FailChannel(i, fault, probe);
         return;
     }
     // Station 0 on a serial line is a broadcast: no instrument answers it,
@@ -187,37 +197,76 @@ void LoggerCore::ReadChannel(int i, const CommandArg& defaultCommand, int& sumGr
     if (protocol != ProtocolUSB && (item.Station < 1 || item.Station > 255)) {
         m_lastChannelFault = "Station " + IntegerText(item.Station) + " of channel " +
                              IntegerText(i) + " is outside 1 to 255";
-        FailChannel(i, m_lastChannelFault);
+        FailChannel(i, m_lastChannelFault, probe);
         return;
     }
     if (protocol == ProtocolUSB && UsbDriverFault) {
-        FailChannel(i, "The USB driver could not be loaded");
+        FailChannel(i, "The USB driver could not be loaded", probe);
         return;
     }
     ProtocolResult result;
+    const double startMs = m_seams.clock.MonotonicMs();
     try {
-        result = m_protocol.ProtocolRead(item.Station, command, m_state.Readings[i]);
+        result = probe ? m_protocol.ProtocolProbe(item.Station, command, m_state.Readings[i],
+                                                  ProbeTimeoutOf(i))
+                       : m_protocol.ProtocolRead(item.Station, command, m_state.Readings[i]);
     } catch (const ProtocolError& error) {
         m_lastChannelFault = error.what();
-        FailChannel(i, m_lastChannelFault);
+        FailChannel(i, m_lastChannelFault, probe);
         return;
     }
     NoteLine(i, result);
     if (IsFailure(result)) {
-        FailChannel(i, FailureText(*result));
+        FailChannel(i, FailureText(*result), probe);
         return;
     }
-    m_statistics.Succeeded(i, m_seams.clock.MonotonicMs());
+    const double nowMs = m_seams.clock.MonotonicMs();
+    m_replyMs[i] = nowMs - startMs;
     m_state.NetValues[i] = m_state.Readings[i] - item.TareValue;
+    if (!probe) {
+        m_statistics.Succeeded(i, nowMs);
+        m_state.CommsError[i] = false;
+        return;
+    }
+    m_statistics.ProbeAnswered(i, nowMs);
     m_state.CommsError[i] = false;
+    OfferRetry();
 }
 
-void LoggerCore::FailChannel(int i, const std::string& reason) {
-    m_statistics.Failed(i, reason, m_seams.clock.MonotonicMs());
+void LoggerCore::FailChannel(int i, const std::string& reason, bool probe) {
+    if (probe)
+        m_statistics.ProbeFailed(i, reason);
+    else
+        m_statistics.Failed(i, reason, m_seams.clock.MonotonicMs());
     m_failureReason[i] = reason;
     m_state.CommsError[i] = true;
     m_seams.window.EnableMenu(MenuCommand::Retry, true);
     if (m_workspace.LogDefault != 0) m_state.NetValues[i] = m_workspace.LogDefault;
+}
+
+void LoggerCore::OfferRetry() {
+    const int channels = UsableChannels(m_workspace);
+    bool any = false;
+    for (int i = 1; i <= channels; ++i)
+        any = any || m_state.CommsError[i];
+    m_seams.window.EnableMenu(MenuCommand::Retry, any);
+}
+
+int16_t LoggerCore::ProbeTimeoutOf(int i) const {
+    std::optional<double> slowest;
+    const int channels = UsableChannels(m_workspace);
+    for (int j = 1; j <= channels; ++j)
+        if (j != i && !m_state.CommsError[j] && m_replyMs[j])
+            slowest = std::max(slowest.value_or(0.0), *m_replyMs[j]);
+    return ProbeTimeoutMs(m_replyMs[i], slowest, m_protocol.ReplyTimeout());
+}
+
+int16_t ProbeTimeoutMs(std::optional<double> ownReplyMs, std::optional<double> slowestHealthyMs,
+                       int16_t replyTimeoutMs) {
+    const std::optional<double> basis = ownReplyMs ? ownReplyMs : slowestHealthyMs;
+    if (!basis) return replyTimeoutMs;
+    const double ms = std::max(20.0, std::ceil(3 * *basis));
+    return static_cast<int16_t>(std::min<double>(replyTimeoutMs, ms));
 }
 
 const std::string& LoggerCore::ChannelFailure(int i) const {

@@ -19,13 +19,31 @@ size_t ChannelStatistics::Slot(int channel) {
     return static_cast<size_t>(std::clamp(channel, 0, MaxChannels));
 }
 
+namespace {
+void EndFailure(ChannelFigures& f, double nowMs) {
+    if (!f.failingSinceMs) return;
+    f.longestFailedMs = std::max(f.longestFailedMs, nowMs - *f.failingSinceMs);
+    f.failingSinceMs.reset();
+}
+} // namespace
+
 void ChannelStatistics::Succeeded(int channel, double nowMs) {
     ChannelFigures& f = m_figures[Slot(channel)];
     ++f.reads;
-    if (f.failingSinceMs) {
-        f.longestFailedMs = std::max(f.longestFailedMs, nowMs - *f.failingSinceMs);
-        f.failingSinceMs.reset();
-    }
+    EndFailure(f, nowMs);
+}
+
+void ChannelStatistics::ProbeAnswered(int channel, double nowMs) {
+    ChannelFigures& f = m_figures[Slot(channel)];
+    ++f.probes;
+    ++f.probesAnswered;
+    EndFailure(f, nowMs);
+}
+
+void ChannelStatistics::ProbeFailed(int channel, const std::string& cause) {
+    ChannelFigures& f = m_figures[Slot(channel)];
+    ++f.probes;
+    f.lastFailure = cause;
 }
 
 void ChannelStatistics::Failed(int channel, const std::string& cause, double nowMs) {
@@ -69,7 +87,7 @@ std::vector<std::vector<std::string>> StatisticsTable(const WorkspaceClass& work
                                                       double nowMs) {
     std::vector<std::vector<std::string>> table{{"Channel", "Station", "Reads", "Failed",
                                                  "Failures by code", "Longest failure",
-                                                 "Last failure"}};
+                                                 "Last failure", "Probes", "Probes answered"}};
     const int channels = UsableChannels(workspace);
     for (int i = 1; i <= channels; ++i) {
         const ItemClass& item = workspace.Items[static_cast<size_t>(i - 1)];
@@ -79,7 +97,8 @@ std::vector<std::vector<std::string>> StatisticsTable(const WorkspaceClass& work
             causes += (causes.empty() ? "" : "; ") + IntegerText(count) + " x " + cause;
         table.push_back({item.Caption, IntegerText(item.Station), IntegerText(f.reads),
                          IntegerText(f.failed), causes,
-                         DurationText(statistics.LongestFailedMs(i, nowMs)), f.lastFailure});
+                         DurationText(statistics.LongestFailedMs(i, nowMs)), f.lastFailure,
+                         IntegerText(f.probes), IntegerText(f.probesAnswered)});
     }
     return table;
 }

@@ -1,5 +1,6 @@
 // What each channel's reads came to over a run: reads made, failures by
-// cause, the longest time a channel stayed failed and why it last failed.
+// cause, the probes of a channel in error and how many it answered, the
+// longest time a channel stayed failed and why it last failed.
 // Both programs show these figures: the headless logger in its run summary,
 // the desktop program in its statistics window.
 //
@@ -27,6 +28,8 @@ struct ChannelFigures {
     int64_t reads = 0;  // reads tried, failed ones included
     int64_t failed = 0; // of these, the ones that failed
     std::map<std::string, int64_t> failuresByCause;
+    int64_t probes = 0; // short reads of the channel while in error, not among reads
+    int64_t probesAnswered = 0;
     double longestFailedMs = 0;           // longest run of failed reads that has ended
     std::optional<double> failingSinceMs; // the first failure of the run still going on
     std::string lastFailure;
@@ -37,6 +40,9 @@ class ChannelStatistics {
     // A read of channel i (1 to 24) at the monotonic time nowMs.
     void Succeeded(int channel, double nowMs);
     void Failed(int channel, const std::string& cause, double nowMs);
+    // A probe of channel i in error: answered, which ends its failure, or not.
+    void ProbeAnswered(int channel, double nowMs);
+    void ProbeFailed(int channel, const std::string& cause);
     // Starts the figures afresh; a channel that is failing now counts its
     // present outage from nowMs on.
     void Reset(double nowMs);
@@ -56,6 +62,6 @@ std::string DurationText(double ms);
 
 // The figures as a table of texts, a header row first, then one row per
 // channel: caption, station, reads, failed, failures by cause, longest
-// failure, last failure.
+// failure, last failure, probes, probes answered.
 std::vector<std::vector<std::string>>
 StatisticsTable(const WorkspaceClass& workspace, const ChannelStatistics& statistics, double nowMs);

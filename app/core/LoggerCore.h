@@ -16,6 +16,14 @@
 // whose latest read reached the driver got no answer from the line (no
 // response, the port closed, an I/O error). A line on which any instrument
 // answered, even with a refusal, is never reopened.
+//
+// The automatic retry does not read the channels in error in full: a dead
+// instrument would hold the line, the log rows and the window for all the
+// driver's attempts at the full time-out every time. Instead each channel
+// in error is probed once, at its next read, with a time-out fitted to the
+// line (ProbeTimeoutMs); a probe that is answered puts it back at once. The
+// Retry command reads every channel in error in full, so an instrument too
+// slow for its probe is still found.
 #pragma once
 
 #include "ChannelStatistics.h"
@@ -43,6 +51,13 @@ int UsableChannels(const WorkspaceClass& workspace);
 // Why a workspace's protocol index names no driver; empty for 0, 1 and 2.
 std::string UnknownProtocolFault(int16_t protocol);
 
+// The time-out of a probe: three times the channel's last good reply time,
+// else three times the slowest reply of the channels that answer; at least
+// 20 ms, at most the reply time-out, which is also taken when nothing is
+// known. Each of the driver's attempts waits this long.
+int16_t ProbeTimeoutMs(std::optional<double> ownReplyMs, std::optional<double> slowestHealthyMs,
+                       int16_t replyTimeoutMs);
+
 struct CoreSeams {
     WindowSurface& window;
     MessageBoxes& boxes;
@@ -68,8 +83,13 @@ class LoggerCore {
 
     // --- screen refresh, status, retry ---
     void ScreenTimer_Timer();
+    // Reopens a failed line, then has every channel in error probed.
     void AutoRetryTimer_Timer();
+    // Reopens a failed line, then has every channel read in full.
     void mnuRetry_Click();
+    // The countdown from a refresh that shows an error to the automatic
+    // retry; 30 s unless a front end changes it for testing.
+    void SetAutoRetryMs(int32_t ms) { m_autoRetryMs = ms; }
 
     // --- logging ---
     // Starts logging when off (rate check, log file dialog), stops it when on.
@@ -79,6 +99,9 @@ class LoggerCore {
     // The LogTimer's tick as the platform delivers it: measures the time
     // since the previous tick on the monotonic clock and runs LogTimer_Timer.
     void LogTimerFired();
+    // Stops the LogTimer while logging, runs a full pass, and starts the
+    // LogTimer's beat afresh: the first row then waits for no failing read.
+    void FirstPassBeforeTheFirstRow();
     void ViewLastLog();
     // Shows the message and returns false when the interval is too short for
     // the channel count.
@@ -114,7 +137,11 @@ class LoggerCore {
 
   private:
     void ReadChannel(int i, const CommandArg& command, int& sumGroupStart);
-    void FailChannel(int i, const std::string& reason);
+    // probe: the failure is that of a probe, not of a read.
+    void FailChannel(int i, const std::string& reason, bool probe = false);
+    int16_t ProbeTimeoutOf(int i) const;
+    // Retry is on offer while a channel is in error.
+    void OfferRetry();
     // The latest driver read of channel i: answered by the line or not.
     void NoteLine(int i, std::optional<int16_t> code);
     bool LineFailed() const;
@@ -151,4 +178,9 @@ class LoggerCore {
     // The latest driver read per channel: unknown, answered, or the line silent.
     enum class LineState : uint8_t { Unknown, Answered, Silent };
     std::array<LineState, ChannelSlots> m_line{};
+    int32_t m_autoRetryMs = 30000;
+    // How long the last good read of each channel took; whether a channel
+    // in error is to be probed at its next read.
+    std::array<std::optional<double>, ChannelSlots> m_replyMs{};
+    std::array<bool, ChannelSlots> m_probeDue{};
 };

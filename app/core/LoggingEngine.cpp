@@ -83,6 +83,16 @@ void LoggerCore::DoLogging() {
     window.EnableMenu(MenuCommand::OpenWorkspace, false);
 }
 
+void LoggerCore::FirstPassBeforeTheFirstRow() {
+    m_seams.logTimer.Stop();
+    int16_t fullPass = 0;
+    ReadValues(fullPass);
+    if (!IsLogging() || m_state.Closing) return;
+    m_lastTickMs = m_seams.clock.MonotonicMs();
+    m_nextTickDueMs = m_lastTickMs + m_logTickMs;
+    m_seams.logTimer.Start(m_logTickMs);
+}
+
 void LoggerCore::StopLogging() {
     WindowSurface& window = m_seams.window;
     m_seams.logTimer.Stop();

@@ -3,6 +3,7 @@
 //  - SIGINT, SIGTERM: stop;
 //  - SIGHUP (the terminal or ssh session gone, or log rotation): reopen the
 //    log file; the run goes on;
+//  - SIGUSR1: retry now, as the Retry command does;
 //  - SIGPIPE, SIGXFSZ: nothing; the write that raised them fails instead
 //    (EPIPE, EFBIG), so its row is counted as lost and the run goes on.
 // They are caught rather than ignored, so programs started from the run get
@@ -19,3 +20,5 @@ void DrainRunSignals();
 bool StopSignalled();
 // Whether SIGHUP came since the last call.
 bool TakeHangupSignal();
+// Whether SIGUSR1 came since the last call.
+bool TakeRetrySignal();

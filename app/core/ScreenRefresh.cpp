@@ -5,7 +5,6 @@
 #include "Workspace.h"
 
 namespace {
-constexpr int32_t AutoRetryMs = 30000;
 constexpr int32_t ScreenIntervalMs = 333;
 const char* const ErrorDashes = "-------";
 } // namespace
@@ -34,7 +33,7 @@ void LoggerCore::ScreenTimer_Timer() {
         if (m_state.CommsError[i]) {
             window.SetTile(i, ErrorDashes, ColourRed);
             window.SetTileTip(i, m_failureReason[i]);
-            if (!m_seams.autoRetryTimer.IsActive()) m_seams.autoRetryTimer.Start(AutoRetryMs);
+            if (!m_seams.autoRetryTimer.IsActive()) m_seams.autoRetryTimer.Start(m_autoRetryMs);
         } else {
             const ItemClass& item = m_workspace.Items[static_cast<size_t>(i - 1)];
             window.SetTile(i, FormatPattern(m_state.NetValues[i], item.Format, m_regional),
@@ -79,7 +78,15 @@ void LoggerCore::ReportWriteFailure() {
 
 void LoggerCore::AutoRetryTimer_Timer() {
     m_seams.autoRetryTimer.Stop();
-    mnuRetry_Click();
+    if (!ReopenFailedLine()) {
+        m_seams.window.EnableMenu(MenuCommand::Retry, true);
+        return;
+    }
+    // Each is probed at its own next read, so the passes and the log ticks
+    // go on between two probes.
+    const int channels = UsableChannels(m_workspace);
+    for (int i = 1; i <= channels; ++i)
+        m_probeDue[i] = m_state.CommsError[i];
 }
 
 void LoggerCore::mnuRetry_Click() {
@@ -93,6 +100,7 @@ void LoggerCore::mnuRetry_Click() {
     const int channels = UsableChannels(m_workspace);
     for (int i = 1; i <= channels; ++i)
         m_state.CommsError[i] = false;
+    m_probeDue.fill(false);
     m_seams.window.EnableMenu(MenuCommand::Retry, false);
     m_state.FirstScanDone = false;
 }

@@ -24,15 +24,28 @@ struct FakeInstruments {
     std::map<int32_t, int16_t> codes; // station -> failure code
     CallLog calls;
     std::function<void()> onRead; // runs inside every read (time passing)
+    // With a clock, reads take time on it: a station answers after its
+    // replyMs; one that does not answer within the time-out costs the
+    // driver's four attempts.
+    double* clockNow = nullptr;
+    std::map<int32_t, double> replyMs;
+    int16_t timeoutMs = 300;
 
     int16_t Read(int32_t station, const std::string& command, float* value) {
         calls.push_back("READ " + std::to_string(station) + " " + command);
         if (onRead) onRead();
-        if (auto c = codes.find(station); c != codes.end() && c->second != 0) return c->second;
         auto v = values.find(station);
-        if (v == values.end()) return -100;
+        const double replyAfter = replyMs.count(station) ? replyMs[station] : 0;
+        const bool answers = v != values.end() && replyAfter <= timeoutMs;
+        if (clockNow) *clockNow += answers ? replyAfter : 4.0 * timeoutMs;
+        if (auto c = codes.find(station); c != codes.end() && c->second != 0) return c->second;
+        if (!answers) return -100;
         *value = v->second;
         return 0;
+    }
+    int16_t SetTimeout(int16_t ms) {
+        timeoutMs = ms;
+        return Record("TIMEOUT " + std::to_string(ms));
     }
     int16_t Record(const std::string& call) {
         calls.push_back(call);
@@ -67,7 +80,7 @@ template <typename Interface, typename Command> class FakeSerial : public Interf
     int16_t EXECUTECOMMAND(int16_t station, Command command) override {
         return m_i.Record("EXEC " + std::to_string(station) + " " + CommandText(command));
     }
-    int16_t SETTIMEOUT(int16_t ms) override { return m_i.Record("TIMEOUT " + std::to_string(ms)); }
+    int16_t SETTIMEOUT(int16_t ms) override { return m_i.SetTimeout(ms); }
 
   private:
     FakeInstruments& m_i;
@@ -86,7 +99,7 @@ class FakeUsb : public UsbDriver {
     int16_t EXECUTECOMMAND(int32_t serial, const char* command) override {
         return m_i.Record("EXEC " + std::to_string(serial) + " " + command);
     }
-    int16_t SETTIMEOUT(int16_t ms) override { return m_i.Record("TIMEOUT " + std::to_string(ms)); }
+    int16_t SETTIMEOUT(int16_t ms) override { return m_i.SetTimeout(ms); }
     float VERSION() override { return 1.0f; }
 
   private:

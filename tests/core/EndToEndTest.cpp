@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -168,8 +169,9 @@ class EndToEnd : public ::testing::Test {
     std::string Path(const std::string& name) const { return m_folder + "/" + name; }
 
     std::unique_ptr<Child> StartSimulator(const std::vector<std::string>& lines) {
-        std::vector<std::string> args{BinFolder + "/vexa-sim", "--ports-dir", Path("ports"),
-                                      "--trace", Path("trace.txt")};
+        std::vector<std::string> args{
+            BinFolder + "/vexa-sim", "--ports-dir", Path("ports"),  "--trace",
+            Path("trace.txt"),       "--control",   Path("control")};
         for (const auto& l : lines) {
             args.push_back("-e");
             args.push_back(l);
@@ -223,9 +225,10 @@ TEST_F(EndToEnd, BusRowsHoldTheSimulatedReadingsAndEveryReadIsOneFrame) {
     }
     sim->Signal(SIGTERM);
     EXPECT_EQ(sim->Wait(5000), 0);
-    // Three channels, one of them a sum: two read frames per row, nothing else.
+    // Three channels, one of them a sum: two read frames for the first pass
+    // and for each row, nothing else.
     const auto requests = Received(Path("trace.txt"));
-    ASSERT_EQ(requests.size(), 8u);
+    ASSERT_EQ(requests.size(), 10u);
     for (size_t i = 0; i < requests.size(); ++i) {
         ASSERT_EQ(requests[i].bytes.size(), 5u);
         EXPECT_EQ(requests[i].bytes[0], 0xFEu);
@@ -257,7 +260,9 @@ TEST_F(EndToEnd, AsciiWithSnapLatchesEveryRowAfterTheFirstInACommaLocale) {
     for (const auto& r : Received(Path("trace.txt")))
         sent.push_back(AsText(r.bytes));
     const std::string a = "!001:SYSN?<CR>", b = "!012:SYSN?<CR>", snap = "!000:SNAP<CR>";
-    EXPECT_EQ(sent, (std::vector<std::string>{a, b, snap, a, b, snap, a, b}));
+    // The first pass, before logging, reads live values.
+    EXPECT_EQ(sent, (std::vector<std::string>{"!001:SYS?<CR>", "!012:SYS?<CR>", a, b, snap, a, b,
+                                              snap, a, b}));
 }
 
 TEST_F(EndToEnd, FailuresExitWithStatusOneAndAMessage) {
@@ -302,6 +307,42 @@ TEST_F(EndToEnd, ASignalEndsTheRunWithTheFileClosedAndWhole) {
         EXPECT_EQ(fields[3], "02.000");
         EXPECT_EQ(fields[4], "9999.000"); // the silent instrument logs the log default
     }
+}
+
+// One silent station on a line of four, the retry every 3 s: the others
+// keep every row, and the station is logged again soon after it answers.
+TEST_F(EndToEnd, ASilentStationCostsTheOthersNoRowsAndIsLoggedWhenItAnswers) {
+    auto sim = StartSimulator({"port COM3 bus 115200", "station 1 value=1", "station 2 value=2",
+                               "station 3 value=3", "station 4 value=4 fault=silent"});
+    WriteWorkspace("Port=3\r\nProtocol=0\r\nChannels=4\r\nlogInterval=200\r\n"
+                   "logDefault=9999\r\n");
+    Child logger(
+        {BinFolder + "/tarnvik-log", "--seconds", "16", "--log", Path("out.csv"), Path("ws.lws")},
+        {"VEXA_PORTS_DIR=" + Path("ports"), "LC_ALL=C", "TARNVIK_RETRY_MS=3000"});
+    const auto elapsed = [](const std::string& line) { return std::stod(Split(line, ",")[2]); };
+    for (int waited = 0; waited < 20000 && CsvLines().size() < 36; waited += 50)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const double backAt = elapsed(CsvLines().back()); // two retries behind
+    std::ofstream(Path("control")) << "set COM3 4 fault=none\n";
+    EXPECT_EQ(logger.Wait(20000), 2);
+
+    const auto lines = CsvLines();
+    ASSERT_GE(lines.size(), 1u + 40); // about 12 s of logging at 200 ms
+    double previous = 0, longestGap = 0, loggedAgainAt = -1;
+    for (size_t row = 1; row < lines.size(); ++row) {
+        const auto fields = Split(lines[row], ",");
+        ASSERT_EQ(fields.size(), 7u) << lines[row];
+        EXPECT_EQ(fields[3], "01.000");
+        longestGap = std::max(longestGap, elapsed(lines[row]) - previous);
+        previous = elapsed(lines[row]);
+        if (loggedAgainAt < 0 && fields[6] == "04.000") loggedAgainAt = previous;
+        EXPECT_EQ(fields[6], loggedAgainAt < 0 ? "9999.000" : "04.000") << lines[row];
+    }
+    EXPECT_LE(longestGap, 2 * 200);
+    // Every row the logged time is due, a row's jitter aside.
+    EXPECT_GE(static_cast<double>(lines.size() - 1), previous / 200 - 1);
+    EXPECT_GT(loggedAgainAt, backAt);
+    EXPECT_LE(loggedAgainAt, backAt + 3000 + 2 * 200);
 }
 
 } // namespace

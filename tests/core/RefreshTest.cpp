@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+
 namespace {
 
 TEST(Refresh, ShowsFormattedValuesOrRedDashesAndArmsTheRetryOnce) {
@@ -140,26 +143,24 @@ TEST(Statistics, CountReadsFailuresByCodeAndTheLongestOutage) {
     rig.loop.RunFor(333);
     EXPECT_EQ(rig.window.tips[2], "-100 No response.");
     rig.instruments.codes[2] = -300;
-    rig.loop.RunFor(30400); // retried at 31332, read at 31635: -300
+    rig.loop.RunFor(30400); // retried at 31332, probed at 31635: -300
     rig.instruments.codes.clear();
-    rig.loop.RunFor(30400); // retried at 61635, read back at 61938
+    rig.loop.RunFor(30400); // retried at 61635, probed and back at 61938
     const ChannelStatistics& stats = rig.core.Statistics();
     const ChannelFigures& two = stats.Of(2);
-    EXPECT_EQ(two.failed, 2);
-    EXPECT_EQ(two.failuresByCause, (std::map<std::string, int64_t>{{"-100 No response.", 1},
-                                                                   {"-300 Invalid checksum.", 1}}));
+    EXPECT_EQ(two.failed, 1); // the probes are counted apart
+    EXPECT_EQ(two.failuresByCause, (std::map<std::string, int64_t>{{"-100 No response.", 1}}));
     EXPECT_EQ(two.lastFailure, "-300 Invalid checksum.");
     EXPECT_DOUBLE_EQ(stats.LongestFailedMs(2, rig.clock.now), 61938 - 1332);
     EXPECT_EQ(stats.Of(1).failed, 0);
     EXPECT_EQ(stats.Of(1).reads, 186); // every pass
-    EXPECT_EQ(two.reads, 3 + 1 + 1 + 1);
+    EXPECT_EQ(two.reads, 3 + 1);
 
     const auto table = StatisticsTable(rig.workspace, stats, rig.clock.now);
     ASSERT_EQ(table.size(), 3u);
     EXPECT_EQ(table[2],
-              (std::vector<std::string>{"Channel 2", "2", IntegerText(two.reads), "2",
-                                        "1 x -100 No response.; 1 x -300 Invalid checksum.",
-                                        "0:01:00.6", "-300 Invalid checksum."}));
+              (std::vector<std::string>{"Channel 2", "2", "4", "1", "1 x -100 No response.",
+                                        "0:01:00.6", "-300 Invalid checksum.", "2", "1"}));
     EXPECT_EQ(DurationText(3723400), "1:02:03.4");
 
     // Reset: all figures start anew; a channel failing now counts from now.
@@ -235,6 +236,143 @@ TEST(Status, ShowsTheRequestedRateAndTheLastRowTime) {
               "Logging requested at 050ms (40 device reads per sec) to f.csv and achieving 050ms");
     EXPECT_EQ(LoggingStartText(250, "f.csv", RegionalSettings::comma()),
               "Logging at 4,0Hz to f.csv");
+}
+
+TEST(Probe, TimeOutIsThreeReplyTimesWithin20msAndTheReplyTimeOut) {
+    const std::optional<double> none;
+    struct Case {
+        std::optional<double> own, slowest;
+        int16_t replyTimeout, expected;
+    };
+    for (const Case& c :
+         {Case{5.0, 100.0, 1000, 20}, Case{10.2, none, 1000, 31}, Case{300.0, 2.0, 1000, 900},
+          Case{400.0, none, 1000, 1000}, Case{none, 8.0, 1000, 24}, Case{none, none, 1000, 1000},
+          Case{1.0, none, 10, 10}})
+        EXPECT_EQ(ProbeTimeoutMs(c.own, c.slowest, c.replyTimeout), c.expected)
+            << c.own.value_or(-1) << " " << c.slowest.value_or(-1);
+}
+
+// Channels 1..n answer after replyMs on the virtual clock at a 1000 ms
+// reply time-out; a silent one costs the driver's four attempts.
+void TimedLine(CoreRig& rig, double replyMs) {
+    rig.AllAnswer();
+    rig.protocol.ProtocolSetTimeout(1000);
+    rig.instruments.clockNow = &rig.clock.now;
+    for (int s = 1; s <= rig.workspace.Channels; ++s)
+        rig.instruments.replyMs[s] = replyMs;
+    rig.instruments.calls.clear();
+}
+
+int Count(const CallLog& calls, const std::string& call) {
+    return static_cast<int>(std::count(calls.begin(), calls.end(), call));
+}
+
+TEST(Probe, ADeadStationBlocksTheWindowForOneShortProbePerRetryAndComesBackAtOnce) {
+    CoreRig rig(4);
+    TimedLine(rig, 5);
+    rig.instruments.values.erase(4);
+    // The longest the window waited for its events inside a refresh, and
+    // the refreshes that ran.
+    double mark = 0, longest = 0;
+    int refreshes = 0;
+    rig.window.onEvents = [&] {
+        longest = std::max(longest, rig.clock.now - mark);
+        mark = rig.clock.now;
+    };
+    rig.screenTimer.onTick = [&] {
+        mark = rig.clock.now;
+        rig.core.ScreenTimer_Timer();
+        ++refreshes;
+    };
+    rig.screenTimer.Start(333);
+    rig.loop.RunFor(400);
+    EXPECT_EQ(longest, 4000); // the first failed read costs the full read
+    longest = 0;
+    refreshes = 0;
+    rig.loop.RunFor(61000);     // two retries
+    EXPECT_EQ(longest, 4 * 20); // never answered: 3 x the slowest other reply, at least 20
+    EXPECT_GE(refreshes, 61000 / 333 - 1);
+    EXPECT_EQ(Count(rig.instruments.calls, "TIMEOUT 20"), 2);
+    EXPECT_EQ(Count(rig.instruments.calls, "TIMEOUT 1000"), 2);
+    EXPECT_EQ(Count(rig.instruments.calls, "READ 4 10"), 1 + 2);
+    EXPECT_EQ(rig.window.tiles[4].value, "-------");
+    EXPECT_TRUE(rig.window.menus[MenuCommand::Retry]);
+
+    rig.instruments.values[4] = 6.0f;
+    rig.loop.RunFor(30400);
+    EXPECT_EQ(rig.window.tiles[4].value, "06.000");
+    EXPECT_EQ(rig.window.tiles[4].colour, ColourSystem3DLight);
+    EXPECT_FALSE(rig.window.menus[MenuCommand::Retry]);
+    const ChannelFigures& four = rig.core.Statistics().Of(4);
+    EXPECT_EQ(four.probes, 3);
+    EXPECT_EQ(four.probesAnswered, 1);
+    EXPECT_EQ(four.failed, 1);
+}
+
+TEST(Probe, ASlowStationIsNeverInErrorAndOneTooSlowForItsProbeIsFoundByRetry) {
+    CoreRig rig(2);
+    TimedLine(rig, 5);
+    rig.instruments.replyMs[2] = 300;
+    rig.screenTimer.Start(333);
+    rig.loop.RunFor(65000);
+    EXPECT_EQ(rig.core.Statistics().Of(2).failed, 0);
+    EXPECT_EQ(rig.core.Statistics().Of(2).probes, 0);
+    EXPECT_EQ(rig.window.tiles[2].value, "03.000");
+
+    // Unplugged and back: its own reply time sets its probe, 900 ms.
+    rig.instruments.values.erase(2);
+    rig.loop.RunFor(333);
+    rig.instruments.values[2] = 3.0f;
+    rig.loop.RunFor(30400);
+    EXPECT_FALSE(rig.state.CommsError[2]);
+    EXPECT_EQ(Count(rig.instruments.calls, "TIMEOUT 900"), 1);
+
+    // A slow station that never answered gets 3 x 5 ms: too short. The
+    // Retry command reads it with the reply time-out and finds it.
+    CoreRig fresh(2);
+    TimedLine(fresh, 5);
+    fresh.instruments.values.erase(2);
+    fresh.screenTimer.Start(333);
+    fresh.loop.RunFor(400);
+    fresh.instruments.values[2] = 3.0f;
+    fresh.instruments.replyMs[2] = 300;
+    fresh.loop.RunFor(30400);
+    EXPECT_EQ(fresh.core.Statistics().Of(2).probes, 1);
+    EXPECT_TRUE(fresh.state.CommsError[2]);
+    fresh.instruments.calls.clear();
+    fresh.core.mnuRetry_Click();
+    fresh.loop.RunFor(333);
+    EXPECT_FALSE(fresh.state.CommsError[2]);
+    EXPECT_EQ(Count(fresh.instruments.calls, "READ 2 10"), 1);
+    EXPECT_EQ(fresh.instruments.timeoutMs, 1000);
+    EXPECT_EQ(Count(fresh.instruments.calls, "TIMEOUT 20"), 0);
+}
+
+// The unattended start: one full pass, then logging. The dead station's
+// full read is behind it, and no row waits for more than a probe.
+TEST(Probe, AfterTheFirstPassEveryRowComesOnTimeAroundADeadStation) {
+    CoreRig rig(4);
+    TimedLine(rig, 5);
+    rig.instruments.values.erase(4);
+    rig.workspace.LogInterval = 200;
+    rig.FullPass();
+    EXPECT_EQ(rig.clock.now, 3 * 5 + 4000);
+    rig.chooser.path = ::testing::TempDir() + "probe-rows.csv";
+    rig.core.DoLogging();
+    double lastRow = rig.clock.now, longestGap = 0;
+    rig.logTimer.onTick = [&] {
+        const int64_t rows = rig.core.RowsWritten();
+        rig.core.LogTimerFired();
+        if (rig.core.RowsWritten() == rows) return;
+        longestGap = std::max(longestGap, rig.clock.now - lastRow);
+        lastRow = rig.clock.now;
+    };
+    rig.screenTimer.Start(333);
+    rig.loop.RunFor(65000); // two probes
+    EXPECT_EQ(rig.core.Statistics().Of(4).probes, 2);
+    EXPECT_GE(rig.core.RowsWritten(), 65000 / 200 - 1);
+    EXPECT_LE(longestGap, 200 + 4 * 20);
+    rig.core.DoLogging();
 }
 
 } // namespace

@@ -61,7 +61,8 @@ void StatisticsFrm::Refresh() {
             QTableWidgetItem* item = m_table->item(static_cast<int>(r) - 1, c);
             if (!item) {
                 item = new QTableWidgetItem;
-                if (c >= 1 && c <= 3) item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
+                if ((c >= 1 && c <= 3) || c >= 7)
+                    item->setTextAlignment(Qt::AlignRight | Qt::AlignVCenter);
                 m_table->setItem(static_cast<int>(r) - 1, c, item);
             }
             if (item->text() != text) item->setText(text);

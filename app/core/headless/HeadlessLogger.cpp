@@ -21,6 +21,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -191,6 +192,12 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         workspace, state, protocol, regional,
         CoreSeams{window, boxes, autoRetryTimer, logTimer, clock, chooser, settings, shell});
     corePointer = &core;
+    // For tests of the retry only (see --help).
+    if (const char* retryMs = std::getenv("TARNVIK_RETRY_MS")) {
+        double ms = 0;
+        if (ParseNumber(retryMs, 1, ms) && ms <= std::numeric_limits<int32_t>::max())
+            core.SetAutoRetryMs(static_cast<int32_t>(ms));
+    }
 
     std::unique_ptr<HeadlessMqtt> mqtt;
     if (options.mqtt.enabled()) {
@@ -208,6 +215,11 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
         protocol.ProtocolClosePort();
         return 1;
     }
+    if (options.seconds > 0) stopAtMs = clock.MonotonicMs() + options.seconds * 1000;
+    // The first pass before the first row: a channel that does not answer
+    // costs its full read here, once, and is probed from then on, so the log
+    // starts without a gap.
+    core.FirstPassBeforeTheFirstRow();
 
     QtTimer screenTimer([&] { core.ScreenTimer_Timer(); });
     screenTimer.Start(333);
@@ -226,10 +238,8 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     deadline.setSingleShot(true);
     deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, requestStop);
-    if (options.seconds > 0) {
-        deadline.start(static_cast<int>(options.seconds * 1000));
-        stopAtMs = clock.MonotonicMs() + options.seconds * 1000;
-    }
+    if (options.seconds > 0)
+        deadline.start(static_cast<int>(std::max(0.0, stopAtMs - clock.MonotonicMs())));
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
     if (RunSignalsFd() >= 0) {
@@ -245,6 +255,7 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
                     std::fprintf(stderr, "tarnvik-log: cannot reopen %s: %s\n",
                                  options.logPath.c_str(), error.c_str());
             }
+            if (TakeRetrySignal()) core.mnuRetry_Click();
             if (StopSignalled()) requestStop();
         });
     }
@@ -259,7 +270,8 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     });
     renewalWatch.Start(1000);
 
-    QCoreApplication::exec();
+    // A stop during the first pass came before the loop that it would end.
+    if (!state.Closing) QCoreApplication::exec();
 
     state.Closing = true;
     screenTimer.Stop();
