@@ -28,7 +28,8 @@ class DriverLibrary {
 
     // The folder of the running executable.
     static std::string ApplicationFolder();
-    // The folder that holds lib<name>.so for a program in `programFolder`:
+    // The folder that holds lib<name>.so for a program in `programFolder`
+    // (on Windows: the program's own folder, where <name>.dll lies):
     // the program's own folder when the library is there, else
     // ../lib/tarnvik when it is there, else the program's own folder.
     static std::string FolderFor(const std::string& name,

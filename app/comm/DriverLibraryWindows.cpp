@@ -37,6 +37,12 @@ std::string DriverLibrary::ApplicationFolder() {
     return FolderOf(RunningProgramPath());
 }
 
+// A Windows installation keeps the DLLs beside the program, which is also
+// where the system itself looks first.
+std::string DriverLibrary::FolderFor(const std::string&, const std::string& programFolder) {
+    return programFolder;
+}
+
 void* DriverLibrary::Entry(const char* entryName) {
     if (!m_handle) {
         const std::string path = Path();
