@@ -265,7 +265,8 @@ TEST_F(Mqtt, ABrokerAwayAndBackLosesNothingAndKeepsTheOrder) {
     std::this_thread::sleep_for(std::chrono::seconds(6));
     ASSERT_TRUE(broker.Start());
     ASSERT_EQ(ExitStatus(logger), 0) << ReadFile(dir.File("log.err"));
-    const size_t rows = CheckLog(ReadFile(dir.File("log.csv")), 2).rows.size();
+    const LogCheck outage = CheckLog(ReadFile(dir.File("log.csv")), 2);
+    const size_t rows = outage.rows.size();
     Received received;
     WaitUntil(
         [&] {
@@ -332,7 +333,8 @@ TEST_F(Mqtt, ASpoolFullDuringAnOutageDropsTheOldestAndEndsWithStatus3) {
     ASSERT_TRUE(std::regex_search(err, dropped, std::regex(R"(MQTT messages dropped: (\d+)\n)")))
         << err;
     ASSERT_TRUE(std::regex_search(err, waiting, std::regex(R"(for the next run: (\d+) )"))) << err;
-    const size_t rows = CheckLog(ReadFile(dir.File("log.csv")), 2).rows.size();
+    const LogCheck outage = CheckLog(ReadFile(dir.File("log.csv")), 2);
+    const size_t rows = outage.rows.size();
     EXPECT_EQ(std::stoul(dropped[1]) + std::stoul(waiting[1]), rows * 2);
     EXPECT_GT(std::stoul(dropped[1]), 0u);
     EXPECT_LT(std::stoul(waiting[1]) * 100, 4096u); // about 100 bytes a message
@@ -341,18 +343,18 @@ TEST_F(Mqtt, ASpoolFullDuringAnOutageDropsTheOldestAndEndsWithStatus3) {
     ASSERT_TRUE(broker.Start());
     Subscriber subscriber(dir, broker.Port());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    Child again(Logger(broker.Url(), {"--rows", "1"}, "again"));
+    // Long enough to connect and send the backlog first.
+    Child again(Logger(broker.Url(), {"--seconds", "3"}, "again"));
     ASSERT_EQ(ExitStatus(again), 0) << ReadFile(dir.File("again.err"));
-    const LogCheck log = CheckLog(ReadFile(dir.File("log.csv")), 2);
     Received received;
     WaitUntil(
         [&] {
             received = Readings(subscriber.Messages());
-            return received.byTopic[Base + "/2"].count(std::stol(log.rows.back()[2])) > 0;
+            return received.byTopic[Base + "/2"].count(std::stol(outage.rows.back()[2])) > 0;
         },
         5000);
-    EXPECT_EQ(received.byTopic[Base + "/2"].count(std::stol(log.rows.back()[2])), 1u);
-    EXPECT_EQ(received.byTopic[Base + "/1"].count(std::stol(log.rows.front()[2])), 0u);
+    EXPECT_EQ(received.byTopic[Base + "/2"].count(std::stol(outage.rows.back()[2])), 1u);
+    EXPECT_EQ(received.byTopic[Base + "/1"].count(std::stol(outage.rows.front()[2])), 0u);
 }
 
 TEST_F(Mqtt, ABrokerThatNeverAnswersDoesNotHoldUpTheRows) {
