@@ -9,7 +9,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,73 +24,7 @@ using namespace reliability;
 
 namespace {
 
-const char* const BrokerProgram = "/usr/sbin/mosquitto";
 const std::string Base = "plant/stand";
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A broker that keeps the subscriber's session across its own restarts.
-class Broker {
-  public:
-    Broker(const TempDir& dir, const std::vector<std::string>& extra = {})
-        : m_dir(dir), m_port(FreePort()) {
-        std::string config = "listener " + std::to_string(m_port) +
-                             " 127.0.0.1\npersistence true\npersistence_location " + dir.Path() +
-                             "/\nautosave_interval 1\nmax_queued_messages 0\n";
-        // Run as root, the broker would become the user "mosquitto", who
-        // cannot read the test's folder.
-        if (const passwd* user = ::getpwuid(::getuid()))
-            config += "user " + std::string(user->pw_name) + "\n";
-        bool anonymous = true;
-        for (const auto& line : extra) {
-            config += line + "\n";
-            anonymous = anonymous && line.rfind("password_file", 0) != 0;
-        }
-        if (anonymous) config += "allow_anonymous true\n";
-        WriteFile(dir.File("broker.conf"), config);
-    }
-    bool Start() {
-        ChildLaunch launch;
-        launch.argv = {BrokerProgram, "-c", m_dir.File("broker.conf")};
-        launch.stderrPath = m_dir.File("broker" + std::to_string(++m_starts) + ".err");
-        m_child = std::make_unique<Child>(launch);
-        return WaitUntil([&] { return Accepts(m_port); }, 5000);
-    }
-    void Stop() {
-        m_child->Signal(SIGTERM);
-        m_child->Wait(5000);
-        m_child.reset();
-    }
-    int Port() const { return m_port; }
-    std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(m_port); }
-
-  private:
-    const TempDir& m_dir;
-    int m_port;
-    int m_starts = 0;
-    std::unique_ptr<Child> m_child;
-};
 
 struct Message {
     std::string topic, payload;
@@ -192,7 +125,7 @@ int ExitStatus(Child& logger, int timeoutMs = 15000) {
 class Mqtt : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (::access(BrokerProgram, X_OK) != 0)
+        if (::access(BrokerProgram(), X_OK) != 0)
             GTEST_SKIP() << "the mosquitto broker is not installed (scripts/packages.sh)";
         sim = std::make_unique<Simulator>(dir, std::vector<std::string>{"port COM1 bus 115200",
                                                                         "station 1 value=1.5",
