@@ -9,9 +9,10 @@ WINDOWS_PACKAGES="g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine64 win
 # The trend window draws with Qt Charts.
 BUILD_PACKAGES="$BUILD_PACKAGES qt6-charts-dev"
 # tarnvik-log publishes to MQTT brokers with libmosquitto; its tests run
-# their own Mosquitto broker and clients.
+# their own Mosquitto broker and clients, and make their TLS certificates
+# with openssl.
 BUILD_PACKAGES="$BUILD_PACKAGES libmosquitto-dev pkg-config"
-TEST_PACKAGES="$TEST_PACKAGES mosquitto mosquitto-clients"
+TEST_PACKAGES="$TEST_PACKAGES mosquitto mosquitto-clients openssl"
 # The package check (cpack's shlibdeps, the desktop entry) and the network
 # serial server test.
 TEST_PACKAGES="$TEST_PACKAGES dpkg-dev desktop-file-utils socat"

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -86,6 +87,7 @@ class Publisher final : public MqttPublisher {
     void Run();
     void StoreOffered(bool& stopping);
     void Connect();
+    void Failed(int rc, int error);
     void Lost(const std::string& why);
     void SendWaiting();
     void Finish();
@@ -107,8 +109,11 @@ class Publisher final : public MqttPublisher {
     }
     static void OnDisconnect(mosquitto*, void* self, int rc) {
         auto* publisher = static_cast<Publisher*>(self);
-        if (publisher->m_link != Link::Idle)
-            publisher->Lost(rc == 0 ? "disconnected" : mosquitto_strerror(rc));
+        if (publisher->m_link == Link::Idle) return;
+        if (rc == 0)
+            publisher->Lost("disconnected");
+        else
+            publisher->Failed(rc, errno);
     }
     static void OnPublish(mosquitto*, void* self, int mid) {
         static_cast<Publisher*>(self)->Acknowledged(mid);
@@ -214,16 +219,7 @@ void Publisher::Run() {
         if (m_link == Link::Connected) SendWaiting();
         if (mosquitto_socket(m_client) >= 0) {
             const int rc = mosquitto_loop(m_client, 10, 1);
-            if (rc != MOSQ_ERR_SUCCESS) {
-                const bool tls = rc == MOSQ_ERR_TLS || TlsTrouble(m_lastLibraryError);
-                const std::string why = tls && !m_lastLibraryError.empty()
-                                            ? m_lastLibraryError
-                                            : std::string(mosquitto_strerror(rc));
-                if (tls && !m_everConnected)
-                    Settle(Outcome::Refused,
-                           "the TLS check of the broker at " + Where() + " failed: " + why);
-                if (m_link != Link::Idle) Lost(why);
-            }
+            if (rc != MOSQ_ERR_SUCCESS) Failed(rc, errno);
         } else {
             std::unique_lock lock(m_mutex);
             m_wake.wait_for(lock, milliseconds(10),
@@ -280,6 +276,7 @@ void Publisher::Connect() {
     const int rc = m_attempted ? mosquitto_reconnect_async(m_client)
                                : mosquitto_connect_async(m_client, m_options.host.c_str(),
                                                          m_options.port, KeepAliveSeconds);
+    const int error = errno;
     m_attempted = true;
     m_attemptStart = Clock::now();
     if (rc == MOSQ_ERR_SUCCESS) {
@@ -287,7 +284,25 @@ void Publisher::Connect() {
         return;
     }
     m_link = Link::Connecting; // so that Lost schedules the next attempt
-    Lost(rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : mosquitto_strerror(rc));
+    Failed(rc, error);
+}
+
+// The TLS check shows as a failed handshake (with OpenSSL's reason logged),
+// or, when the broker rejects the logger's certificate after the handshake,
+// as EPROTO from a session the broker ended. Either, at start, is a setting
+// to correct rather than an outage to wait out.
+void Publisher::Failed(int rc, int error) {
+    const bool libraryTold = TlsTrouble(m_lastLibraryError);
+    const bool endedSession = rc == MOSQ_ERR_ERRNO && error == EPROTO;
+    std::string why = libraryTold            ? m_lastLibraryError
+                      : rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(error))
+                                             : std::string(mosquitto_strerror(rc));
+    if (m_options.tls && endedSession && !libraryTold)
+        why = "the broker ended the TLS session, as one does that wants a client "
+              "certificate (--mqtt-cert, --mqtt-key)";
+    if (m_options.tls && !m_everConnected && (rc == MOSQ_ERR_TLS || libraryTold || endedSession))
+        Settle(Outcome::Refused, "the TLS check of the broker at " + Where() + " failed: " + why);
+    if (m_link != Link::Idle) Lost(why);
 }
 
 void Publisher::Lost(const std::string& why) {
@@ -300,8 +315,7 @@ void Publisher::Lost(const std::string& why) {
         Notice("cannot connect to the broker at " + Where() + ": " + why);
     }
     m_lastLoss = why;
-    // A failed TLS check is told by the loop, which knows it for one.
-    if (!TlsTrouble(m_lastLibraryError)) Settle(Outcome::Unreachable, why);
+    Settle(Outcome::Unreachable, why); // unless a refusal was settled first
     m_nextAttempt = Clock::now() + m_backOff;
     m_backOff = std::min(m_backOff * 2, LongestBackOff);
 }

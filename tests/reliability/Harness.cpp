@@ -16,8 +16,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -282,6 +286,69 @@ size_t CompleteLines(const std::string& path) {
     for (size_t p = 0; (p = content.find("\r\n", p)) != std::string::npos; p += 2)
         ++n;
     return n;
+}
+
+namespace {
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool Accepts(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+} // namespace
+
+const char* BrokerProgram() {
+    return "/usr/sbin/mosquitto";
+}
+
+Broker::Broker(const TempDir& dir, const std::vector<std::string>& extra)
+    : m_dir(dir), m_port(FreePort()) {
+    std::string config = "listener " + std::to_string(m_port) +
+                         " 127.0.0.1\npersistence true\npersistence_location " + dir.Path() +
+                         "/\nautosave_interval 1\nmax_queued_messages 0\n";
+    // Run as root, the broker would become the user "mosquitto", who
+    // cannot read the test's folder.
+    if (const passwd* user = ::getpwuid(::getuid()))
+        config += "user " + std::string(user->pw_name) + "\n";
+    bool anonymous = true;
+    for (const auto& line : extra) {
+        config += line + "\n";
+        anonymous = anonymous && line.rfind("password_file", 0) != 0;
+    }
+    if (anonymous) config += "allow_anonymous true\n";
+    WriteFile(dir.File("broker.conf"), config);
+}
+
+bool Broker::Start() {
+    ChildLaunch launch;
+    launch.argv = {BrokerProgram(), "-c", m_dir.File("broker.conf")};
+    launch.stderrPath = m_dir.File("broker" + std::to_string(++m_starts) + ".err");
+    m_child = std::make_unique<Child>(launch);
+    return WaitUntil([&] { return Accepts(m_port); }, 5000);
+}
+
+void Broker::Stop() {
+    m_child->Signal(SIGTERM);
+    m_child->Wait(5000);
+    m_child.reset();
 }
 
 } // namespace reliability

@@ -123,4 +123,23 @@ struct LogCheck {
 LogCheck CheckLog(const std::string& content, int channels);
 size_t CompleteLines(const std::string& path);
 
+// A Mosquitto broker of one's own on a free loopback port, whose sessions
+// and queued messages outlive its restarts; `extra` lines go to the end of
+// its configuration (TLS files, a password file).
+const char* BrokerProgram();
+class Broker {
+  public:
+    explicit Broker(const TempDir& dir, const std::vector<std::string>& extra = {});
+    bool Start(); // true once it takes connections
+    void Stop();
+    int Port() const { return m_port; }
+    std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(m_port); }
+
+  private:
+    const TempDir& m_dir;
+    int m_port;
+    int m_starts = 0;
+    std::unique_ptr<Child> m_child;
+};
+
 } // namespace reliability

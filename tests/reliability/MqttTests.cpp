@@ -9,7 +9,6 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <pwd.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,73 +24,7 @@ using namespace reliability;
 
 namespace {
 
-const char* const BrokerProgram = "/usr/sbin/mosquitto";
 const std::string Base = "plant/stand";
-
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return ok;
-}
-
-// A broker that keeps the subscriber's session across its own restarts.
-class Broker {
-  public:
-    Broker(const TempDir& dir, const std::vector<std::string>& extra = {})
-        : m_dir(dir), m_port(FreePort()) {
-        std::string config = "listener " + std::to_string(m_port) +
-                             " 127.0.0.1\npersistence true\npersistence_location " + dir.Path() +
-                             "/\nautosave_interval 1\nmax_queued_messages 0\n";
-        // Run as root, the broker would become the user "mosquitto", who
-        // cannot read the test's folder.
-        if (const passwd* user = ::getpwuid(::getuid()))
-            config += "user " + std::string(user->pw_name) + "\n";
-        bool anonymous = true;
-        for (const auto& line : extra) {
-            config += line + "\n";
-            anonymous = anonymous && line.rfind("password_file", 0) != 0;
-        }
-        if (anonymous) config += "allow_anonymous true\n";
-        WriteFile(dir.File("broker.conf"), config);
-    }
-    bool Start() {
-        ChildLaunch launch;
-        launch.argv = {BrokerProgram, "-c", m_dir.File("broker.conf")};
-        launch.stderrPath = m_dir.File("broker" + std::to_string(++m_starts) + ".err");
-        m_child = std::make_unique<Child>(launch);
-        return WaitUntil([&] { return Accepts(m_port); }, 5000);
-    }
-    void Stop() {
-        m_child->Signal(SIGTERM);
-        m_child->Wait(5000);
-        m_child.reset();
-    }
-    int Port() const { return m_port; }
-    std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(m_port); }
-
-  private:
-    const TempDir& m_dir;
-    int m_port;
-    int m_starts = 0;
-    std::unique_ptr<Child> m_child;
-};
 
 struct Message {
     std::string topic, payload;
@@ -165,6 +98,25 @@ Received Readings(const std::vector<Message>& messages) {
     return received;
 }
 
+// A test CA ("ca") that signed a certificate for the broker on the loopback
+// address ("server") and one for the logger ("client"), and a second CA
+// ("other") that signed nothing: name.pem and name.key in dir.
+bool MakeCertificates(const TempDir& dir) {
+    const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    std::string script = "cd '" + dir.Path() + "' && exec >openssl.log 2>&1";
+    for (const char* ca : {"ca", "other"})
+        script += std::string(" && openssl req -x509 -days 2 ") + key + " -subj /CN=test-" + ca +
+                  " -keyout " + ca + ".key -out " + ca + ".pem";
+    WriteFile(dir.File("server.ext"), "subjectAltName=IP:127.0.0.1,DNS:localhost\n");
+    WriteFile(dir.File("client.ext"), "extendedKeyUsage=clientAuth\n");
+    for (const char* leaf : {"server", "client"})
+        script += std::string(" && openssl req -new ") + key + " -subj /CN=" + leaf + " -keyout " +
+                  leaf + ".key -out " + leaf + ".csr && openssl x509 -req -days 2 -in " + leaf +
+                  ".csr -CA ca.pem -CAkey ca.key -CAcreateserial -extfile " + leaf + ".ext -out " +
+                  leaf + ".pem";
+    return std::system(script.c_str()) == 0;
+}
+
 int ExitStatus(Child& logger, int timeoutMs = 15000) {
     const auto status = logger.Wait(timeoutMs);
     return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
@@ -173,7 +125,7 @@ int ExitStatus(Child& logger, int timeoutMs = 15000) {
 class Mqtt : public ::testing::Test {
   protected:
     void SetUp() override {
-        if (::access(BrokerProgram, X_OK) != 0)
+        if (::access(BrokerProgram(), X_OK) != 0)
             GTEST_SKIP() << "the mosquitto broker is not installed (scripts/packages.sh)";
         sim = std::make_unique<Simulator>(dir, std::vector<std::string>{"port COM1 bus 115200",
                                                                         "station 1 value=1.5",
@@ -265,8 +217,7 @@ TEST_F(Mqtt, ABrokerAwayAndBackLosesNothingAndKeepsTheOrder) {
     std::this_thread::sleep_for(std::chrono::seconds(6));
     ASSERT_TRUE(broker.Start());
     ASSERT_EQ(ExitStatus(logger), 0) << ReadFile(dir.File("log.err"));
-    const LogCheck outage = CheckLog(ReadFile(dir.File("log.csv")), 2);
-    const size_t rows = outage.rows.size();
+    const size_t rows = CheckLog(ReadFile(dir.File("log.csv")), 2).rows.size();
     Received received;
     WaitUntil(
         [&] {
@@ -333,8 +284,7 @@ TEST_F(Mqtt, ASpoolFullDuringAnOutageDropsTheOldestAndEndsWithStatus3) {
     ASSERT_TRUE(std::regex_search(err, dropped, std::regex(R"(MQTT messages dropped: (\d+)\n)")))
         << err;
     ASSERT_TRUE(std::regex_search(err, waiting, std::regex(R"(for the next run: (\d+) )"))) << err;
-    const LogCheck outage = CheckLog(ReadFile(dir.File("log.csv")), 2);
-    const size_t rows = outage.rows.size();
+    const size_t rows = CheckLog(ReadFile(dir.File("log.csv")), 2).rows.size();
     EXPECT_EQ(std::stoul(dropped[1]) + std::stoul(waiting[1]), rows * 2);
     EXPECT_GT(std::stoul(dropped[1]), 0u);
     EXPECT_LT(std::stoul(waiting[1]) * 100, 4096u); // about 100 bytes a message
@@ -343,18 +293,19 @@ TEST_F(Mqtt, ASpoolFullDuringAnOutageDropsTheOldestAndEndsWithStatus3) {
     ASSERT_TRUE(broker.Start());
     Subscriber subscriber(dir, broker.Port());
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    // Long enough to connect and send the backlog first.
-    Child again(Logger(broker.Url(), {"--seconds", "3"}, "again"));
+    // Its own row goes elsewhere, so that its elapsed times cannot pass for the backlog's.
+    Child again(Logger(broker.Url(), {"--rows", "1", "--mqtt-topic", "elsewhere"}, "again"));
     ASSERT_EQ(ExitStatus(again), 0) << ReadFile(dir.File("again.err"));
+    const LogCheck log = CheckLog(ReadFile(dir.File("log.csv")), 2);
     Received received;
     WaitUntil(
         [&] {
             received = Readings(subscriber.Messages());
-            return received.byTopic[Base + "/2"].count(std::stol(outage.rows.back()[2])) > 0;
+            return received.byTopic[Base + "/2"].count(std::stol(log.rows.back()[2])) > 0;
         },
         5000);
-    EXPECT_EQ(received.byTopic[Base + "/2"].count(std::stol(outage.rows.back()[2])), 1u);
-    EXPECT_EQ(received.byTopic[Base + "/1"].count(std::stol(outage.rows.front()[2])), 0u);
+    EXPECT_EQ(received.byTopic[Base + "/2"].count(std::stol(log.rows.back()[2])), 1u);
+    EXPECT_EQ(received.byTopic[Base + "/1"].count(std::stol(log.rows.front()[2])), 0u);
 }
 
 TEST_F(Mqtt, ABrokerThatNeverAnswersDoesNotHoldUpTheRows) {
@@ -392,6 +343,34 @@ TEST_F(Mqtt, ABrokerThatNeverAnswersDoesNotHoldUpTheRows) {
     ASSERT_GT(log.rows.size(), 40u); // 4 s at 50 ms, the start's wait included
     for (size_t r = 1; r < log.rows.size(); ++r)
         EXPECT_LE(std::stol(log.rows[r][2]) - std::stol(log.rows[r - 1][2]), 150) << r;
+}
+
+TEST_F(Mqtt, TlsTakesTheRightCaAndAClientCertificateAndRefusesAWrongCa) {
+    ASSERT_TRUE(MakeCertificates(dir)) << ReadFile(dir.File("openssl.log"));
+    Broker broker(dir, {"cafile " + dir.File("ca.pem"), "certfile " + dir.File("server.pem"),
+                        "keyfile " + dir.File("server.key"), "require_certificate true"});
+    ASSERT_TRUE(broker.Start());
+    const std::string url = "mqtts://127.0.0.1:" + std::to_string(broker.Port());
+    const std::vector<std::string> client = {"--mqtt-cert", dir.File("client.pem"), "--mqtt-key",
+                                             dir.File("client.key")};
+    const struct {
+        std::string name, ca;
+        bool clientCertificate;
+        int status;
+        std::string told;
+    } cases[] = {
+        {"good", "ca.pem", true, 0, "MQTT messages acknowledged: 6\n"},
+        {"wrongca", "other.pem", true, 1, "the TLS check of the broker at 127.0.0.1:"},
+        {"nocert", "ca.pem", false, 1, "the TLS check of the broker at 127.0.0.1:"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> options = {"--rows", "3", "--mqtt-cafile", dir.File(c.ca)};
+        if (c.clientCertificate) options.insert(options.end(), client.begin(), client.end());
+        Child logger(Logger(url, options, c.name));
+        EXPECT_EQ(ExitStatus(logger), c.status) << c.name;
+        const std::string err = ReadFile(dir.File(c.name + ".err"));
+        EXPECT_NE(err.find(c.told), std::string::npos) << c.name << ": " << err;
+    }
 }
 
 } // namespace
