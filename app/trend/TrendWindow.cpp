@@ -66,6 +66,9 @@ void TrendWindow::Build() {
     m_chart = new QChart;
     m_chart->legend()->setAlignment(Qt::AlignRight);
     m_chart->setDropShadowEnabled(false);
+    // A plain white behind the chart: the chart's own background, a gradient,
+    // costs several times as much to fill at every repaint.
+    m_chart->setBackgroundVisible(false);
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat("HH:mm:ss");
     m_timeAxis->setTitleText("Time");
@@ -85,6 +88,9 @@ void TrendWindow::Build() {
     // One rectangle around all that changed: a region of a rectangle per
     // changed series costs far more to paint than the few pixels it saves.
     m_view->setViewportUpdateMode(QGraphicsView::BoundingRectViewportUpdate);
+    m_view->setBackgroundBrush(Qt::white);
+    // Lines are drawn without antialiasing: no pixel beyond what changed.
+    m_view->setOptimizationFlag(QGraphicsView::DontAdjustForAntialiasing);
 
     m_span = new QComboBox(this);
     m_span->setObjectName("Span");
@@ -239,7 +245,8 @@ int TrendWindow::Columns() const {
 }
 
 std::vector<TrendRun> TrendWindow::Tail(size_t channel) const {
-    return Thin(ChannelSamples(channel), m_tailFrom, m_t1, m_tailColumns, true);
+    return Thin(ChannelSamples(channel), m_tailFrom, m_t1, m_tailColumns,
+                !m_curves[channel].bridged);
 }
 
 void TrendWindow::Redraw() {
@@ -284,8 +291,10 @@ void TrendWindow::Redraw() {
     }
     // Emptied before the axes change, each series is laid out once, when it
     // is filled again.
-    for (Curve& curve : m_curves)
+    for (Curve& curve : m_curves) {
         Fill(curve, 0, {});
+        curve.bridged = false;
+    }
     m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(m_t0 + offset)),
                          QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(m_t1 + offset)));
     m_timeAxis->setFormat(m_t1 - m_t0 > 86400000.0 ? "dd/MM HH:mm" : "HH:mm:ss");
@@ -296,7 +305,7 @@ void TrendWindow::Redraw() {
         Curve& curve = m_curves[c];
         Fill(curve, 0, settled[c]);
         curve.settled = curve.used;
-        Fill(curve, curve.settled, tail[c]);
+        FillTail(curve, std::move(tail[c]));
     }
     m_drawnUpTo = last;
 }
@@ -313,8 +322,22 @@ void TrendWindow::DrawTail(double latest) {
                 if (p.v < m_valueAxis->min() || p.v > m_valueAxis->max()) return Redraw();
     }
     for (size_t c = 0; c < m_curves.size(); ++c)
-        Fill(m_curves[c], m_curves[c].settled, tail[c]);
+        FillTail(m_curves[c], std::move(tail[c]));
     m_drawnUpTo = latest;
+}
+
+void TrendWindow::FillTail(Curve& curve, std::vector<TrendRun> tail) {
+    // The line from the settled curve into the tail is a series of its own,
+    // that stays: the tail's repaints then stop short of the settled curve,
+    // each repaint of which costs all its points.
+    if (!curve.bridged && !tail.empty() && tail.front().size() >= 2 &&
+        tail.front().front().t < m_tailFrom) {
+        Fill(curve, curve.settled, {{tail.front()[0], tail.front()[1]}});
+        ++curve.settled;
+        curve.bridged = true;
+        tail.front().erase(tail.front().begin());
+    }
+    Fill(curve, curve.settled, tail);
 }
 
 void TrendWindow::Fill(Curve& curve, size_t from, const std::vector<TrendRun>& runs) {

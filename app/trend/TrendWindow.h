@@ -81,6 +81,7 @@ class TrendWindow : public QWidget {
         QString name;
         std::vector<QLineSeries*> series; // the first carries the legend entry
         size_t settled = 0;               // series before the live tail's
+        bool bridged = false;             // the line into the tail is one of them
         size_t used = 0;
         bool visible = true;
     };
@@ -97,6 +98,7 @@ class TrendWindow : public QWidget {
     std::vector<TrendRun> Tail(size_t channel) const;
     void DrawTail(double latest);
     void Fill(Curve& curve, size_t from, const std::vector<TrendRun>& runs);
+    void FillTail(Curve& curve, std::vector<TrendRun> tail);
     void Finished();
 
     std::optional<Live> m_live;
