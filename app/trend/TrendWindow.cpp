@@ -131,6 +131,7 @@ void TrendWindow::hideEvent(QHideEvent* event) {
     // history is given back; the next opening starts a fresh curve.
     m_sampler.stop();
     m_history = TrendHistory(m_history.CapacityPerChannel());
+    m_t1 = 0; // and the next pass draws the whole chart afresh
 }
 
 void TrendWindow::SampleNow() {
