@@ -38,7 +38,8 @@ void TrendHistory::Add(double t, const std::vector<TrendReading>& pass) {
         m_rings[i].Push({t, pass[i].ok ? pass[i].value : std::numeric_limits<float>::quiet_NaN()});
 }
 
-std::vector<TrendRun> Thin(const SampleParts& samples, double t0, double t1, int columns) {
+std::vector<TrendRun> Thin(const SampleParts& samples, double t0, double t1, int columns,
+                           bool joinBefore) {
     std::vector<TrendRun> runs;
     const size_t n = samples.size();
     // The samples are in time order: start at the first one inside.
@@ -52,6 +53,9 @@ std::vector<TrendRun> Thin(const SampleParts& samples, double t0, double t1, int
     }
     const double width = columns > 0 && t1 > t0 ? (t1 - t0) / columns : 1;
     TrendRun run;
+    if (joinBefore && lo > 0 && lo < n && samples[lo].t <= t1 && !std::isnan(samples[lo - 1].v) &&
+        !std::isnan(samples[lo].v))
+        run.push_back({samples[lo - 1].t, samples[lo - 1].v});
     long column = -1;
     // Per slice its first, lowest, highest and last sample: the extremes
     // keep every peak, the first and last keep where a run starts and ends.

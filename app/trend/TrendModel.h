@@ -83,8 +83,11 @@ using TrendRun = std::vector<TrendPoint>;
 // lowest, the highest and the last, in time order) per one of `columns`
 // equal time slices, split into runs at every failed reading. A curve of any
 // length so costs a few points per pixel column to draw, no peak is lost and
-// every gap keeps its exact ends.
-std::vector<TrendRun> Thin(const SampleParts& samples, double t0, double t1, int columns);
+// every gap keeps its exact ends. `joinBefore`: the first run starts at the
+// last sample before t0 when neither it nor the first inside is a gap, so a
+// curve thinned in two parts at t0 stays one line.
+std::vector<TrendRun> Thin(const SampleParts& samples, double t0, double t1, int columns,
+                           bool joinBefore = false);
 
 // A CSV log written by either program: "Date,Time,Elapsed mS,<titles>" (or
 // the ";" form of a decimal-comma locale), then rows of date DD/MM/YYYY, time

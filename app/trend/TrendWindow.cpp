@@ -66,6 +66,9 @@ void TrendWindow::Build() {
     m_chart = new QChart;
     m_chart->legend()->setAlignment(Qt::AlignRight);
     m_chart->setDropShadowEnabled(false);
+    // A plain white behind the chart: the chart's own background, a gradient,
+    // costs several times as much to fill at every repaint.
+    m_chart->setBackgroundVisible(false);
     m_timeAxis = new QDateTimeAxis;
     m_timeAxis->setFormat("HH:mm:ss");
     m_timeAxis->setTitleText("Time");
@@ -82,6 +85,12 @@ void TrendWindow::Build() {
     for (QLegendMarker* marker : m_chart->legend()->markers(holder))
         marker->setVisible(false);
     m_view = new QChartView(m_chart, this);
+    // One rectangle around all that changed: a region of a rectangle per
+    // changed series costs far more to paint than the few pixels it saves.
+    m_view->setViewportUpdateMode(QGraphicsView::BoundingRectViewportUpdate);
+    m_view->setBackgroundBrush(Qt::white);
+    // Lines are drawn without antialiasing: no pixel beyond what changed.
+    m_view->setOptimizationFlag(QGraphicsView::DontAdjustForAntialiasing);
 
     m_span = new QComboBox(this);
     m_span->setObjectName("Span");
@@ -122,6 +131,7 @@ void TrendWindow::hideEvent(QHideEvent* event) {
     // history is given back; the next opening starts a fresh curve.
     m_sampler.stop();
     m_history = TrendHistory(m_history.CapacityPerChannel());
+    m_t1 = 0; // and the next pass draws the whole chart afresh
 }
 
 void TrendWindow::SampleNow() {
@@ -139,9 +149,15 @@ void TrendWindow::SampleNow() {
             names.push_back(Local(reading.caption));
         SetChannels(names);
     }
-    // A new pass moves the curves by less than a slice of the span (four
-    // pixels) on the longer spans: drawn once a slice has gone by.
-    if (!m_paused && (!same || now - m_drawnUpTo >= m_sliceMs)) Redraw();
+    if (m_paused) return;
+    // A chart lays every series out again whenever an axis changes, at about
+    // a microsecond a point. So the axes stay while the curves grow towards
+    // their right end, and only the tail (the newest slices) is redrawn, once a
+    // slice has gone by; the whole chart once the curves reach the end.
+    if (!same || now >= m_t1)
+        Redraw();
+    else if (now - m_drawnUpTo >= m_sliceMs)
+        DrawTail(now);
 }
 
 void TrendWindow::SetChannels(const std::vector<QString>& names) {
@@ -168,7 +184,13 @@ QLineSeries* TrendWindow::AddSeries(Curve& curve) {
     m_chart->addSeries(series);
     series->attachAxis(m_timeAxis);
     series->attachAxis(m_valueAxis);
-    if (!curve.series.empty()) {
+    if (curve.series.empty()) {
+        // Lines a pixel wide are drawn without stroking their outline, which
+        // makes painting 24 curves several times cheaper.
+        QPen pen = series->pen();
+        pen.setWidth(1);
+        series->setPen(pen);
+    } else {
         // A later stretch of the same curve: its colour, no legend entry.
         series->setPen(curve.series.front()->pen());
         for (QLegendMarker* marker : m_chart->legend()->markers(series))
@@ -218,6 +240,16 @@ SampleParts TrendWindow::ChannelSamples(size_t channel) const {
     return m_history.Channel(channel);
 }
 
+int TrendWindow::Columns() const {
+    // Whole steps of slices, so that the tail always starts on a slice's edge.
+    return std::max(4, static_cast<int>(m_chart->plotArea().width()) / (4 * Steps)) * Steps;
+}
+
+std::vector<TrendRun> TrendWindow::Tail(size_t channel) const {
+    return Thin(ChannelSamples(channel), m_tailFrom, m_t1, m_tailColumns,
+                !m_curves[channel].bridged);
+}
+
 void TrendWindow::Redraw() {
     if (m_curves.empty()) return;
     // The time range: the span up to the latest sample (the whole file for
@@ -230,50 +262,99 @@ void TrendWindow::Redraw() {
         last = std::max(last, samples[samples.size() - 1].t);
     }
     if (!std::isfinite(first)) return;
-    const double t1 = last;
-    const double t0 = m_spanMinutes > 0 ? t1 - m_spanMinutes * MinuteMs : first;
+    const double span = m_spanMinutes * MinuteMs;
+    const bool live = m_live && span > 0;
+    // Live, the axis ends at the next step after the latest sample.
+    m_t1 = live ? (std::floor(last / (span / Steps)) + 1) * (span / Steps) : last;
+    m_t0 = span > 0 ? m_t1 - span : first;
+    m_columns = Columns();
+    m_sliceMs = (m_t1 - m_t0) / m_columns;
+    const int settledColumns =
+        live ? std::clamp(static_cast<int>((last - m_t0) / m_sliceMs), 1, m_columns - 1)
+             : m_columns;
+    m_tailFrom = m_t0 + settledColumns * m_sliceMs;
+    m_tailColumns = m_columns - settledColumns;
+    const double settledTo = live ? std::nextafter(m_tailFrom, m_t0) : m_t1;
     const double offset = m_file ? m_fileStartMs : 0;
-    // One slice per four pixels: up to four points each, so about one point
-    // per pixel column whatever the span holds.
-    const int columns = std::max(25, static_cast<int>(m_chart->plotArea().width()) / 4);
 
-    // The curves are thinned first and the axes set before any series
-    // changes, so that each series lays out its points once.
-    std::vector<std::vector<TrendRun>> runs(m_curves.size());
+    std::vector<std::vector<TrendRun>> settled(m_curves.size()), tail(m_curves.size());
     double low = std::numeric_limits<double>::infinity(), high = -low;
     for (size_t c = 0; c < m_curves.size(); ++c) {
-        runs[c] = Thin(ChannelSamples(c), t0, t1, columns);
+        settled[c] = Thin(ChannelSamples(c), m_t0, settledTo, settledColumns);
+        if (live) tail[c] = Tail(c);
         if (!m_curves[c].visible) continue;
-        for (const TrendRun& run : runs[c])
-            for (const TrendPoint& p : run) {
-                low = std::min(low, p.v);
-                high = std::max(high, p.v);
-            }
+        for (const auto* runs : {&settled[c], &tail[c]})
+            for (const TrendRun& run : *runs)
+                for (const TrendPoint& p : run) {
+                    low = std::min(low, p.v);
+                    high = std::max(high, p.v);
+                }
     }
-    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(t0 + offset)),
-                         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(t1 + offset)));
-    m_timeAxis->setFormat(t1 - t0 > 86400000.0 ? "dd/MM HH:mm" : "HH:mm:ss");
+    // Emptied before the axes change, each series is laid out once, when it
+    // is filled again.
+    for (Curve& curve : m_curves) {
+        Fill(curve, 0, {});
+        curve.bridged = false;
+    }
+    m_timeAxis->setRange(QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(m_t0 + offset)),
+                         QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(m_t1 + offset)));
+    m_timeAxis->setFormat(m_t1 - m_t0 > 86400000.0 ? "dd/MM HH:mm" : "HH:mm:ss");
     if (!std::isfinite(low)) low = 0, high = 1;
     const double margin = high > low ? (high - low) * 0.05 : std::max(1.0, std::abs(high) * 0.05);
     m_valueAxis->setRange(low - margin, high + margin);
-
     for (size_t c = 0; c < m_curves.size(); ++c) {
         Curve& curve = m_curves[c];
-        while (curve.series.size() < runs[c].size())
-            AddSeries(curve);
-        for (size_t k = 0; k < runs[c].size(); ++k) {
-            QList<QPointF> points;
-            points.reserve(static_cast<qsizetype>(runs[c][k].size()));
-            for (const TrendPoint& p : runs[c][k])
-                points.append(QPointF(p.t + offset, p.v));
-            curve.series[k]->replace(points);
-        }
-        for (size_t k = runs[c].size(); k < curve.used; ++k)
-            curve.series[k]->clear();
-        curve.used = runs[c].size();
+        Fill(curve, 0, settled[c]);
+        curve.settled = curve.used;
+        FillTail(curve, std::move(tail[c]));
     }
-    m_drawnUpTo = t1;
-    m_sliceMs = (t1 - t0) / columns;
+    m_drawnUpTo = last;
+}
+
+void TrendWindow::DrawTail(double latest) {
+    // Resized, or a value beyond the value axis: the whole chart again.
+    if (Columns() != m_columns) return Redraw();
+    std::vector<std::vector<TrendRun>> tail(m_curves.size());
+    for (size_t c = 0; c < m_curves.size(); ++c) {
+        tail[c] = Tail(c);
+        if (!m_curves[c].visible) continue;
+        for (const TrendRun& run : tail[c])
+            for (const TrendPoint& p : run)
+                if (p.v < m_valueAxis->min() || p.v > m_valueAxis->max()) return Redraw();
+    }
+    for (size_t c = 0; c < m_curves.size(); ++c)
+        FillTail(m_curves[c], std::move(tail[c]));
+    m_drawnUpTo = latest;
+}
+
+void TrendWindow::FillTail(Curve& curve, std::vector<TrendRun> tail) {
+    // The line from the settled curve into the tail is a series of its own,
+    // that stays: the tail's repaints then stop short of the settled curve,
+    // each repaint of which costs all its points.
+    if (!curve.bridged && !tail.empty() && tail.front().size() >= 2 &&
+        tail.front().front().t < m_tailFrom) {
+        Fill(curve, curve.settled, {{tail.front()[0], tail.front()[1]}});
+        ++curve.settled;
+        curve.bridged = true;
+        tail.front().erase(tail.front().begin());
+    }
+    Fill(curve, curve.settled, tail);
+}
+
+void TrendWindow::Fill(Curve& curve, size_t from, const std::vector<TrendRun>& runs) {
+    const double offset = m_file ? m_fileStartMs : 0;
+    while (curve.series.size() < from + runs.size())
+        AddSeries(curve);
+    for (size_t k = 0; k < runs.size(); ++k) {
+        QList<QPointF> points;
+        points.reserve(static_cast<qsizetype>(runs[k].size()));
+        for (const TrendPoint& p : runs[k])
+            points.append(QPointF(p.t + offset, p.v));
+        curve.series[from + k]->replace(points);
+    }
+    for (size_t k = from + runs.size(); k < curve.used; ++k)
+        curve.series[k]->clear();
+    curve.used = from + runs.size();
 }
 
 void TrendWindow::PlotFile(const QString& path) {

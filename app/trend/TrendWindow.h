@@ -35,6 +35,8 @@ class TrendWindow : public QWidget {
     // The screen refresh's period: the tiles never show readings faster.
     static constexpr int SampleIntervalMs = 333;
     static constexpr int MaxSpanMinutes = 60;
+    // Live, the time axis moves on by this part of the span at a time.
+    static constexpr int Steps = 10;
 
     struct Live {
         std::function<std::vector<TrendReading>()> source; // one pass, as the tiles show it
@@ -78,6 +80,8 @@ class TrendWindow : public QWidget {
     struct Curve {
         QString name;
         std::vector<QLineSeries*> series; // the first carries the legend entry
+        size_t settled = 0;               // series before the live tail's
+        bool bridged = false;             // the line into the tail is one of them
         size_t used = 0;
         bool visible = true;
     };
@@ -90,15 +94,24 @@ class TrendWindow : public QWidget {
     void SetChannels(const std::vector<QString>& names);
     QLineSeries* AddSeries(Curve& curve);
     SampleParts ChannelSamples(size_t channel) const;
+    int Columns() const;
+    std::vector<TrendRun> Tail(size_t channel) const;
+    void DrawTail(double latest);
+    void Fill(Curve& curve, size_t from, const std::vector<TrendRun>& runs);
+    void FillTail(Curve& curve, std::vector<TrendRun> tail);
     void Finished();
 
     std::optional<Live> m_live;
     MessageBoxes& m_boxes;
     TrendHistory m_history;
     std::unique_ptr<LogTable> m_file;
-    double m_fileStartMs = 0; // the file's first row, ms since the epoch
-    double m_drawnUpTo = 0;   // the latest sample drawn
-    double m_sliceMs = 0;     // the time one slice (four pixels) of the span covers
+    double m_fileStartMs = 0;  // the file's first row, ms since the epoch
+    double m_drawnUpTo = 0;    // the latest sample drawn
+    double m_t0 = 0, m_t1 = 0; // the time axis' range
+    int m_columns = 0;         // slices of the span, of about four pixels each
+    double m_sliceMs = 0;      // the time one slice covers
+    double m_tailFrom = 0;     // where the live tail starts, on a slice's edge
+    int m_tailColumns = 0;
     QString m_path;
     QFutureWatcher<FileResult> m_loading;
     QTimer m_sampler;

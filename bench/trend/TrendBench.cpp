@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -92,30 +93,46 @@ int main(int argc, char** argv) {
         history.Add(double(full + i), sample);
     const double add = Ms(Clock::now() - start) / Adds;
 
-    std::printf("| span | samples kept per channel | add one pass of 24 | curves rebuilt "
-                "(mean per pass) | painted | whole pass mean | p99 |\n"
-                "| --- | --- | --- | --- | --- | --- | --- |\n");
+    std::printf("| span | samples kept per channel | switching to it | passes | add one pass "
+                "of 24 | curves drawn (mean per pass) | painted | whole pass mean | CPU per "
+                "pass | p99 |\n"
+                "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |\n");
     for (int minutes : {1, 10, 60}) {
+        const auto s0 = Clock::now();
         window.SetSpan(minutes);
-        std::vector<double> rebuilds, draws;
-        for (int i = 0; i < passes; ++i, now += TrendWindow::SampleIntervalMs) {
+        for (int settle = 0; settle < 3; ++settle)
+            QCoreApplication::processEvents();
+        const double switched = Ms(Clock::now() - s0);
+        // Whole steps of the time axis, so that the whole redraws at each
+        // step weigh in the mean as often as they come.
+        const int step = static_cast<int>(
+            std::ceil(minutes * 60000.0 / TrendWindow::Steps / TrendWindow::SampleIntervalMs));
+        const int n = (std::max(passes, 2 * step) + step - 1) / step * step;
+        // Every pass the window takes counts, its own timer's too: the mean
+        // is all the time spent over all the passes taken.
+        const int first = pass;
+        std::vector<double> whole;
+        double drawn = 0, painted = 0;
+        const std::clock_t cpu = std::clock();
+        for (int i = 0; i < n; ++i, now += TrendWindow::SampleIntervalMs) {
             // A pass with the window open: the reading added, the curves
-            // rebuilt when due, the chart painted.
+            // drawn when due, the chart painted.
             const auto t0 = Clock::now();
             window.SampleNow();
             const auto t1 = Clock::now();
             QCoreApplication::processEvents(); // paints what changed
-            rebuilds.push_back(Ms(t1 - t0));
-            draws.push_back(Ms(Clock::now() - t0));
+            const auto t2 = Clock::now();
+            drawn += Ms(t1 - t0);
+            painted += Ms(t2 - t1);
+            whole.push_back(Ms(t2 - t0));
         }
-        double rebuild = 0, whole = 0;
-        for (size_t i = 0; i < draws.size(); ++i) {
-            rebuild += rebuilds[i] / passes;
-            whole += draws[i] / passes;
-        }
-        std::printf("| %d min | %zu | %.4f ms | %.2f ms | %.2f ms | %.2f ms | %.2f ms |\n", minutes,
-                    window.History().Channel(0).size(), add, rebuild, whole - rebuild, whole,
-                    Percentile(draws, 0.99));
+        const double taken = pass - first;
+        const double cpuMs = 1000.0 * static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC;
+        std::printf("| %d min | %zu | %.0f ms | %.0f | %.4f ms | %.2f ms | %.2f ms | %.2f ms | "
+                    "%.2f ms | %.2f ms |\n",
+                    minutes, window.History().Channel(0).size(), switched, taken, add,
+                    drawn / taken, painted / taken, (drawn + painted) / taken, cpuMs / taken,
+                    Percentile(whole, 0.99));
     }
 
     // A finished log of `rows` rows: write it, then load and plot it.

@@ -57,6 +57,10 @@ TEST(Thin, KeepsEachSlicesExtremesAndTheExactEndsOfEveryGap) {
     }
     EXPECT_LE(points, 4u * 11);
     EXPECT_GE(peaks, 2u * 10); // both peaks of every slice
+    // Thinned on from 600, the curve goes on from the sample before; never
+    // from a gap.
+    EXPECT_EQ(Thin({s, {}}, 600, 899, 10, true).at(0).front().t, 599);
+    EXPECT_EQ(Thin({s, {}}, 501, 899, 10, true).at(0).front().t, 501);
     // Split across a ring's two parts, fewer samples than slices: all kept.
     const std::vector<TrendSample> a{{1, 1}, {2, 2}}, b{{3, 3}};
     EXPECT_EQ(Thin({a, b}, 0, 10, 100).at(0).size(), 3u);
