@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 
 #include <cerrno>
 #include <chrono>
@@ -169,41 +168,29 @@ class Terminal {
     bool Ok() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
 
-    // Sends `request`, then collects bytes until `done` holds or `timeoutMs`
-    // passed. `elapsedMs` gets the time from the write to the last byte.
-    Bytes Exchange(const Bytes& request, const std::function<bool(const Bytes&)>& done,
-                   int timeoutMs, double* elapsedMs) {
+    // Sends `request`, then collects bytes until `expect` are in (or a CR,
+    // for 0) or `timeoutMs` passed.
+    Bytes Ask(const Bytes& request, size_t expect, int timeoutMs = 1000) {
         tcflush(m_fd, TCIFLUSH);
         const auto start = Clock::now();
         EXPECT_EQ(write(m_fd, request.data(), request.size()),
                   static_cast<ssize_t>(request.size()));
         Bytes got;
-        while (!done(got) && MsSince(start) < timeoutMs) {
+        const auto done = [&] {
+            return expect ? got.size() >= expect : std::count(got.begin(), got.end(), '\r') > 0;
+        };
+        for (int left = timeoutMs; !done() && left > 0;
+             left = timeoutMs - static_cast<int>(MsSince(start))) {
             pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, std::max(1, timeoutMs - static_cast<int>(MsSince(start)))) <= 0)
-                continue;
             uint8_t buf[256];
+            if (poll(&p, 1, left) <= 0) continue;
             const ssize_t n = read(m_fd, buf, sizeof buf);
-            if (n > 0) {
-                got.insert(got.end(), buf, buf + n);
-                if (elapsedMs) *elapsedMs = MsSince(start);
-            }
+            if (n > 0) got.insert(got.end(), buf, buf + n);
         }
         return got;
     }
-    // Waits for `expect` bytes.
-    Bytes Ask(const Bytes& request, size_t expect, int timeoutMs = 1000,
-              double* elapsedMs = nullptr) {
-        return Exchange(
-            request, [expect](const Bytes& b) { return b.size() >= expect; }, timeoutMs, elapsedMs);
-    }
-    // Waits for a CR.
-    std::string AskLine(const std::string& line, int timeoutMs = 1000,
-                        double* elapsedMs = nullptr) {
-        const Bytes got = Exchange(
-            Bytes(line.begin(), line.end()),
-            [](const Bytes& b) { return std::find(b.begin(), b.end(), '\r') != b.end(); },
-            timeoutMs, elapsedMs);
+    std::string AskLine(const std::string& line) {
+        const Bytes got = Ask(Bytes(line.begin(), line.end()), 0);
         return std::string(got.begin(), got.end());
     }
 
