@@ -90,10 +90,10 @@ class Dll {
 };
 
 struct Bus : Dll, BusEntries<Dll> {
-    Bus() : Dll("Veldabus2Drv"), BusEntries<Dll>(*this) {}
+    Bus() : Dll("Veldabus2Drv"), BusEntries<Dll>(static_cast<const Dll&>(*this)) {}
 };
 struct Ascii : Dll, AsciiEntries<Dll> {
-    Ascii() : Dll("VeldaASCII2Drv"), AsciiEntries<Dll>(*this) {}
+    Ascii() : Dll("VeldaASCII2Drv"), AsciiEntries<Dll>(static_cast<const Dll&>(*this)) {}
 };
 
 double Seconds(LONGLONG ticks100ns) {
