@@ -6,6 +6,7 @@
 // Input: a flags byte (bit 0 comma locale, bit 1 USB driver fault), a length
 // byte n, n bytes "section" 0x01 "key" 0x01 "value" for one entry to write,
 // and the rest of the input as the file.
+#include "FakeMessageBoxes.h"
 #include "FileBytes.h"
 #include "FuzzCheck.h"
 #include "IniFile.h"
@@ -21,16 +22,6 @@
 #include <unistd.h>
 
 namespace {
-
-class CountingBoxes final : public MessageBoxes {
-  public:
-    MessageAnswer show(const std::string& text, const std::string& title, MessageIcon,
-                       MessageButtons) override {
-        texts.push_back(title + ": " + text);
-        return MessageAnswer::Ok;
-    }
-    std::vector<std::string> texts;
-};
 
 // Files live on a memory file system when there is one: the target writes
 // and renames for every input.
@@ -187,15 +178,16 @@ void CheckWorkspaceRoundTrip(const std::string& file, const RegionalSettings& rs
     const std::string again = Folder() + "/again.lws";
     PutFileBytes(input, file);
 
-    CountingBoxes boxes;
+    RecordingBoxes boxes;
     WorkspaceClass first;
     LoadWorkspace(first, input, rs, boxes);
     FUZZ_CHECK(first.Channels >= 0 && first.Channels <= MaxChannels &&
                    first.Items.size() == static_cast<size_t>(first.Channels),
                "Channels %d with %zu items", first.Channels, first.Items.size());
     SaveWorkspace(first, saved, rs, boxes);
-    for (const auto& text : boxes.texts)
-        FUZZ_CHECK(text.rfind("USB Driver Issue", 0) == 0, "unexpected message %s", text.c_str());
+    for (const ShownBox& box : boxes.shown)
+        FUZZ_CHECK(box.title == "USB Driver Issue", "unexpected message %s: %s", box.title.c_str(),
+                   box.text.c_str());
 
     WorkspaceClass second = Stale;
     LoadWorkspace(second, saved, rs, boxes);

@@ -10,6 +10,7 @@
 // until every line has come out.
 #include "AsciiLine.h"
 #include "AsciiStream.h"
+#include "FakeLine.h"
 #include "FuzzCheck.h"
 
 #include <cstring>
@@ -17,33 +18,6 @@
 #include <string>
 
 namespace {
-
-// The receive queue of the port: what arrived and was not yet read.
-class QueueLine final : public vexa_serial::SerialLine {
-  public:
-    void Arrive(std::string_view bytes) { m_queue.append(bytes); }
-    size_t Backlog() const { return m_queue.size() - m_front; }
-    long ReadQueued(uint8_t* dst, size_t max) override {
-        const size_t n = std::min(max, m_queue.size() - m_front);
-        std::memcpy(dst, m_queue.data() + m_front, n);
-        m_front += n;
-        if (m_front > (1u << 16)) {
-            m_queue.erase(0, m_front);
-            m_front = 0;
-        }
-        return static_cast<long>(n);
-    }
-    bool Write(std::span<const uint8_t>) override { return true; }
-    vexa_serial::WaitResult WaitReadable(int64_t) override {
-        return m_front < m_queue.size() ? vexa_serial::WaitResult::Readable
-                                        : vexa_serial::WaitResult::TimedOut;
-    }
-    bool Close() override { return true; }
-
-  private:
-    std::string m_queue;
-    size_t m_front = 0;
-};
 
 // What a reader of the stream is owed: every byte that arrived and is not
 // yet part of a line handed out.
@@ -63,12 +37,12 @@ struct Owed {
 };
 
 // True when a line came out.
-bool PollOnce(velda_ascii::StreamBuffer& buffer, QueueLine& line, Owed& owed) {
+bool PollOnce(velda_ascii::StreamBuffer& buffer, FakeLine& line, Owed& owed) {
     const float mark = 12345.678f;
     float value = mark;
     // One poll takes in at most a buffer's worth; more stays queued for the
     // next, so a line behind a longer backlog may come one poll later.
-    const bool backlogged = line.Backlog() > velda_ascii::kStreamCapacity;
+    const bool backlogged = line.Queued() > velda_ascii::kStreamCapacity;
     const int16_t code = buffer.Poll(&line, &value);
     FUZZ_CHECK(buffer.Size() <= velda_ascii::kStreamCapacity + 1,
                "the stream buffer holds %zu characters", buffer.Size());
@@ -109,7 +83,8 @@ bool PollOnce(velda_ascii::StreamBuffer& buffer, QueueLine& line, Owed& owed) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     velda_ascii::StreamBuffer buffer;
-    QueueLine line;
+    VirtualClock clock;
+    FakeLine line{clock};
     Owed owed;
     size_t pos = 0;
     while (pos < size) {
@@ -130,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const std::string_view piece(reinterpret_cast<const char*>(data + pos), length);
         pos += length;
         for (size_t i = 0; i < times; ++i) {
-            line.Arrive(piece);
+            line.Arrive(0, {piece.begin(), piece.end()});
             owed.text.append(piece);
         }
     }

@@ -13,6 +13,7 @@
 // after the previous event or the last request sent.
 #include "AsciiTransact.h"
 #include "BusTransact.h"
+#include "FakeLine.h"
 #include "FuzzCheck.h"
 #include "VexaDriver.h"
 
@@ -30,16 +31,9 @@ struct Event {
     std::vector<uint8_t> bytes;
 };
 
-class ReplayClock final : public vexa_serial::MonotonicClock {
-  public:
-    int64_t NowMicros() override { return now; }
-    void SleepMicros(int64_t micros) override { now += std::max<int64_t>(micros, 0); }
-    int64_t now = 1000000;
-};
-
 class ReplayLine final : public vexa_serial::SerialLine {
   public:
-    ReplayLine(const std::vector<Event>& events, ReplayClock& clock, bool writesFail)
+    ReplayLine(const std::vector<Event>& events, VirtualClock& clock, bool writesFail)
         : m_events(events), m_clock(clock), m_writesFail(writesFail) {
         schedule(clock.now);
     }
@@ -94,7 +88,7 @@ class ReplayLine final : public vexa_serial::SerialLine {
         }
     }
     const std::vector<Event>& m_events;
-    ReplayClock& m_clock;
+    VirtualClock& m_clock;
     bool m_writesFail;
     size_t m_next = 0;
     int64_t m_nextAt = 0;
@@ -142,7 +136,7 @@ uint32_t Bits(float f) {
 }
 
 Outcome Run(const Call& call, const std::vector<Event>& events, uint32_t startBits) {
-    ReplayClock clock;
+    VirtualClock clock;
     ReplayLine replay(events, clock, call.writesFail);
     Outcome out;
     std::memcpy(&out.value, &startBits, sizeof out.value);

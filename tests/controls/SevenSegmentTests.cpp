@@ -80,59 +80,55 @@ TEST(SevenSegmentGeometry, NarrowOrDigitlessInputStaysDrawable) {
     EXPECT_EQ(LayoutDigits(1, 8).T, 15);
 }
 
-TEST(SevenSegmentCaption, EmptyShowsEverythingUnlit) {
-    const Lit lit = Show("");
-    EXPECT_EQ(lit.patterns, std::vector<std::string>(8, Blank));
-    EXPECT_TRUE(lit.dots.empty());
-}
-
-TEST(SevenSegmentCaption, NumberIsLeftAlignedWithItsPoint) {
-    const Lit lit = Show("123.45");
-    const std::vector<std::string> expected = {"0010001", "0111110", "0111011", "1011001",
-                                               "1101011", Blank,     Blank,     Blank};
-    EXPECT_EQ(lit.patterns, expected);
-    EXPECT_EQ(lit.dots, std::vector<int>{3});
-}
-
-TEST(SevenSegmentCaption, OnlyTheFirstPointIsTaken) {
-    const Lit lit = Show("1.2.3");
-    EXPECT_EQ(lit.patterns[0], SegmentPattern('1'));
-    EXPECT_EQ(lit.patterns[1], SegmentPattern('2'));
-    EXPECT_EQ(lit.patterns[2], Blank);
-    EXPECT_EQ(lit.patterns[3], SegmentPattern('3'));
-    EXPECT_EQ(lit.dots, std::vector<int>{1});
-}
-
-TEST(SevenSegmentCaption, PointAfterTheLastDigitAndBeyond) {
-    EXPECT_EQ(Show("12345678.").dots, std::vector<int>{8});
-    const Lit tooLong = Show("123456789.");
-    EXPECT_TRUE(tooLong.dots.empty());
-    EXPECT_EQ(tooLong.patterns[7], SegmentPattern('8')); // the ninth character is not shown
-    EXPECT_EQ(Show(".5").dots, std::vector<int>{0});
-}
-
-TEST(SevenSegmentCaption, LettersAreUpperCasedAndUnknownOnesBlank) {
-    const Lit lit = Show("abcMW x");
-    EXPECT_EQ(lit.patterns[0], "1111101");
-    EXPECT_EQ(lit.patterns[1], "1001111");
-    EXPECT_EQ(lit.patterns[2], "0001110");
-    EXPECT_EQ(lit.patterns[3], Blank); // M
-    EXPECT_EQ(lit.patterns[4], Blank); // W
-    EXPECT_EQ(lit.patterns[5], Blank); // space
-    EXPECT_EQ(lit.patterns[6], "1011101");
-    EXPECT_EQ(std::string(SegmentPattern('-')), "0001000");
+TEST(SevenSegmentCaption, PatternsOfTheCharacters) {
+    for (const auto& [c, pattern] : std::vector<std::pair<char, std::string>>{{'1', "0010001"},
+                                                                              {'2', "0111110"},
+                                                                              {'3', "0111011"},
+                                                                              {'4', "1011001"},
+                                                                              {'5', "1101011"},
+                                                                              {'A', "1111101"},
+                                                                              {'B', "1001111"},
+                                                                              {'C', "0001110"},
+                                                                              {'X', "1011101"},
+                                                                              {'-', "0001000"},
+                                                                              {'M', Blank},
+                                                                              {'W', Blank},
+                                                                              {' ', Blank}})
+        EXPECT_EQ(SegmentPattern(c), pattern) << c;
     EXPECT_EQ(std::string(SegmentPattern('[')), SegmentPattern('{'));
     EXPECT_EQ(std::string(SegmentPattern(']')), SegmentPattern('}'));
 }
 
-TEST(SevenSegmentCaption, AMultiByteCharacterTakesOnePosition) {
-    const Lit lit = Show("\xC2\xB5"
-                         "5\xFF"
-                         "1"); // micro sign, 5, a stray byte, 1
-    EXPECT_EQ(lit.patterns[0], Blank);
-    EXPECT_EQ(lit.patterns[1], SegmentPattern('5'));
-    EXPECT_EQ(lit.patterns[2], Blank);
-    EXPECT_EQ(lit.patterns[3], SegmentPattern('1'));
+// `shown` holds the character each of the eight positions shows, a space
+// for an unlit one; `dots` the lit decimal points.
+TEST(SevenSegmentCaption, CaptionsAreLeftAlignedOnePositionPerCharacter) {
+    struct Case {
+        std::string caption, shown;
+        std::vector<int> dots;
+    } cases[] = {
+        {"", "        ", {}},
+        {"123.45", "12345   ", {3}},
+        {"1.2.3", "12 3    ", {1}}, // only the first point is taken
+        {"12345678.", "12345678", {8}},
+        {"123456789.", "12345678", {}}, // the ninth character is not shown
+        {".5", "5       ", {0}},
+        {"abcMW x", "ABC   X ", {}}, // upper-cased, unknown letters blank
+        // A micro sign takes one position, and so does a stray byte.
+        {"\xC2\xB5"
+         "5\xFF"
+         "1",
+         " 5 1    ",
+         {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caption);
+        const Lit lit = Show(c.caption);
+        std::vector<std::string> expected;
+        for (char ch : c.shown)
+            expected.push_back(ch == ' ' ? Blank : SegmentPattern(ch));
+        EXPECT_EQ(lit.patterns, expected);
+        EXPECT_EQ(lit.dots, c.dots);
+    }
 }
 
 TEST(SevenSegmentCaption, DrawingIsOneStrokePerSegmentAndPointInOrder) {

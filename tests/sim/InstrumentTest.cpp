@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 
@@ -86,6 +87,15 @@ Bytes Write(int station, int command, float value) {
 int Judge(veldabus::RequestKind kind, int station, const Bytes& reply, float* value = nullptr) {
     return veldabus::CheckReply(kind, static_cast<uint8_t>(station), reply, value);
 }
+// The reading the station gives for `command`, as the master judges it;
+// NaN when the reply is no valid data reply.
+float ValueOf(Bench& b, int station, int command) {
+    float v = 0;
+    return Judge(veldabus::RequestKind::Read, station, b.Ask(Read(station, command)), &v) == 0
+               ? v
+               : std::numeric_limits<float>::quiet_NaN();
+}
+const Bytes kAck1{0x01, 0x06}, kNak1{0x01, 0x15};
 
 constexpr const char* kBus = "port COM1 bus 9600\n"
                              "station 1 value=1.0\n"
@@ -100,9 +110,7 @@ TEST(BusInstrument, ReadAnswersTheLiveReadingAfterRequestAndReplyWireTime) {
               (Bytes{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05}));
     // 5 request bytes in, 11 reply bytes out, ten bits each at 9600 baud.
     EXPECT_EQ(b.LastSent() - sent, 16 * ByteTime(9600));
-    float v = 0;
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 10)), &v), 0);
-    EXPECT_FLOAT_EQ(v, 2.5f);
+    EXPECT_EQ(ValueOf(b, 2, 10), 2.5f);
 }
 
 TEST(BusInstrument, SnapLatchesEveryStationAndTheSnapReadReturnsTheLatch) {
@@ -110,47 +118,33 @@ TEST(BusInstrument, SnapLatchesEveryStationAndTheSnapReadReturnsTheLatch) {
     EXPECT_TRUE(b.Ask(Read(0, 103)).empty()); // broadcast: nobody answers
     b.Set("set COM1 1 value=11");
     b.Set("set COM1 2 value=12");
-    float v = 0;
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 1, b.Ask(Read(1, 23)), &v), 0);
-    EXPECT_FLOAT_EQ(v, 1.0f);
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 23)), &v), 0);
-    EXPECT_FLOAT_EQ(v, 2.5f);
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 10)), &v), 0);
-    EXPECT_FLOAT_EQ(v, 12.0f);
-
+    EXPECT_EQ(ValueOf(b, 1, 23), 1.0f);
+    EXPECT_EQ(ValueOf(b, 2, 23), 2.5f);
+    EXPECT_EQ(ValueOf(b, 2, 10), 12.0f);
     // Addressed to one station, SNAP is acknowledged and latches only it.
-    EXPECT_EQ(b.Ask(Read(1, 103)), (Bytes{0x01, 0x06}));
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 1, b.Ask(Read(1, 23)), &v), 0);
-    EXPECT_FLOAT_EQ(v, 11.0f);
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 23)), &v), 0);
-    EXPECT_FLOAT_EQ(v, 2.5f);
-}
-
-TEST(BusInstrument, StationWithoutSnapRefusesSnapAndIgnoresTheBroadcast) {
-    Bench b("port COM1 bus 9600\nstation 1 value=1 snap=off\n");
-    EXPECT_EQ(b.Ask(Read(1, 103)), (Bytes{0x01, 0x15}));
-    EXPECT_EQ(b.Ask(Read(1, 23)), (Bytes{0x01, 0x15}));
-    EXPECT_TRUE(b.Ask(Read(0, 103)).empty());
+    EXPECT_EQ(b.Ask(Read(1, 103)), kAck1);
+    EXPECT_EQ(ValueOf(b, 1, 23), 11.0f);
+    EXPECT_EQ(ValueOf(b, 2, 23), 2.5f);
+    // A station without SNAP refuses it and ignores the broadcast.
+    Bench off("port COM1 bus 9600\nstation 1 value=1 snap=off\n");
+    EXPECT_EQ(off.Ask(Read(1, 103)), kNak1);
+    EXPECT_EQ(off.Ask(Read(1, 23)), kNak1);
+    EXPECT_TRUE(off.Ask(Read(0, 103)).empty());
 }
 
 TEST(BusInstrument, WritesStoreRegistersAndUnknownCommandsAreRefused) {
     Bench b(kBus);
-    EXPECT_EQ(b.Ask(Read(1, 3)), (Bytes{0x01, 0x15})); // never written: unknown
+    EXPECT_EQ(b.Ask(Read(1, 3)), kNak1); // never written: unknown
     EXPECT_EQ(b.Ask(Write(2, 5, 1.0f)), (Bytes{0x02, 0x06}));
-    float v = 0;
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 5)), &v), 0);
-    EXPECT_FLOAT_EQ(v, 1.0f);
-    EXPECT_EQ(b.Ask(Read(1, 5)), (Bytes{0x01, 0x15})); // registers are per station
+    EXPECT_EQ(ValueOf(b, 2, 5), 1.0f);
+    EXPECT_EQ(b.Ask(Read(1, 5)), kNak1); // registers are per station
     // The reading commands cannot be written.
-    EXPECT_EQ(b.Ask(Write(1, 10, 3.0f)), (Bytes{0x01, 0x15}));
-    EXPECT_EQ(b.Ask(Write(1, 23, 3.0f)), (Bytes{0x01, 0x15}));
-    EXPECT_EQ(b.Ask(Write(1, 103, 3.0f)), (Bytes{0x01, 0x15}));
+    for (int command : {10, 23, 103})
+        EXPECT_EQ(b.Ask(Write(1, command, 3.0f)), kNak1) << command;
     // A broadcast write reaches every station without a reply.
     EXPECT_TRUE(b.Ask(Write(0, 7, -4.0f)).empty());
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 1, b.Ask(Read(1, 7)), &v), 0);
-    EXPECT_FLOAT_EQ(v, -4.0f);
-    EXPECT_EQ(Judge(veldabus::RequestKind::Read, 2, b.Ask(Read(2, 7)), &v), 0);
-    EXPECT_FLOAT_EQ(v, -4.0f);
+    EXPECT_EQ(ValueOf(b, 1, 7), -4.0f);
+    EXPECT_EQ(ValueOf(b, 2, 7), -4.0f);
 }
 
 TEST(BusInstrument, DamagedOrForeignFramesGetNoReplyAndTheNextFrameDoes) {
@@ -241,87 +235,106 @@ constexpr const char* kAscii = "port COM2 ascii 9600\n"
                                "station 1 value=1234.5\n"
                                "station 12 value=-3.25\n";
 
-TEST(AsciiInstrument, ReadsAnswerTheReadingAsTextLine) {
+// Each case runs its lines in order on one port: a "set" line changes the
+// instruments, any other line is a request answered as given ("" = silence).
+TEST(AsciiInstrument, RequestsAndTheirReplies) {
+    const std::string fast = "port COM2 ascii 115200\nstation 1 value=1234.5\n";
+    const std::string registers = []() {
+        std::string all;
+        for (size_t i = 1; i < vexasim::kMaxRegisters; ++i)
+            all += "!001:R" + std::to_string(i) + "=0000001.0000000\r";
+        return all;
+    }();
+    struct Case {
+        const char* name;
+        std::string config;
+        std::vector<std::pair<std::string, std::string>> steps;
+    } cases[] = {
+        {"reads",
+         kAscii,
+         {{"!012:SYS?\r", "-3.25\r"},
+          {"set COM2 1 value=1", ""},
+          {"!001:SYS?\r", "1\r"},
+          {"set COM2 1 value=0.1", ""},
+          {"!001:SYS?\r", "0.1\r"}}},
+        {"snap latches, the snap read returns the latch",
+         kAscii,
+         {{"!000:SNAP\r", ""}, // broadcast: no reply
+          {"set COM2 1 value=99", ""},
+          {"!001:SYSN?\r", "1234.5\r"},
+          {"!012:SYSN?\r", "-3.25\r"},
+          {"!001:SYS?\r", "99\r"},
+          {"!001:SNAP\r", "\r"}, // addressed: an empty line acknowledges
+          {"!001:SYSN?\r", "99\r"}}},
+        {"writes store registers, unknown requests are refused",
+         kAscii,
+         {{"!001:X?\r", "?\r"},
+          {"!001:X=0000012.5000000\r", "\r"},
+          {"!001:X?\r", "12.5\r"},
+          {"!001:X=-0000003.2500000\r", "\r"},
+          {"!001:X?\r", "-3.25\r"},
+          {"!001:X=abc\r", "?\r"},
+          {"!001:X=\r", "?\r"},
+          {"!001:X=1e39\r", "?\r"}, // no single holds it
+          {"!001:SYS=0000001.0000000\r", "?\r"},
+          {"!001:SNAP=0000001.0000000\r", "?\r"},
+          {"!001:FOO\r", "?\r"},
+          {"!001:SNAP?\r", "?\r"},
+          {"!001:?\r", "?\r"},
+          {"!001:X?\r", "-3.25\r"}}},
+        // The store is bounded: a new register beyond it is refused, known
+        // ones still take writes.
+        {"register store bounded",
+         fast,
+         {{"!001:X=0000001.0000000\r", "\r"},
+          {registers, std::string(vexasim::kMaxRegisters - 1, '\r')},
+          {"!001:NEW=0000001.0000000\r", "?\r"},
+          {"!001:X=0000002.0000000\r", "\r"},
+          {"!001:X?\r", "2\r"}}},
+        {"malformed lines and other stations get no reply",
+         fast,
+         {{"!002:SYS?\r", ""},
+          {"!1:SYS?\r", ""},
+          {"SYS?\r", ""},
+          {std::string(1000, 'A') + "\r", ""},
+          {"!001:" + std::string(400, 'S') + "?\r", ""},
+          // Noise in front of a request does not hide it.
+          {"\x7f\x01zz!001:SYS?\r", "1234.5\r"},
+          {"!00!001:SYS?\r", "1234.5\r"}}},
+        {"a USB instrument answers as station 0",
+         "usb 100234 value=3.25\n",
+         {{"!000:SYS?\r", "3.25\r"},
+          {"!000:SNAP\r", "\r"},
+          {"!000:SYSN?\r", "3.25\r"},
+          {"!001:SYS?\r", ""}}},
+        {"faults",
+         kAscii,
+         {{"set COM2 1 fault=nak", ""},
+          {"!001:SYS?\r", "?\r"},
+          {"set COM2 1 fault=cut", ""},
+          {"!001:SYS?\r", "1234.5"},
+          {"set COM2 1 fault=silent", ""},
+          {"!001:SYS?\r", ""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Bench b(c.config);
+        for (const auto& [send, reply] : c.steps) {
+            if (send.rfind("set ", 0) == 0)
+                b.Set(send);
+            else
+                EXPECT_EQ(b.AskText(send), reply) << send.substr(0, 40);
+        }
+    }
+}
+
+TEST(AsciiInstrument, RepliesTakeTheirWireTimeAndTheLateFault) {
     Bench b(kAscii);
-    const Nanos sent = b.Now();
+    Nanos sent = b.Now();
     EXPECT_EQ(b.AskText("!001:SYS?\r"), "1234.5\r");
     EXPECT_EQ(b.LastSent() - sent, (10 + 7) * ByteTime(9600));
-    EXPECT_EQ(b.AskText("!012:SYS?\r"), "-3.25\r");
-    b.Set("set COM2 1 value=1");
-    EXPECT_EQ(b.AskText("!001:SYS?\r"), "1\r");
-    // The text converts back to exactly the single that was meant.
-    b.Set("set COM2 1 value=0.1");
-    const std::string text = b.AskText("!001:SYS?\r");
-    EXPECT_EQ(velda_ascii::ParseReplyNumber(text.substr(0, text.size() - 1)), 0.1f);
-}
-
-TEST(AsciiInstrument, SnapLatchesAndSnapReadReturnsTheLatch) {
-    Bench b(kAscii);
-    EXPECT_EQ(b.AskText("!000:SNAP\r"), ""); // broadcast: no reply
-    b.Set("set COM2 1 value=99");
-    EXPECT_EQ(b.AskText("!001:SYSN?\r"), "1234.5\r");
-    EXPECT_EQ(b.AskText("!012:SYSN?\r"), "-3.25\r");
-    EXPECT_EQ(b.AskText("!001:SYS?\r"), "99\r");
-    EXPECT_EQ(b.AskText("!001:SNAP\r"), "\r"); // addressed: an empty line acknowledges
-    EXPECT_EQ(b.AskText("!001:SYSN?\r"), "99\r");
-}
-
-TEST(AsciiInstrument, WritesStoreRegistersUnknownRequestsAreRefused) {
-    Bench b(kAscii);
-    EXPECT_EQ(b.AskText("!001:X?\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:X=0000012.5000000\r"), "\r");
-    EXPECT_EQ(b.AskText("!001:X?\r"), "12.5\r");
-    EXPECT_EQ(b.AskText("!001:X=-0000003.2500000\r"), "\r");
-    EXPECT_EQ(b.AskText("!001:X?\r"), "-3.25\r");
-    EXPECT_EQ(b.AskText("!001:X=abc\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:X=\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:X=1e39\r"), "?\r"); // no single holds it
-    EXPECT_EQ(b.AskText("!001:SYS=0000001.0000000\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:SNAP=0000001.0000000\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:FOO\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:SNAP?\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:?\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:X?\r"), "-3.25\r");
-    // The store is bounded: a new register beyond it is refused, known ones
-    // still take writes.
-    for (size_t i = 1; i < vexasim::kMaxRegisters; ++i)
-        ASSERT_EQ(b.AskText("!001:R" + std::to_string(i) + "=0000001.0000000\r"), "\r") << i;
-    EXPECT_EQ(b.AskText("!001:NEW=0000001.0000000\r"), "?\r");
-    EXPECT_EQ(b.AskText("!001:X=0000002.0000000\r"), "\r");
-    EXPECT_EQ(b.AskText("!001:X?\r"), "2\r");
-}
-
-TEST(AsciiInstrument, MalformedLinesAndOtherStationsGetNoReply) {
-    // Fast enough that the long lines below are through within a wait.
-    Bench b("port COM2 ascii 115200\nstation 1 value=1234.5\n");
-    EXPECT_EQ(b.AskText("!002:SYS?\r"), "");
-    EXPECT_EQ(b.AskText("!1:SYS?\r"), "");
-    EXPECT_EQ(b.AskText("SYS?\r"), "");
-    EXPECT_EQ(b.AskText(std::string(1000, 'A') + "\r"), "");
-    EXPECT_EQ(b.AskText("!001:" + std::string(400, 'S') + "?\r"), "");
-    // Noise in front of a request does not hide it.
-    EXPECT_EQ(b.AskText("\x7f\x01zz!001:SYS?\r"), "1234.5\r");
-    EXPECT_EQ(b.AskText("!00!001:SYS?\r"), "1234.5\r");
-}
-
-TEST(AsciiInstrument, UsbInstrumentAnswersAsStationZero) {
-    Bench b("usb 100234 value=3.25\n");
-    EXPECT_EQ(b.AskText("!000:SYS?\r"), "3.25\r");
-    EXPECT_EQ(b.AskText("!000:SNAP\r"), "\r");
-    EXPECT_EQ(b.AskText("!000:SYSN?\r"), "3.25\r");
-    EXPECT_EQ(b.AskText("!001:SYS?\r"), "");
-}
-
-TEST(AsciiInstrument, FaultsShowOnTheLine) {
-    Bench b(kAscii);
-    b.Set("set COM2 1 fault=nak");
-    EXPECT_EQ(b.AskText("!001:SYS?\r"), "?\r");
-    b.Set("set COM2 1 fault=cut");
-    EXPECT_EQ(b.AskText("!001:SYS?\r"), "1234.5");
-    b.Set("set COM2 1 fault=silent");
-    EXPECT_EQ(b.AskText("!001:SYS?\r"), "");
-    b.Set("set COM2 1 fault=none late=100");
-    const Nanos sent = b.Now();
+    b.Set("set COM2 1 late=100");
+    sent = b.Now();
     EXPECT_EQ(b.AskText("!001:SYS?\r", 300 * kMs), "1234.5\r");
     EXPECT_EQ(b.LastSent() - sent, 100 * kMs + 17 * ByteTime(9600));
 }

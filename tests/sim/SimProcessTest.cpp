@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <functional>
 
 #include <cerrno>
 #include <chrono>
@@ -13,9 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
-#include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -35,26 +32,13 @@ double MsSince(Clock::time_point t) {
     return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
 }
 
-class TempDir {
-  public:
-    TempDir() : m_path(MakeScratchFolder("vexa-sim-test")) {}
-    ~TempDir() {
-        std::error_code ec;
-        fs::remove_all(m_path, ec);
-    }
-    const fs::path& Path() const { return m_path; }
-
-  private:
-    fs::path m_path;
-};
-
 // A running vexa-sim with its own link folders, trace and control FIFO.
 class SimProcess {
   public:
-    explicit SimProcess(const std::string& config, const TempDir& dir, bool waitReady = true,
+    explicit SimProcess(const std::string& config, const fs::path& dir, bool waitReady = true,
                         const char* extraOption = nullptr)
-        : m_dir(dir.Path()) {
-        std::ofstream(m_dir / "sim.conf") << config;
+        : m_dir(dir) {
+        PutFileBytes(m_dir / "sim.conf", config);
         int out[2];
         if (pipe(out) != 0) return;
         m_pid = fork();
@@ -108,13 +92,17 @@ class SimProcess {
         }
     }
 
-    // Sends a control line and waits until the simulator has taken it.
-    void Control(const std::string& line) {
+    // Writes a control line into the FIFO.
+    void Write(const std::string& line) {
         const int fd = open(ControlPath().c_str(), O_WRONLY | O_NONBLOCK);
         ASSERT_GE(fd, 0) << std::strerror(errno);
         const std::string text = line + "\n";
         ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
         close(fd);
+    }
+    // Sends a control line and waits until the simulator has taken it.
+    void Control(const std::string& line) {
+        Write(line);
         ASSERT_TRUE(WaitForLine("control ok: " + line, 3000)) << Output();
     }
 
@@ -180,41 +168,29 @@ class Terminal {
     bool Ok() const { return m_fd >= 0; }
     int Fd() const { return m_fd; }
 
-    // Sends `request`, then collects bytes until `done` holds or `timeoutMs`
-    // passed. `elapsedMs` gets the time from the write to the last byte.
-    Bytes Exchange(const Bytes& request, const std::function<bool(const Bytes&)>& done,
-                   int timeoutMs, double* elapsedMs) {
+    // Sends `request`, then collects bytes until `expect` are in (or a CR,
+    // for 0) or `timeoutMs` passed.
+    Bytes Ask(const Bytes& request, size_t expect, int timeoutMs = 1000) {
         tcflush(m_fd, TCIFLUSH);
         const auto start = Clock::now();
         EXPECT_EQ(write(m_fd, request.data(), request.size()),
                   static_cast<ssize_t>(request.size()));
         Bytes got;
-        while (!done(got) && MsSince(start) < timeoutMs) {
+        const auto done = [&] {
+            return expect ? got.size() >= expect : std::count(got.begin(), got.end(), '\r') > 0;
+        };
+        for (int left = timeoutMs; !done() && left > 0;
+             left = timeoutMs - static_cast<int>(MsSince(start))) {
             pollfd p{m_fd, POLLIN, 0};
-            if (poll(&p, 1, std::max(1, timeoutMs - static_cast<int>(MsSince(start)))) <= 0)
-                continue;
             uint8_t buf[256];
+            if (poll(&p, 1, left) <= 0) continue;
             const ssize_t n = read(m_fd, buf, sizeof buf);
-            if (n > 0) {
-                got.insert(got.end(), buf, buf + n);
-                if (elapsedMs) *elapsedMs = MsSince(start);
-            }
+            if (n > 0) got.insert(got.end(), buf, buf + n);
         }
         return got;
     }
-    // Waits for `expect` bytes.
-    Bytes Ask(const Bytes& request, size_t expect, int timeoutMs = 1000,
-              double* elapsedMs = nullptr) {
-        return Exchange(
-            request, [expect](const Bytes& b) { return b.size() >= expect; }, timeoutMs, elapsedMs);
-    }
-    // Waits for a CR.
-    std::string AskLine(const std::string& line, int timeoutMs = 1000,
-                        double* elapsedMs = nullptr) {
-        const Bytes got = Exchange(
-            Bytes(line.begin(), line.end()),
-            [](const Bytes& b) { return std::find(b.begin(), b.end(), '\r') != b.end(); },
-            timeoutMs, elapsedMs);
+    std::string AskLine(const std::string& line) {
+        const Bytes got = Ask(Bytes(line.begin(), line.end()), 0);
         return std::string(got.begin(), got.end());
     }
 
@@ -229,13 +205,6 @@ Bytes ReadFrame(uint8_t station, uint8_t command) {
     return {0xFE, station, c, static_cast<uint8_t>(x >> 4), static_cast<uint8_t>(x & 15)};
 }
 
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 const Bytes kOnePointZero{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05};
 
 constexpr const char* kConfig = "port COM1 bus 115200\n"
@@ -247,15 +216,16 @@ constexpr const char* kConfig = "port COM1 bus 115200\n"
                                 "station 1 value=1.0\n"
                                 "usb 100234 value=3.25\n";
 
-class SimProgram : public ::testing::Test {
-  protected:
-    TempDir m_dir;
-};
+using SimProgram = ScratchTest;
 
 } // namespace
 
-TEST_F(SimProgram, ServesEveryPortThroughItsLinkAndAnnouncesIt) {
-    SimProcess sim(kConfig, m_dir);
+// What the instruments do with a control line is the configuration's and
+// the instrument's (SimConfigTest, InstrumentTest); here: that every port is
+// served through its link, the FIFO reaches the running instruments, a bad
+// line is reported, and the trace records both directions.
+TEST_F(SimProgram, ServesItsLinksTakesControlLinesAndTraces) {
+    SimProcess sim(kConfig, m_folder);
     const std::string out = sim.Output();
     for (const std::string& link : {sim.PortPath("COM1"), sim.PortPath("COM2"),
                                     sim.PortPath("COM3"), sim.UsbPath("100234")}) {
@@ -264,42 +234,23 @@ TEST_F(SimProgram, ServesEveryPortThroughItsLinkAndAnnouncesIt) {
         EXPECT_NE(out.find(link + " -> /dev/pts/"), std::string::npos) << out;
     }
     EXPECT_LT(out.find("COM1"), out.find("ready"));
-    // Each answers through its link.
     Terminal com1(sim.PortPath("COM1"));
     Terminal com2(sim.PortPath("COM2"));
     Terminal usb(sim.UsbPath("100234"));
+    ASSERT_TRUE(com1.Ok());
     EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
     EXPECT_EQ(com2.AskLine("!001:SYS?\r"), "1234.5\r");
     EXPECT_EQ(usb.AskLine("!000:SYS?\r"), "3.25\r");
-}
+    com1.Ask(Bytes{0x42}, 1, 100);
 
-// What the instruments do with a control line is the configuration's and
-// the instrument's (SimConfigTest, InstrumentTest); here: that the FIFO
-// reaches them while they run, and that a bad line is reported.
-TEST_F(SimProgram, ControlLinesReachTheRunningInstruments) {
-    SimProcess sim(kConfig, m_dir);
-    Terminal com1(sim.PortPath("COM1"));
-    ASSERT_TRUE(com1.Ok());
     sim.Control("set COM1 1 fault=nak");
     EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 2), (Bytes{0x01, 0x15}));
-    const int fd = open(sim.ControlPath().c_str(), O_WRONLY | O_NONBLOCK);
-    ASSERT_GE(fd, 0);
-    const std::string line = "set COM1 1 fault=exploded\n";
-    ASSERT_EQ(write(fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    close(fd);
+    sim.Write("set COM1 1 fault=exploded");
     EXPECT_TRUE(sim.WaitForLine("control error: unknown fault", 3000)) << sim.Output();
     sim.Control("set COM1 1 fault=none");
     EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
-}
 
-TEST_F(SimProgram, TraceRecordsWhatTheHostSentAndWhatWasAnswered) {
-    SimProcess sim(kConfig, m_dir);
-    Terminal com1(sim.PortPath("COM1"));
-    Terminal com2(sim.PortPath("COM2"));
-    com1.Ask(ReadFrame(1, 10), 11);
-    com2.AskLine("!001:SYS?\r");
-    com1.Ask(Bytes{0x42}, 1, 100);
-    const std::string trace = ReadAll(sim.TracePath());
+    const std::string trace = FileBytes(sim.TracePath());
     EXPECT_NE(trace.find(" COM1 rx FE 01 8A 07 05\n"), std::string::npos) << trace;
     EXPECT_NE(trace.find(" COM1 tx 01 03 0F 08 00 00 00 00 80 08 05\n"), std::string::npos);
     EXPECT_NE(trace.find(" COM2 rx 21 30 30 31 3A 53 59 53 3F 0D\n"), std::string::npos);
@@ -309,16 +260,16 @@ TEST_F(SimProgram, TraceRecordsWhatTheHostSentAndWhatWasAnswered) {
 }
 
 TEST_F(SimProgram, ATraceThatCannotBeWrittenNeitherHangsNorPassesSilently) {
-    const fs::path trace = m_dir.Path() / "trace.txt";
+    const fs::path trace = m_folder / "trace.txt";
     ASSERT_EQ(mkfifo(trace.c_str(), 0600), 0);
     {
-        SimProcess sim(kConfig, m_dir, false);
+        SimProcess sim(kConfig, m_folder, false);
         EXPECT_EQ(sim.Wait(3000), 1); // refused at once, not hung in the open
         EXPECT_NE(sim.Output().find("cannot write the trace"), std::string::npos) << sim.Output();
     }
     fs::remove(trace);
     fs::create_symlink("/dev/full", trace);
-    SimProcess sim(kConfig, m_dir);
+    SimProcess sim(kConfig, m_folder);
     Terminal com1(sim.PortPath("COM1"));
     EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
     EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
@@ -329,7 +280,7 @@ TEST_F(SimProgram, ATraceThatCannotBeWrittenNeitherHangsNorPassesSilently) {
 
 TEST_F(SimProgram, StopsCleanlyAndRemovesItsLinks) {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        SimProcess sim(kConfig, m_dir);
+        SimProcess sim(kConfig, m_folder);
         ASSERT_TRUE(fs::is_symlink(sim.PortPath("COM1")));
         EXPECT_EQ(sim.Stop(sig), 0) << sim.Output();
         EXPECT_FALSE(fs::is_symlink(sim.PortPath("COM1")));
@@ -340,28 +291,28 @@ TEST_F(SimProgram, StopsCleanlyAndRemovesItsLinks) {
 }
 
 TEST_F(SimProgram, LeavesSomeoneElsesLinkAloneAndReplacesADeadOne) {
-    fs::create_directories(m_dir.Path() / "ports");
+    fs::create_directories(m_folder / "ports");
     // A mapped adapter (stood in for by /dev/null) must survive.
-    fs::create_symlink("/dev/null", m_dir.Path() / "ports" / "COM1");
+    fs::create_symlink("/dev/null", m_folder / "ports" / "COM1");
     {
-        SimProcess sim(kConfig, m_dir, false);
+        SimProcess sim(kConfig, m_folder, false);
         EXPECT_EQ(sim.Wait(5000), 1);
         EXPECT_NE(sim.Output().find("already points to /dev/null"), std::string::npos)
             << sim.Output();
-        EXPECT_EQ(fs::read_symlink(m_dir.Path() / "ports" / "COM1"), "/dev/null");
+        EXPECT_EQ(fs::read_symlink(m_folder / "ports" / "COM1"), "/dev/null");
         EXPECT_FALSE(fs::exists(sim.PortPath("COM2"))); // nothing left half served
     }
     // Told to, it takes the name over, and gives it up when it stops.
     {
-        SimProcess sim(kConfig, m_dir, true, "--replace");
+        SimProcess sim(kConfig, m_folder, true, "--replace");
         Terminal com1(sim.PortPath("COM1"));
         EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
         EXPECT_EQ(sim.Stop(), 0);
         EXPECT_FALSE(fs::is_symlink(sim.PortPath("COM1")));
     }
     // A link left dangling by a killed simulator is taken over.
-    fs::create_symlink("/dev/pts/no-such-terminal", m_dir.Path() / "ports" / "COM1");
-    SimProcess sim(kConfig, m_dir);
+    fs::create_symlink("/dev/pts/no-such-terminal", m_folder / "ports" / "COM1");
+    SimProcess sim(kConfig, m_folder);
     Terminal com1(sim.PortPath("COM1"));
     EXPECT_EQ(com1.Ask(ReadFrame(1, 10), 11), kOnePointZero);
     EXPECT_EQ(sim.Stop(), 0);
@@ -369,7 +320,7 @@ TEST_F(SimProgram, LeavesSomeoneElsesLinkAloneAndReplacesADeadOne) {
 }
 
 TEST_F(SimProgram, PortCanBeHeldExclusivelyAgainAfterItsUserClosedIt) {
-    SimProcess sim(kConfig, m_dir);
+    SimProcess sim(kConfig, m_folder);
     {
         Terminal first(sim.PortPath("COM1"));
         ASSERT_EQ(ioctl(first.Fd(), TIOCEXCL), 0);
@@ -391,28 +342,16 @@ TEST_F(SimProgram, PortCanBeHeldExclusivelyAgainAfterItsUserClosedIt) {
     EXPECT_EQ(second.Ask(ReadFrame(1, 10), 11), kOnePointZero);
 }
 
-TEST(SimCommandLine, HelpDescribesTheConfiguration) {
-    TempDir dir;
-    const std::string out = (dir.Path() / "help").string();
-    const int status = std::system((std::string(VEXA_SIM_PATH) + " --help >" + out).c_str());
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    const std::string help = ReadAll(out);
+TEST_F(SimProgram, CommandLineHelpAndConfigurationCheck) {
+    const auto run = [](const std::string& arguments) {
+        return WEXITSTATUS(std::system((std::string(VEXA_SIM_PATH) + " " + arguments).c_str()));
+    };
+    EXPECT_EQ(run("--help >" + Path("help")), 0);
+    const std::string help = FileBytes(Path("help"));
     for (const char* word : {"port COM<N>", "station N", "usb SERIAL", "fault=", "--control"})
         EXPECT_NE(help.find(word), std::string::npos) << word;
-}
-
-TEST(SimCommandLine, RejectsBadConfigurationWithItsLine) {
-    TempDir dir;
-    std::ofstream(dir.Path() / "bad.conf") << "port COM1 bus 9600\nstation 300\n";
-    const std::string cmd = std::string(VEXA_SIM_PATH) + " --check --config " +
-                            (dir.Path() / "bad.conf").string() + " 2>" +
-                            (dir.Path() / "err").string();
-    const int status = std::system(cmd.c_str());
-    EXPECT_EQ(WEXITSTATUS(status), 2);
-    EXPECT_NE(ReadAll(dir.Path() / "err").find("bad.conf:2:"), std::string::npos);
-}
-
-TEST(SimCommandLine, DemoConfigurationIsValid) {
-    const std::string cmd = std::string(VEXA_SIM_PATH) + " --check --config " VEXA_SIM_DEMO;
-    EXPECT_EQ(WEXITSTATUS(std::system(cmd.c_str())), 0);
+    PutFileBytes(Path("bad.conf"), "port COM1 bus 9600\nstation 300\n");
+    EXPECT_EQ(run("--check --config " + Path("bad.conf") + " 2>" + Path("err")), 2);
+    EXPECT_NE(FileBytes(Path("err")).find("bad.conf:2:"), std::string::npos);
+    EXPECT_EQ(run("--check --config " VEXA_SIM_DEMO), 0);
 }

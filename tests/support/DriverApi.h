@@ -1,69 +1,18 @@
-// The entry points of each driver library, bound by name as the
-// application binds them, with the contract header's types.
+// The driver libraries bound by name as the application binds them, and a
+// ports folder for their tests.
 #pragma once
 
+#include "DriverEntries.h"
 #include "PtyInstrument.h"
-#include "VexaDriver.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
-struct SerialDriverApi {
-    explicit SerialDriverApi(const DriverLibrary& lib)
-        : openPort(lib.Entry<VexaOpenPortFn>("OPENPORT")),
-          closePort(lib.Entry<VexaClosePortFn>("CLOSEPORT")),
-          setTimeout(lib.Entry<VexaSetTimeoutFn>("SETTIMEOUT")),
-          getTimeout(lib.Entry<VexaGetTimeoutFn>("GETTIMEOUT")),
-          version(lib.Entry<VexaVersionFn>("VERSION")) {}
-    VexaOpenPortFn openPort;
-    VexaClosePortFn closePort;
-    VexaSetTimeoutFn setTimeout;
-    VexaGetTimeoutFn getTimeout;
-    VexaVersionFn version;
-};
-
-struct BusApi : SerialDriverApi {
-    explicit BusApi(const DriverLibrary& lib)
-        : SerialDriverApi(lib), read(lib.Entry<VexaBusReadFn>("READCOMMAND")),
-          write(lib.Entry<VexaBusWriteFn>("WRITECOMMAND")),
-          execute(lib.Entry<VexaBusExecuteFn>("EXECUTECOMMAND")) {}
-    VexaBusReadFn read;
-    VexaBusWriteFn write;
-    VexaBusExecuteFn execute;
-};
-
-struct AsciiApi : SerialDriverApi {
-    explicit AsciiApi(const DriverLibrary& lib)
-        : SerialDriverApi(lib), read(lib.Entry<VexaAsciiReadFn>("READCOMMAND")),
-          write(lib.Entry<VexaAsciiWriteFn>("WRITECOMMAND")),
-          execute(lib.Entry<VexaAsciiExecuteFn>("EXECUTECOMMAND")),
-          pollStream(lib.Entry<VexaPollStreamFn>("POLLSTREAM")),
-          sendXon(lib.Entry<VexaFlowControlFn>("SENDXON")),
-          sendXoff(lib.Entry<VexaFlowControlFn>("SENDXOFF")) {}
-    VexaAsciiReadFn read;
-    VexaAsciiWriteFn write;
-    VexaAsciiExecuteFn execute;
-    VexaPollStreamFn pollStream;
-    VexaFlowControlFn sendXon;
-    VexaFlowControlFn sendXoff;
-};
-
-struct UsbApi {
-    explicit UsbApi(const DriverLibrary& lib)
-        : openPort(lib.Entry<VexaUsbOpenPortFn>("OPENPORT")),
-          closePort(lib.Entry<VexaClosePortFn>("CLOSEPORT")),
-          read(lib.Entry<VexaUsbReadFn>("READCOMMAND")),
-          write(lib.Entry<VexaUsbWriteFn>("WRITECOMMAND")),
-          execute(lib.Entry<VexaUsbExecuteFn>("EXECUTECOMMAND")),
-          setTimeout(lib.Entry<VexaSetTimeoutFn>("SETTIMEOUT")) {}
-    VexaUsbOpenPortFn openPort;
-    VexaClosePortFn closePort;
-    VexaUsbReadFn read;
-    VexaUsbWriteFn write;
-    VexaUsbExecuteFn execute;
-    VexaSetTimeoutFn setTimeout;
-};
+using SerialDriverApi = SerialEntries<DriverLibrary>;
+using BusApi = BusEntries<DriverLibrary>;
+using AsciiApi = AsciiEntries<DriverLibrary>;
+using UsbApi = UsbEntries<DriverLibrary>;
 
 // A ports folder with the instruments linked as COM<N>, pointed to by
 // VEXA_PORTS_DIR for the test's duration.

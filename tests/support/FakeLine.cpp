@@ -42,3 +42,10 @@ vexa_serial::WaitResult FakeLine::WaitReadable(int64_t micros) {
     Deliver();
     return m_queue.empty() ? vexa_serial::WaitResult::TimedOut : vexa_serial::WaitResult::Readable;
 }
+
+size_t FakeLine::Queued() const {
+    size_t n = m_queue.size();
+    for (const auto& p : m_scheduled)
+        n += p.bytes.size();
+    return n;
+}

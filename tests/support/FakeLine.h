@@ -34,6 +34,8 @@ class FakeLine : public vexa_serial::SerialLine {
     void Arrive(int64_t afterMicros, std::vector<uint8_t> bytes) {
         m_scheduled.push_back({m_clock.now + afterMicros, std::move(bytes)});
     }
+    // Bytes that arrived or will arrive and were not read yet.
+    size_t Queued() const;
     std::vector<uint8_t> written;
     int writes = 0;
 

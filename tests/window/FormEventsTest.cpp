@@ -124,6 +124,24 @@ class FormEventsTest : public ::testing::Test {
     FakeWindowSystem system;
 };
 
+// One form hooked through the first slot.
+class HookedForm : public FormEventsTest {
+  protected:
+    void SetUp() override {
+        FormEventsTest::SetUp();
+        formX.emplace(&sink);
+        formX->SetHookedForm(&form);
+    }
+    void TearDown() override {
+        formX.reset();
+        FormEventsTest::TearDown();
+    }
+    static constexpr WindowHandle W = 100;
+    RecordingSink sink;
+    FakeForm form{W};
+    std::optional<CFormEvents> formX;
+};
+
 std::intptr_t PackPoint(std::int16_t x, std::int16_t y) {
     return static_cast<std::intptr_t>(
         static_cast<std::uint16_t>(x) |
@@ -132,50 +150,42 @@ std::intptr_t PackPoint(std::int16_t x, std::int16_t y) {
 
 } // namespace
 
-TEST_F(FormEventsTest, HitTestAnswerIsWhatTheHandlerLeaves) {
-    RecordingSink sink;
-    FakeForm form(100);
-    CFormEvents formX(&sink);
-    formX.SetHookedForm(&form);
-    ASSERT_EQ(formX.SlotNumber(), 1);
+TEST_F(HookedForm, HitTestAnswerIsWhatTheHandlerLeaves) {
+    ASSERT_EQ(formX->SlotNumber(), 1);
 
     g_answer = HTTOP;
-    EXPECT_EQ(system.Send(100, WM_NCHITTEST, 0, PackPoint(10, 20)), HTNOWHERE);
+    EXPECT_EQ(system.Send(W, WM_NCHITTEST, 0, PackPoint(10, 20)), HTNOWHERE);
     EXPECT_EQ(sink.seen, (std::vector<std::int32_t>{10, 20, HTTOP}));
     g_answer = HTBOTTOM;
-    EXPECT_EQ(system.Send(100, WM_NCHITTEST), HTNOWHERE);
+    EXPECT_EQ(system.Send(W, WM_NCHITTEST), HTNOWHERE);
     g_answer = HTRIGHT;
-    EXPECT_EQ(system.Send(100, WM_NCHITTEST), HTRIGHT);
+    EXPECT_EQ(system.Send(W, WM_NCHITTEST), HTRIGHT);
     // The default handling ran first, every time.
     ASSERT_EQ(g_delivered.size(), 3u);
     EXPECT_EQ(g_delivered[0].message, WM_NCHITTEST);
 
     // Left of and above the primary screen the coordinates are negative.
-    system.Send(100, WM_NCHITTEST, 0, PackPoint(-5, -1200));
+    system.Send(W, WM_NCHITTEST, 0, PackPoint(-5, -1200));
     EXPECT_EQ(sink.seen[0], -5);
     EXPECT_EQ(sink.seen[1], -1200);
 }
 
-TEST_F(FormEventsTest, SizingRectangleChangesOnlyWhenTheHandlerChangesIt) {
-    RecordingSink sink;
-    FakeForm form(7);
-    CFormEvents formX(&sink);
-    formX.SetHookedForm(&form);
+TEST_F(HookedForm, SizingRectangleChangesOnlyWhenTheHandlerChangesIt) {
 
     WindowRect rect{10, 20, 300, 200};
-    EXPECT_EQ(system.Send(7, WM_SIZING, WMSZ_RIGHT, reinterpret_cast<std::intptr_t>(&rect)), 0);
+    EXPECT_EQ(system.Send(W, WM_SIZING, WMSZ_RIGHT, reinterpret_cast<std::intptr_t>(&rect)), 0);
     EXPECT_EQ(sink.seen, (std::vector<std::int32_t>{10, 20, 300, 200, WMSZ_RIGHT}));
     EXPECT_EQ(rect.right, 300);
 
     // An answer of its own from the default handling survives an idle handler.
     g_answer = 1;
-    EXPECT_EQ(system.Send(7, WM_SIZING, WMSZ_LEFT, reinterpret_cast<std::intptr_t>(&rect)), 1);
+    EXPECT_EQ(system.Send(W, WM_SIZING, WMSZ_LEFT, reinterpret_cast<std::intptr_t>(&rect)), 1);
     EXPECT_EQ(rect.left, 10);
     EXPECT_EQ(rect.right, 300);
 
     g_answer = 0;
     sink.setX2 = 420;
-    EXPECT_EQ(system.Send(7, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<std::intptr_t>(&rect)),
+    EXPECT_EQ(system.Send(W, WM_SIZING, WMSZ_BOTTOMRIGHT, reinterpret_cast<std::intptr_t>(&rect)),
               -1);
     EXPECT_EQ(rect.right, 420);
     EXPECT_EQ(rect.left, 10);
@@ -184,39 +194,35 @@ TEST_F(FormEventsTest, SizingRectangleChangesOnlyWhenTheHandlerChangesIt) {
     // Moving follows the same rule with its own event.
     WindowRect moved{0, 0, 50, 50};
     sink.setX2 = 5;
-    EXPECT_EQ(system.Send(7, WM_MOVING, 9, reinterpret_cast<std::intptr_t>(&moved)), -1);
+    EXPECT_EQ(system.Send(W, WM_MOVING, 9, reinterpret_cast<std::intptr_t>(&moved)), -1);
     EXPECT_EQ(sink.events.back(), "Moving");
     EXPECT_EQ(moved.left, 5);
 }
 
-TEST_F(FormEventsTest, MinMaxInfoAndTheParameterlessEvents) {
-    RecordingSink sink;
-    FakeForm form(9);
-    CFormEvents formX(&sink);
-    formX.SetHookedForm(&form);
+TEST_F(HookedForm, MinMaxInfoAndTheParameterlessEvents) {
 
     MinMaxInfo info{-1, -2, 1920, 1080, 0, 0, 100, 50, 4000, 3000};
     sink.setMinTrackX = 640;
-    EXPECT_EQ(system.Send(9, WM_GETMINMAXINFO, 0, reinterpret_cast<std::intptr_t>(&info)), 0);
+    EXPECT_EQ(system.Send(W, WM_GETMINMAXINFO, 0, reinterpret_cast<std::intptr_t>(&info)), 0);
     EXPECT_EQ(sink.seen, (std::vector<std::int32_t>{1920, 1080, 0, 0, 100, 50, 4000, 3000}));
     EXPECT_EQ(info.minTrackX, 640);
     EXPECT_EQ(info.reservedX, -1);
     EXPECT_EQ(info.reservedY, -2);
     EXPECT_EQ(info.maxTrackY, 3000);
 
-    system.Send(9, WM_ACTIVATEAPP, 1);
-    system.Send(9, WM_ACTIVATEAPP, 0);
-    system.Send(9, WM_MOVE);
+    system.Send(W, WM_ACTIVATEAPP, 1);
+    system.Send(W, WM_ACTIVATEAPP, 0);
+    system.Send(W, WM_MOVE);
     g_answer = 1;
     // The frame was already drawn: a changed state is not the answer.
-    EXPECT_EQ(system.Send(9, WM_NCACTIVATE, 1), 1);
+    EXPECT_EQ(system.Send(W, WM_NCACTIVATE, 1), 1);
     EXPECT_EQ(sink.seen, (std::vector<std::int32_t>{1}));
     EXPECT_EQ(sink.events, (std::vector<std::string>{"GetMinMaxInfo", "ActivateApp",
                                                      "DeactivateApp", "Move", "NCActivate"}));
 
     // Every other message goes to the default handling only.
     g_answer = 77;
-    EXPECT_EQ(system.Send(9, 0x0F), 77);
+    EXPECT_EQ(system.Send(W, 0x0F), 77);
     EXPECT_EQ(sink.events.size(), 5u);
 }
 
@@ -291,46 +297,34 @@ TEST_F(FormEventsTest, EleventhWindowGetsNoEventsAndTheTenKeepWorking) {
     EXPECT_EQ(lateHook.SlotNumber(), 4);
 }
 
-TEST_F(FormEventsTest, FailingHandlerLeavesTheAnswerReachedSoFar) {
-    RecordingSink sink;
+TEST_F(HookedForm, FailingHandlerLeavesTheAnswerReachedSoFar) {
     sink.throwInHandler = true;
-    FakeForm form(5);
-    CFormEvents formX(&sink);
-    formX.SetHookedForm(&form);
     g_answer = HTCAPTION;
-    EXPECT_EQ(system.Send(5, WM_NCHITTEST), HTCAPTION);
+    EXPECT_EQ(system.Send(W, WM_NCHITTEST), HTCAPTION);
     EXPECT_EQ(sink.events.size(), 1u);
 }
 
-TEST_F(FormEventsTest, HandlerMessagesRunNestedThroughTheSameSlot) {
-    RecordingSink sink;
-    FakeForm form(8);
-    CFormEvents formX(&sink);
-    formX.SetHookedForm(&form);
+TEST_F(HookedForm, HandlerMessagesRunNestedThroughTheSameSlot) {
     int depth = 0;
     sink.nested = [&] {
-        if (depth++ == 0) system.Send(8, WM_MOVE);
+        if (depth++ == 0) system.Send(W, WM_MOVE);
     };
     WindowRect rect{0, 0, 10, 10};
-    system.Send(8, WM_SIZING, WMSZ_RIGHT, reinterpret_cast<std::intptr_t>(&rect));
+    system.Send(W, WM_SIZING, WMSZ_RIGHT, reinterpret_cast<std::intptr_t>(&rect));
     EXPECT_EQ(sink.events, (std::vector<std::string>{"Resizing", "Move"}));
 }
 
-TEST_F(FormEventsTest, StrayMessageOfAnotherWindowLeavesTheSlotsHookAlone) {
-    RecordingSink sink;
-    FakeForm form(40);
-    CFormEvents formX(&sink);
-    formX.SetHookedForm(&form);
-    const std::int16_t slot = formX.SlotNumber();
+TEST_F(HookedForm, StrayMessageOfAnotherWindowLeavesTheSlotsHookAlone) {
+    const std::int16_t slot = formX->SlotNumber();
     g_answer = 5;
-    EXPECT_EQ(ProcessHookedMessage(slot, 41, WM_NCHITTEST, 0, 0), 0);
+    EXPECT_EQ(ProcessHookedMessage(slot, W + 1, WM_NCHITTEST, 0, 0), 0);
     EXPECT_TRUE(sink.events.empty());
-    EXPECT_EQ(SlotWindow(slot), 40u);
-    EXPECT_EQ(system.Send(40, WM_NCHITTEST), 5);
+    EXPECT_EQ(SlotWindow(slot), W);
+    EXPECT_EQ(system.Send(W, WM_NCHITTEST), 5);
     EXPECT_EQ(sink.events.size(), 1u);
     // A message for a free slot is answered 0 and changes nothing.
-    EXPECT_EQ(ProcessHookedMessage(HookSlotCount, 41, WM_MOVE, 0, 0), 0);
-    EXPECT_EQ(ProcessHookedMessage(HookSlotCount + 1, 41, WM_MOVE, 0, 0), 0);
+    EXPECT_EQ(ProcessHookedMessage(HookSlotCount, W + 1, WM_MOVE, 0, 0), 0);
+    EXPECT_EQ(ProcessHookedMessage(HookSlotCount + 1, W + 1, WM_MOVE, 0, 0), 0);
 }
 
 TEST_F(FormEventsTest, RedrawFreezeAndRelease) {
