@@ -11,10 +11,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QEventLoop>
+#include <QTimer>
+
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <poll.h>
+#include <set>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -96,40 +100,56 @@ class Simulator {
     std::string m_buffer;
 };
 
-TEST(MainWindowOnSimulator, ReadingsReachTheTilesAFailedStationShowsDashesThenRecovers) {
-    const std::string bin = BinFolder();
-    for (const char* file : {"vexa-sim", "libVeldabus2Drv.so", "libVexaUSBDrv.so"})
-        ASSERT_TRUE(std::filesystem::exists(bin + "/" + file)) << file << " not built";
+// The program on the simulator's bus line COM7, its workspace of one tile
+// per station line in format "00.00", started with the real drivers.
+class MainWindowOnSimulator : public ::testing::Test {
+  protected:
+    void Start(const std::vector<std::string>& stations, int32_t autoRetryMs = 30000) {
+        for (const char* file : {"vexa-sim", "libVeldabus2Drv.so", "libVexaUSBDrv.so"})
+            ASSERT_TRUE(std::filesystem::exists(m_bin + "/" + file)) << file << " not built";
+        std::filesystem::create_directories(m_run.path / "ports");
+        std::filesystem::create_directories(m_run.path / "usb");
+        setenv("VEXA_PORTS_DIR", (m_run.path / "ports").c_str(), 1);
+        setenv("VEXA_USB_DIR", (m_run.path / "usb").c_str(), 1);
+        std::vector<std::string> lines = {"port COM7 bus 115200"};
+        lines.insert(lines.end(), stations.begin(), stations.end());
+        m_sim = std::make_unique<Simulator>(m_run.path.string(), lines);
+        ASSERT_TRUE(m_sim->Started());
+        ASSERT_TRUE(m_sim->WaitFor("ready"));
 
-    TempFolder run;
-    std::filesystem::create_directories(run.path / "ports");
-    std::filesystem::create_directories(run.path / "usb");
-    setenv("VEXA_PORTS_DIR", (run.path / "ports").c_str(), 1);
-    setenv("VEXA_USB_DIR", (run.path / "usb").c_str(), 1);
-    Simulator sim(run.path.string(),
-                  {"port COM7 bus 115200", "station 1 value=12.5", "station 2 value=7.25"});
-    ASSERT_TRUE(sim.Started());
-    ASSERT_TRUE(sim.WaitFor("ready"));
+        WorkspaceClass ws = WorkspaceOf(static_cast<int>(stations.size()), "Bench", "00.00");
+        ws.Port = 7;
+        ws.Baudrate = 115200;
+        ws.Protocol = ProtocolVeldaBus;
+        const std::string path = (m_run.path / "Bench.lws").string();
+        FakeBoxes quiet;
+        SaveWorkspace(ws, path, RegionalSettings::point(), quiet);
 
-    WorkspaceClass ws = WorkspaceOf(2, "Bench", "00.00");
-    ws.Port = 7;
-    ws.Baudrate = 115200;
-    ws.Protocol = ProtocolVeldaBus;
-    const std::string path = (run.path / "Bench.lws").string();
-    FakeBoxes quiet;
-    SaveWorkspace(ws, path, RegionalSettings::point(), quiet);
+        ProgramFacts facts{{m_bin, "Tarnvik"}, path, 1, 0, 0, RegionalSettings::point()};
+        m_window = std::make_unique<MainFrm>(
+            MainFrmServices{&f.boxes, &f.dialogs, &f.editor, f.sizes, f.shell, f.special,
+                            *m_busDriver, *m_asciiDriver, *m_usbDriver, m_clock, facts});
+        m_window->Core().SetAutoRetryMs(autoRetryMs);
+        ASSERT_TRUE(m_window->Startup());
+        ASSERT_TRUE(f.boxes.shown.empty()) << f.boxes.shown[0].text;
+        ASSERT_EQ(m_window->TileCount(), static_cast<int>(stations.size()));
+    }
 
-    auto busDriver = VeldaBusModule::BindFrom(bin);
-    auto asciiDriver = VeldaASCIIModule::BindFrom(bin);
-    auto usbDriver = VexaUSBModule::BindFrom(bin);
+    const std::string m_bin = BinFolder();
+    TempFolder m_run;
+    std::unique_ptr<Simulator> m_sim;
+    std::unique_ptr<BusDriver> m_busDriver = VeldaBusModule::BindFrom(m_bin);
+    std::unique_ptr<AsciiDriver> m_asciiDriver = VeldaASCIIModule::BindFrom(m_bin);
+    std::unique_ptr<UsbDriver> m_usbDriver = VexaUSBModule::BindFrom(m_bin);
     WindowFakes f;
-    SystemClock clock;
-    ProgramFacts facts{{bin, "Tarnvik"}, path, 1, 0, 0, RegionalSettings::point()};
-    MainFrm w(MainFrmServices{&f.boxes, &f.dialogs, &f.editor, f.sizes, f.shell, f.special,
-                              *busDriver, *asciiDriver, *usbDriver, clock, facts});
-    ASSERT_TRUE(w.Startup());
-    ASSERT_TRUE(f.boxes.shown.empty()) << f.boxes.shown[0].text;
-    ASSERT_EQ(w.TileCount(), 2);
+    SystemClock m_clock;
+    std::unique_ptr<MainFrm> m_window;
+};
+
+TEST_F(MainWindowOnSimulator, ReadingsReachTheTilesAFailedStationShowsDashesThenRecovers) {
+    ASSERT_NO_FATAL_FAILURE(Start({"station 1 value=12.5", "station 2 value=7.25"}));
+    MainFrm& w = *m_window;
+    Simulator& sim = *m_sim;
 
     w.Core().ScreenTimer_Timer();
     EXPECT_EQ(w.Tile(1)->Value(), "12.50");
@@ -156,6 +176,46 @@ TEST(MainWindowOnSimulator, ReadingsReachTheTilesAFailedStationShowsDashesThenRe
 
     w.close();
     EXPECT_FALSE(w.isVisible());
+}
+
+// A retry 300 ms after each refresh that shows the error probes the silent
+// station briefly: the refresh goes on, and the event loop is never held
+// anywhere near the driver's four attempts at the full time-out (4 s).
+TEST_F(MainWindowOnSimulator, WhileARetryProbesASilentStationTheOtherTilesGoOn) {
+    ASSERT_NO_FATAL_FAILURE(Start(
+        {"station 1 wave=20,5,1", "station 2 wave=30,5,1.3", "station 3 value=3 fault=silent"},
+        300));
+    MainFrm& w = *m_window;
+    // The station's first failed read costs the full read, once.
+    w.Core().ScreenTimer_Timer();
+    ASSERT_EQ(w.Tile(3)->Value(), "-------");
+
+    std::set<QString> seen1, seen2;
+    double longestBlockMs = 0, lastBeatMs = m_clock.MonotonicMs();
+    QTimer beat;
+    beat.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&beat, &QTimer::timeout, [&] {
+        const double now = m_clock.MonotonicMs();
+        longestBlockMs = std::max(longestBlockMs, now - lastBeatMs);
+        lastBeatMs = now;
+        seen1.insert(w.Tile(1)->Value());
+        seen2.insert(w.Tile(2)->Value());
+    });
+    beat.start(5);
+    QEventLoop loop;
+    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    loop.exec();
+
+    const ChannelFigures& silent = w.Core().Statistics().Of(3);
+    EXPECT_GE(silent.probes, 2);
+    EXPECT_EQ(silent.probesAnswered, 0);
+    EXPECT_EQ(w.Tile(3)->Value(), "-------");
+    // About nine refreshes, each a new point of the waves.
+    EXPECT_GE(seen1.size(), 3u);
+    EXPECT_GE(seen2.size(), 3u);
+    // A probe here is four attempts of 20 ms or little more; the bound
+    // leaves room for a loaded machine, not for one full time-out.
+    EXPECT_LT(longestBlockMs, 600);
 }
 
 } // namespace

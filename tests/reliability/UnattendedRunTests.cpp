@@ -41,6 +41,23 @@ int ExitStatus(Child& logger) {
     return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }
 
+// "rig.lws": stations 1 and 2 on COM1 logged every 100 ms, 9999 for a
+// failed reading.
+std::string WriteRig(const TempDir& dir) {
+    WorkspaceShape shape;
+    shape.channels = 2;
+    shape.logInterval = 100;
+    shape.logDefault = 9999;
+    WriteWorkspaceFile(dir.File("rig.lws"), shape);
+    return dir.File("rig.lws");
+}
+
+// The value of channel 1 or 2 in the rig's last row; empty before the first.
+std::string LastValue(const std::string& log, int channel) {
+    const LogCheck check = CheckLog(ReadFile(log), 2);
+    return check.rows.empty() ? std::string() : check.rows.back()[2 + channel];
+}
+
 TEST(UnattendedRun, TheSummaryTellsWhatWasServedAndTheStatusHowTheRunWent) {
     TempDir dir;
     const std::string trace = dir.File("trace.txt");
@@ -102,17 +119,9 @@ TEST(UnattendedRun, AnUnpluggedLineIsReopenedAndReadingsResume) {
                                              "station 2 value=2.5"};
     auto sim = std::make_unique<Simulator>(dir, config);
     ASSERT_TRUE(sim->Ready()) << ReadFile(dir.File("sim.err"));
-    WorkspaceShape shape;
-    shape.channels = 2;
-    shape.logInterval = 100;
-    shape.logDefault = 9999;
-    WriteWorkspaceFile(dir.File("rig.lws"), shape);
     const std::string log = dir.File("log.csv"), err = dir.File("logger.err");
-    Child logger(LoggerLaunch(dir.File("rig.lws"), log, sim->PortsDir(), err));
-    const auto lastRow = [&] {
-        const LogCheck check = CheckLog(ReadFile(log), 2);
-        return check.rows.empty() ? std::string() : check.rows.back()[3];
-    };
+    Child logger(LoggerLaunch(WriteRig(dir), log, sim->PortsDir(), err));
+    const auto lastRow = [&] { return LastValue(log, 1); };
     ASSERT_TRUE(WaitUntil([&] { return lastRow() == "01.500"; }, 10000)) << ReadFile(err);
 
     sim->Process().Signal(SIGKILL);
@@ -132,6 +141,32 @@ TEST(UnattendedRun, AnUnpluggedLineIsReopenedAndReadingsResume) {
     EXPECT_EQ(ExitStatus(logger), 2);
     const std::string summary = ReadFile(err);
     EXPECT_NE(summary.find("Reconnects: 1\n"), std::string::npos) << summary;
+}
+
+// SIGUSR1 is the Retry command: a channel in error is read again at once
+// with the full time-out, which finds an instrument too slow for a probe.
+// The automatic retry is set far off, so it cannot be what reads it.
+TEST(UnattendedRun, SigUsr1RereadsAChannelInErrorInFullAtOnce) {
+    TempDir dir;
+    Simulator sim(dir, {"port COM1 bus 115200", "station 1 value=1.5", "station 2 value=2.5"});
+    ASSERT_TRUE(sim.Ready()) << ReadFile(dir.File("sim.err"));
+    const std::string log = dir.File("log.csv"), err = dir.File("logger.err");
+    ChildLaunch launch = LoggerLaunch(WriteRig(dir), log, sim.PortsDir(), err);
+    launch.env.push_back("TARNVIK_RETRY_MS=600000");
+    Child logger(launch);
+    const auto station2 = [&] { return LastValue(log, 2); };
+    ASSERT_TRUE(WaitUntil([&] { return station2() == "02.500"; }, 10000)) << ReadFile(err);
+    ASSERT_TRUE(sim.Control("set COM1 2 fault=silent"));
+    ASSERT_TRUE(WaitUntil([&] { return station2() == "9999.000"; }, 8000)) << ReadFile(err);
+    // Answering again, but far later than its earlier replies: a probe
+    // would give up on it long before.
+    ASSERT_TRUE(sim.Control("set COM1 2 fault=none late=500"));
+    EXPECT_FALSE(WaitUntil([&] { return station2() == "02.500"; }, 1000));
+
+    logger.Signal(SIGUSR1);
+    EXPECT_TRUE(WaitUntil([&] { return station2() == "02.500"; }, 2500)) << ReadFile(err);
+    logger.Signal(SIGTERM);
+    EXPECT_EQ(ExitStatus(logger), 2);
 }
 
 } // namespace
