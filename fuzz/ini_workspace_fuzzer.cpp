@@ -195,16 +195,19 @@ void CheckWorkspaceRoundTrip(const std::string& file, const RegionalSettings& rs
     if (storable) CheckSameWorkspace(first, second);
 
     // Saving what was loaded gives the same bytes again; a hand-edited value
-    // that no entry can keep settles after its first save.
+    // that no entry can keep settles within two more saves (a "*NULL*" title
+    // loads as empty, which is saved as "Title=" and read back as the
+    // default).
     SaveWorkspace(second, again, rs, boxes);
     std::string savedBytes = FileBytes(saved);
     std::string againBytes = FileBytes(again);
-    if (!storable) {
-        WorkspaceClass third = Stale;
-        LoadWorkspace(third, again, rs, boxes);
-        SaveWorkspace(third, saved, rs, boxes);
+    for (int settle = 0; settle < 2 && savedBytes != againBytes; ++settle) {
+        WorkspaceClass next = Stale;
+        LoadWorkspace(next, again, rs, boxes);
+        SaveWorkspace(next, saved, rs, boxes);
         std::swap(savedBytes, againBytes);
         againBytes = FileBytes(saved);
+        PutFileBytes(again, againBytes);
     }
     FUZZ_CHECK(savedBytes == againBytes,
                "saving the loaded file again gives other bytes:\n%s\n--\n%s", savedBytes.c_str(),
