@@ -99,13 +99,7 @@ int16_t TransactStation(vexa_serial::SerialLine& line, vexa_serial::MonotonicClo
 int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clock, int timeoutMs,
                  RequestKind kind, int station, const char* command, float* value,
                  ReplyGuard* guard) {
-    AfterSend after = AfterSend::AwaitReply;
-    if (station == kBroadcastStation) {
-        station = 0;
-        after = AfterSend::SettleShortly;
-    } else if (station == 0) {
-        after = AfterSend::Settle;
-    }
+    const auto after = vexa_serial::AfterSendFor(station);
     // Reporting success without sending would pass a dead link off as a
     // good reading.
     if (!line) return VEXA_PORT_FAILED;

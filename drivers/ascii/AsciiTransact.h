@@ -11,7 +11,7 @@
 
 namespace velda_ascii {
 
-inline constexpr int kBroadcastStation = -1;
+using vexa_serial::kBroadcastStation;
 // A reply line longer than this without CR is not terminated.
 inline constexpr size_t kMaxReplyLine = 4096;
 

@@ -15,13 +15,7 @@ constexpr size_t kMaxReplyBytes = 64;
 int16_t Transact(vexa_serial::SerialLine* line, vexa_serial::MonotonicClock& clock, int timeoutMs,
                  RequestKind kind, int station, int command, float* value) {
     using vexa_serial::AfterSend;
-    AfterSend after = AfterSend::AwaitReply;
-    if (station == kBroadcastStation) {
-        station = 0;
-        after = AfterSend::SettleShortly;
-    } else if (station == 0) {
-        after = AfterSend::Settle;
-    }
+    const auto after = vexa_serial::AfterSendFor(station);
     const float written = kind == RequestKind::Write && value ? *value : 0.0f;
     const auto frame = BuildRequest(kind, station, command, written);
     if (!frame) return VEXA_INVALID_ARGUMENT;

@@ -4,13 +4,14 @@
 
 #include "BusFrame.h"
 #include "SerialLine.h"
+#include "Transaction.h"
 
 #include <cstdint>
 
 namespace veldabus {
 
 // Sent as station 0 like a plain broadcast, but with a shorter settling step.
-inline constexpr int kBroadcastStation = -1;
+using vexa_serial::kBroadcastStation;
 
 // Station -1..255 and command 1..253, else -1 with nothing sent. With no
 // line (`line` null) -100 at once. Otherwise the frame goes through the

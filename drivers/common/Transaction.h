@@ -21,6 +21,17 @@ enum class AfterSend {
     SettleShortly, // short broadcast: 3 ms, then drop the input four times
 };
 
+// Station -1 addresses every instrument with the short settle, and is sent
+// as station 0; station 0 is the broadcast with the full settle.
+inline constexpr int kBroadcastStation = -1;
+inline AfterSend AfterSendFor(int& station) {
+    if (station == kBroadcastStation) {
+        station = 0;
+        return AfterSend::SettleShortly;
+    }
+    return station == 0 ? AfterSend::Settle : AfterSend::AwaitReply;
+}
+
 // The input flush around each attempt. This one drops whatever is queued
 // before a request goes out; a protocol whose replies name no sender puts a
 // guard against late replies in its place.
