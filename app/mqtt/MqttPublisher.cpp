@@ -3,6 +3,7 @@
 #include <mosquitto.h>
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -33,7 +34,7 @@ constexpr auto LongestBackOff = milliseconds(30000);
 constexpr double BackOffGrowth = 1.5;
 constexpr auto LongestSleep = milliseconds(1000); // keep-alive and the figures
 constexpr auto ShortSleep = milliseconds(100);    // while connecting or stopping
-constexpr auto DrainWait = milliseconds(2000); // for the backlog at the end
+constexpr auto DrainWait = milliseconds(2000);    // for the backlog at the end
 constexpr size_t InFlightWindow = 1000;
 
 std::string N(int64_t value) {
@@ -91,7 +92,7 @@ class Publisher final : public MqttPublisher {
     enum class Outcome { Pending, Connected, Unreachable, Refused };
     struct InFlight {
         int mid;
-        int64_t end;
+        int64_t start, end;
         bool acknowledged;
     };
 
@@ -213,8 +214,9 @@ bool Publisher::Begin(std::string& error) {
     }
     m_cursor = m_firstNew = m_spool.Front(); // a backlog counts as published by this run
     if (m_spool.Waiting() > 0)
-        m_notices.push_back(N(m_spool.Waiting()) + " messages of an earlier run wait in the spool " +
-                            m_options.spoolDir + "; they go out first");
+        m_notices.push_back(N(m_spool.Waiting()) +
+                            " messages of an earlier run wait in the spool " + m_options.spoolDir +
+                            "; they go out first");
     m_thread = std::thread([this] { Run(); });
 
     std::unique_lock lock(m_mutex);
@@ -231,6 +233,7 @@ bool Publisher::Begin(std::string& error) {
 }
 
 void Publisher::Run() {
+    pthread_setname_np(pthread_self(), "tarnvik-mqtt"); // for top -H and mqtt-bench
     bool stopping = false;
     auto stopBy = Clock::time_point::max();
     while (true) {
@@ -253,8 +256,10 @@ void Publisher::Run() {
         if (const int64_t shift = m_spool.Flush(); shift > 0) {
             m_cursor = std::max<int64_t>(0, m_cursor - shift);
             m_firstNew = std::max<int64_t>(0, m_firstNew - shift);
-            for (auto& sent : m_inFlight)
+            for (auto& sent : m_inFlight) {
+                sent.start -= shift;
                 sent.end -= shift;
+            }
         }
         {
             std::lock_guard lock(m_mutex);
@@ -357,8 +362,8 @@ void Publisher::Lost(const std::string& why) {
     m_lastLoss = why;
     Settle(Outcome::Unreachable, why); // unless a refusal was settled first
     m_nextAttempt = Clock::now() + m_backOff;
-    m_backOff = std::min(
-        std::chrono::duration_cast<milliseconds>(m_backOff * BackOffGrowth), LongestBackOff);
+    m_backOff = std::min(std::chrono::duration_cast<milliseconds>(m_backOff * BackOffGrowth),
+                         LongestBackOff);
 }
 
 void Publisher::Connected(int rc) {
@@ -405,7 +410,7 @@ void Publisher::SendWaiting() {
                                          static_cast<int>(message->payload.size()),
                                          message->payload.data(), 1, false);
         if (rc != MOSQ_ERR_SUCCESS) return; // the link is going; the loop tells
-        m_inFlight.push_back({mid, next, false});
+        m_inFlight.push_back({mid, m_cursor, next, false});
         if (m_cursor >= m_firstNew) {
             ++m_published;
             m_firstNew = next;
@@ -419,7 +424,7 @@ void Publisher::Acknowledged(int mid) {
     for (auto& sent : m_inFlight)
         if (sent.mid == mid) sent.acknowledged = true;
     while (!m_inFlight.empty() && m_inFlight.front().acknowledged) {
-        m_spool.Acknowledge(m_inFlight.front().end);
+        m_spool.Acknowledge(m_inFlight.front().start, m_inFlight.front().end);
         ++m_acknowledged;
         m_inFlight.pop_front();
     }
@@ -436,7 +441,7 @@ void Publisher::Finish() {
         mosquitto_disconnect(m_client);
         mosquitto_loop(m_client, 10, 1);
     }
-    m_spool.Flush();
+    m_spool.Flush(true);
     std::lock_guard lock(m_mutex);
     m_counts = {m_published,       m_acknowledged, m_spool.Waiting(),
                 m_spool.Dropped(), m_reconnects,   false};
