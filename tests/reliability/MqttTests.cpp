@@ -8,12 +8,10 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <csignal>
 #include <map>
 #include <regex>
@@ -77,13 +75,10 @@ Received Readings(const std::vector<Message>& messages) {
         if (message.topic.find_first_not_of("0123456789", Base.size() + 1) != std::string::npos)
             continue;
         const long elapsed = std::stol(Field(message.payload, "elapsed"));
-        auto& readings = received.byTopic[message.topic];
-        if (readings.count(elapsed)) {
+        if (received.byTopic[message.topic].emplace(elapsed, message.payload).second)
+            received.order[message.topic].push_back(elapsed);
+        else
             ++received.duplicates;
-            continue;
-        }
-        readings[elapsed] = message.payload;
-        received.order[message.topic].push_back(elapsed);
     }
     return received;
 }
@@ -112,7 +107,7 @@ int ExitStatus(Child& logger, int timeoutMs = 15000) {
     return status && WIFEXITED(*status) ? WEXITSTATUS(*status) : -1;
 }
 
-// The first number in text after the pattern's group, or -1.
+// The number that the pattern's group matches in text, or -1.
 long Figure(const std::string& text, const std::string& pattern) {
     std::smatch match;
     return std::regex_search(text, match, std::regex(pattern)) ? std::stol(match[1]) : -1;
@@ -197,12 +192,6 @@ TEST_F(Mqtt, EveryRowArrivesOncePerChannelWithItsValueAndElapsedTime) {
     const Received received = Await(subscriber, 20);
     ExpectEveryRow("log", received);
     EXPECT_EQ(received.byTopic.at(Base + "/1").size(), 20u);
-    const auto first = received.byTopic.at(Base + "/1").begin()->second;
-    EXPECT_TRUE(std::regex_match(
-        first,
-        std::regex(
-            R"(\{"time":"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z","elapsed":\d+,"value":1\.500,"text":"01\.500","ok":true\})")))
-        << first;
     std::vector<std::string> statuses;
     std::string channels;
     for (const auto& message : subscriber.Messages()) {
@@ -269,7 +258,8 @@ TEST_F(Mqtt, ASpoolFullDuringAnOutageDropsTheOldestAndEndsWithStatus3) {
 }
 
 TEST_F(Mqtt, ABrokerThatNeverAnswersDoesNotHoldUpTheRows) {
-    // Takes the connection and reads whatever comes, never a byte back.
+    // The kernel takes the connection into the listen queue; nobody answers.
+    // After 10 s of silence the logger gives up on it and tries again.
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -278,31 +268,16 @@ TEST_F(Mqtt, ABrokerThatNeverAnswersDoesNotHoldUpTheRows) {
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), size), 0);
     ::listen(listener, 4);
     ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
-    std::atomic<bool> done{false};
-    std::thread silent([&] {
-        std::vector<int> peers;
-        while (!done) {
-            pollfd watch{listener, POLLIN, 0};
-            if (::poll(&watch, 1, 50) > 0) peers.push_back(::accept(listener, nullptr, nullptr));
-            char sink[4096];
-            for (int peer : peers)
-                while (::recv(peer, sink, sizeof sink, MSG_DONTWAIT) > 0) {
-                }
-        }
-        for (int peer : peers)
-            ::close(peer);
-    });
     Child logger(
-        Logger("mqtt://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), {"--seconds", "4"}));
+        Logger("mqtt://127.0.0.1:" + std::to_string(ntohs(address.sin_port)), {"--seconds", "8"}));
     const int status = ExitStatus(logger);
-    done = true;
-    silent.join();
     ::close(listener);
     ASSERT_EQ(status, 0) << Err();
     const LogCheck log = CheckLog(ReadFile(dir.File("log.csv")), 2);
-    ASSERT_GT(log.rows.size(), 40u); // 4 s at 50 ms, the start's wait included
+    ASSERT_GT(log.rows.size(), 100u); // 8 s at 50 ms, the start's wait included
     for (size_t r = 1; r < log.rows.size(); ++r)
         EXPECT_LE(std::stol(log.rows[r][2]) - std::stol(log.rows[r - 1][2]), 150) << r;
+    EXPECT_NE(Err().find("accepted the connection but did not answer"), std::string::npos) << Err();
 }
 
 // A broker that wants TLS with a client certificate and a password: what it
