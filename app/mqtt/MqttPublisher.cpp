@@ -289,7 +289,7 @@ void Publisher::Sleep(Clock::time_point now, bool stopping) {
         watch[0].revents != 0) {
         uint64_t count = 0;
         if (::read(m_wakeFd, &count, sizeof count) < 0) {
-        } // nothing to take: another read took it
+        } // only this thread reads the counter: it was set, so this takes it
     }
 }
 
