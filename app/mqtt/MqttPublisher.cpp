@@ -2,6 +2,9 @@
 
 #include <mosquitto.h>
 
+#include <poll.h>
+#include <pthread.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,8 +26,15 @@ using std::chrono::milliseconds;
 constexpr int KeepAliveSeconds = 30;
 constexpr auto StartWait = milliseconds(3000);   // for the first connection at start
 constexpr auto AnswerWait = milliseconds(10000); // for a CONNACK
+constexpr auto FirstBackOff = milliseconds(1000);
 constexpr auto LongestBackOff = milliseconds(30000);
-constexpr auto DrainWait = milliseconds(2000); // for the backlog at the end
+// Between the broker's return and the next try lies up to one back-off
+// step; growing by half rather than doubling, the step stays about half
+// the outage so far, and the backlog follows the broker sooner.
+constexpr double BackOffGrowth = 1.5;
+constexpr auto LongestSleep = milliseconds(1000); // keep-alive and the figures
+constexpr auto ShortSleep = milliseconds(100);    // while connecting or stopping
+constexpr auto DrainWait = milliseconds(2000);    // for the backlog at the end
 constexpr size_t InFlightWindow = 1000;
 
 std::string N(int64_t value) {
@@ -44,10 +54,12 @@ class LibraryUse {
 class Publisher final : public MqttPublisher {
   public:
     Publisher(const MqttOptions& options, std::string channelsJson, MqttSpool spool)
-        : m_options(options), m_channels(std::move(channelsJson)), m_spool(std::move(spool)) {}
+        : m_options(options), m_channels(std::move(channelsJson)), m_spool(std::move(spool)),
+          m_wakeFd(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
     ~Publisher() override {
         Stop();
         if (m_client) mosquitto_destroy(m_client);
+        if (m_wakeFd >= 0) ::close(m_wakeFd);
     }
 
     bool Begin(std::string& error);
@@ -56,7 +68,7 @@ class Publisher final : public MqttPublisher {
             std::lock_guard lock(m_mutex);
             m_offered.push_back(std::move(messages));
         }
-        m_wake.notify_one();
+        Wake();
     }
     MqttCounts Counts() const override {
         std::lock_guard lock(m_mutex);
@@ -71,7 +83,7 @@ class Publisher final : public MqttPublisher {
             std::lock_guard lock(m_mutex);
             m_stopping = true;
         }
-        m_wake.notify_one();
+        Wake();
         if (m_thread.joinable()) m_thread.join();
     }
 
@@ -80,11 +92,19 @@ class Publisher final : public MqttPublisher {
     enum class Outcome { Pending, Connected, Unreachable, Refused };
     struct InFlight {
         int mid;
-        int64_t end;
+        int64_t start, end;
         bool acknowledged;
     };
 
     void Run();
+    // The worker sleeps in poll() on the broker's socket and on m_wakeFd,
+    // so that a row offered goes out at once rather than on the next beat.
+    void Wake() {
+        const uint64_t one = 1;
+        if (::write(m_wakeFd, &one, sizeof one) < 0) {
+        } // the counter is full: the worker is awake anyway
+    }
+    void Sleep(Clock::time_point now, bool stopping);
     void StoreOffered(bool& stopping);
     void Connect();
     void Failed(int rc, int error);
@@ -128,11 +148,11 @@ class Publisher final : public MqttPublisher {
     MqttOptions m_options;
     std::string m_channels;
     MqttSpool m_spool;
+    int m_wakeFd;
     mosquitto* m_client = nullptr;
     std::thread m_thread;
 
     mutable std::mutex m_mutex; // guards what the caller's thread shares with the worker
-    std::condition_variable m_wake;
     std::condition_variable m_outcomeSeen;
     std::vector<std::vector<SpoolMessage>> m_offered;
     bool m_stopping = false;
@@ -146,7 +166,7 @@ class Publisher final : public MqttPublisher {
     bool m_everConnected = false;
     bool m_attempted = false;
     Clock::time_point m_attemptStart{}, m_nextAttempt{};
-    milliseconds m_backOff{1000};
+    milliseconds m_backOff = FirstBackOff;
     std::string m_lastLibraryError;
     std::string m_lastLoss;
     int64_t m_cursor = 0;   // the next message to send
@@ -160,6 +180,10 @@ class Publisher final : public MqttPublisher {
 };
 
 bool Publisher::Begin(std::string& error) {
+    if (m_wakeFd < 0) {
+        error = std::string("cannot set up the MQTT thread: ") + std::strerror(errno);
+        return false;
+    }
     const std::string id = "tarnvik-log-" + std::to_string(::getpid()) + "-" +
                            std::to_string(Clock::now().time_since_epoch().count() % 1000000);
     m_client = mosquitto_new(id.c_str(), true, this);
@@ -189,6 +213,10 @@ bool Publisher::Begin(std::string& error) {
         }
     }
     m_cursor = m_firstNew = m_spool.Front(); // a backlog counts as published by this run
+    if (m_spool.Waiting() > 0)
+        m_notices.push_back(N(m_spool.Waiting()) +
+                            " messages of an earlier run wait in the spool " + m_options.spoolDir +
+                            "; they go out first");
     m_thread = std::thread([this] { Run(); });
 
     std::unique_lock lock(m_mutex);
@@ -205,6 +233,7 @@ bool Publisher::Begin(std::string& error) {
 }
 
 void Publisher::Run() {
+    pthread_setname_np(pthread_self(), "tarnvik-mqtt"); // for top -H and mqtt-bench
     bool stopping = false;
     auto stopBy = Clock::time_point::max();
     while (true) {
@@ -217,19 +246,20 @@ void Publisher::Run() {
             Lost("the broker accepted the connection but did not answer");
         }
         if (m_link == Link::Connected) SendWaiting();
+        Sleep(Clock::now(), stopping);
         if (mosquitto_socket(m_client) >= 0) {
-            const int rc = mosquitto_loop(m_client, 10, 1);
+            // The library's own loop, without its wait: it reads, writes and
+            // keeps the session alive as far as the socket allows now.
+            const int rc = mosquitto_loop(m_client, 0, 1);
             if (rc != MOSQ_ERR_SUCCESS) Failed(rc, errno);
-        } else {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait_for(lock, milliseconds(10),
-                            [&] { return !m_offered.empty() || m_stopping; });
         }
         if (const int64_t shift = m_spool.Flush(); shift > 0) {
             m_cursor = std::max<int64_t>(0, m_cursor - shift);
             m_firstNew = std::max<int64_t>(0, m_firstNew - shift);
-            for (auto& sent : m_inFlight)
+            for (auto& sent : m_inFlight) {
+                sent.start -= shift;
                 sent.end -= shift;
+            }
         }
         {
             std::lock_guard lock(m_mutex);
@@ -245,6 +275,21 @@ void Publisher::Run() {
             Finish();
             return;
         }
+    }
+}
+
+void Publisher::Sleep(Clock::time_point now, bool stopping) {
+    auto until = now + (stopping || m_link == Link::Connecting ? ShortSleep : LongestSleep);
+    if (m_link == Link::Idle && !stopping) until = std::min(until, m_nextAttempt);
+    const int socket = mosquitto_socket(m_client);
+    pollfd watch[2] = {{m_wakeFd, POLLIN, 0}, {socket, POLLIN, 0}};
+    if (mosquitto_want_write(m_client)) watch[1].events |= POLLOUT;
+    const auto wait = std::chrono::ceil<milliseconds>(until - now).count();
+    if (::poll(watch, socket >= 0 ? 2 : 1, static_cast<int>(std::max<int64_t>(wait, 0))) > 0 &&
+        watch[0].revents != 0) {
+        uint64_t count = 0;
+        if (::read(m_wakeFd, &count, sizeof count) < 0) {
+        } // only this thread reads the counter: it was set, so this takes it
     }
 }
 
@@ -310,14 +355,15 @@ void Publisher::Lost(const std::string& why) {
     m_link = Link::Idle;
     if (was == Link::Connected) {
         Notice("lost the broker at " + Where() + " (" + why + "); messages are spooled");
-        m_backOff = milliseconds(1000);
+        m_backOff = FirstBackOff;
     } else if (why != m_lastLoss) {
         Notice("cannot connect to the broker at " + Where() + ": " + why);
     }
     m_lastLoss = why;
     Settle(Outcome::Unreachable, why); // unless a refusal was settled first
     m_nextAttempt = Clock::now() + m_backOff;
-    m_backOff = std::min(m_backOff * 2, LongestBackOff);
+    m_backOff = std::min(std::chrono::duration_cast<milliseconds>(m_backOff * BackOffGrowth),
+                         LongestBackOff);
 }
 
 void Publisher::Connected(int rc) {
@@ -339,7 +385,7 @@ void Publisher::Connected(int rc) {
     m_link = Link::Connected;
     if (m_everConnected) ++m_reconnects;
     m_everConnected = true;
-    m_backOff = milliseconds(1000);
+    m_backOff = FirstBackOff;
     m_lastLoss.clear();
     // What was in flight when the link dropped is sent again from the first
     // unacknowledged message on, so the order stays.
@@ -364,7 +410,7 @@ void Publisher::SendWaiting() {
                                          static_cast<int>(message->payload.size()),
                                          message->payload.data(), 1, false);
         if (rc != MOSQ_ERR_SUCCESS) return; // the link is going; the loop tells
-        m_inFlight.push_back({mid, next, false});
+        m_inFlight.push_back({mid, m_cursor, next, false});
         if (m_cursor >= m_firstNew) {
             ++m_published;
             m_firstNew = next;
@@ -378,7 +424,7 @@ void Publisher::Acknowledged(int mid) {
     for (auto& sent : m_inFlight)
         if (sent.mid == mid) sent.acknowledged = true;
     while (!m_inFlight.empty() && m_inFlight.front().acknowledged) {
-        m_spool.Acknowledge(m_inFlight.front().end);
+        m_spool.Acknowledge(m_inFlight.front().start, m_inFlight.front().end);
         ++m_acknowledged;
         m_inFlight.pop_front();
     }
@@ -395,7 +441,7 @@ void Publisher::Finish() {
         mosquitto_disconnect(m_client);
         mosquitto_loop(m_client, 10, 1);
     }
-    m_spool.Flush();
+    m_spool.Flush(true);
     std::lock_guard lock(m_mutex);
     m_counts = {m_published,       m_acknowledged, m_spool.Waiting(),
                 m_spool.Dropped(), m_reconnects,   false};

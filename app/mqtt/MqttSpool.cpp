@@ -12,6 +12,13 @@ namespace {
 
 constexpr size_t HeaderBytes = 6; // record length (4), topic length (2), both little-endian
 constexpr uint32_t LargestRecord = 1u << 28;
+// The acknowledged part is given back to the disk from this size on: not
+// after every row, where truncating and growing the file again would cost
+// more than the messages themselves.
+constexpr int64_t ReclaimBytes = 1 << 20;
+// A stale offset on the disk only sends acknowledged messages once more
+// after a power cut; it need not follow every acknowledgement.
+constexpr auto OffsetInterval = std::chrono::seconds(1);
 
 uint32_t Little(const unsigned char* bytes, int count) {
     uint32_t value = 0;
@@ -75,7 +82,8 @@ MqttSpool::~MqttSpool() {
 MqttSpool::MqttSpool(MqttSpool&& other) noexcept
     : m_dir(std::move(other.m_dir)), m_fd(other.m_fd), m_ackFd(other.m_ackFd),
       m_maxBytes(other.m_maxBytes), m_front(other.m_front), m_end(other.m_end),
-      m_flushedFront(other.m_flushedFront), m_waiting(other.m_waiting), m_dropped(other.m_dropped) {
+      m_flushedFront(other.m_flushedFront), m_flushedAt(other.m_flushedAt),
+      m_waiting(other.m_waiting), m_dropped(other.m_dropped) {
     other.m_fd = other.m_ackFd = -1;
 }
 
@@ -178,8 +186,13 @@ std::optional<SpoolMessage> MqttSpool::Read(int64_t offset, int64_t& next) {
     return SpoolMessage{body.substr(2, topic), body.substr(2 + topic)};
 }
 
-void MqttSpool::Acknowledge(int64_t offset) {
-    while (m_front < offset && m_front < m_end) {
+void MqttSpool::Acknowledge(int64_t offset, int64_t next) {
+    if (offset == m_front && next <= m_end) { // the usual case: no need to read the record
+        m_front = next;
+        --m_waiting;
+        return;
+    }
+    while (m_front < next && m_front < m_end) {
         const int64_t length = RecordLength(m_fd, m_front, m_end);
         if (length == 0) break;
         m_front += length;
@@ -187,9 +200,9 @@ void MqttSpool::Acknowledge(int64_t offset) {
     }
 }
 
-int64_t MqttSpool::Flush() {
+int64_t MqttSpool::Flush(bool final) {
     int64_t shift = 0;
-    if (m_front == m_end && m_end > 0) {
+    if (m_front == m_end && m_end > 0 && (final || m_end >= ReclaimBytes)) {
         // Everything acknowledged: the file starts afresh. The offset goes
         // to the disk first, so a crash in between only sends nothing twice.
         if (WriteOffset(m_ackFd, 0) && ::ftruncate(m_fd, 0) == 0) {
@@ -197,10 +210,15 @@ int64_t MqttSpool::Flush() {
             m_front = m_end = 0;
             m_flushedFront = 0;
         }
-    } else if (m_front > std::max<int64_t>(m_maxBytes / 2, 1 << 20)) {
+    } else if (m_front > std::max<int64_t>(m_maxBytes / 2, ReclaimBytes)) {
         shift = Compact();
     }
-    if (m_front != m_flushedFront && WriteOffset(m_ackFd, m_front)) m_flushedFront = m_front;
+    const auto now = std::chrono::steady_clock::now();
+    if (m_front != m_flushedFront && (final || now - m_flushedAt >= OffsetInterval) &&
+        WriteOffset(m_ackFd, m_front)) {
+        m_flushedFront = m_front;
+        m_flushedAt = now;
+    }
     return shift;
 }
 

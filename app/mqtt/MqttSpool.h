@@ -5,6 +5,7 @@
 // One thread at a time uses a spool; the file lock keeps a second process off.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -36,12 +37,14 @@ class MqttSpool {
     std::optional<SpoolMessage> Read(int64_t offset, int64_t& next);
     int64_t Front() const { return m_front; }
     int64_t End() const { return m_end; }
-    // Every message before offset has been acknowledged.
-    void Acknowledge(int64_t offset);
-    // Writes the acknowledged offset to the disk if it moved; reclaims the
-    // file's space once the acknowledged part is large or everything is.
+    // The message from offset to next (as Read gave them) was acknowledged,
+    // and every one before it.
+    void Acknowledge(int64_t offset, int64_t next);
+    // Writes the acknowledged offset to the disk if it moved, once a second
+    // at most; reclaims the file's space once the acknowledged part is
+    // large. The final flush writes at once and reclaims what it can.
     // Returns by how much every offset moved down (0 mostly).
-    int64_t Flush();
+    int64_t Flush(bool final = false);
 
     int64_t Waiting() const { return m_waiting; } // messages not acknowledged
     int64_t Dropped() const { return m_dropped; } // by the bound, or not stored
@@ -57,6 +60,7 @@ class MqttSpool {
     int64_t m_front = 0; // first message not acknowledged
     int64_t m_end = 0;
     int64_t m_flushedFront = -1;
+    std::chrono::steady_clock::time_point m_flushedAt{};
     int64_t m_waiting = 0;
     int64_t m_dropped = 0;
 };

@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -32,6 +33,7 @@
 #include <vector>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 using namespace reliability;
 using SystemClock = std::chrono::system_clock;
@@ -144,6 +146,23 @@ double Percentile(std::vector<double> v, double p) {
     return v[std::min(at, v.size() - 1)];
 }
 
+// CPU seconds (user + system) of the logger's MQTT thread, found by its name.
+double MqttThreadSeconds(pid_t pid) {
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    std::error_code gone; // the logger ended
+    for (const auto& task : std::filesystem::directory_iterator(tasks, gone)) {
+        if (ReadFile(task.path().string() + "/comm") != "tarnvik-mqtt\n") continue;
+        const std::string stat = ReadFile(task.path().string() + "/stat");
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::string field;
+        double ticks = 0;
+        for (int i = 3; i <= 15 && fields >> field; ++i)
+            if (i >= 14) ticks += std::atof(field.c_str()); // utime, stime
+        return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
+    }
+    return 0;
+}
+
 long SummaryFigure(const std::string& err, const std::string& name) {
     const size_t at = err.find(name + ": ");
     return at == std::string::npos ? 0 : std::atol(err.c_str() + at + name.size() + 2);
@@ -151,7 +170,8 @@ long SummaryFigure(const std::string& err, const std::string& name) {
 
 struct Result {
     long offered = 0, acknowledged = 0, received = 0, duplicates = 0, lost = 0, waiting = 0;
-    double offeredPerSecond = 0, p50 = 0, p99 = 0, cpuPercent = 0, drainSeconds = -1;
+    double offeredPerSecond = 0, p50 = 0, p99 = 0, cpuPercent = 0, mqttCpuPercent = 0,
+           drainSeconds = -1;
     bool clean = true;
 };
 
@@ -199,8 +219,11 @@ class Bench {
         const auto started = std::chrono::steady_clock::now();
         std::this_thread::sleep_for(std::chrono::seconds(2)); // settled
         std::vector<Usage> before;
-        for (auto& child : children)
+        std::vector<double> mqttBefore;
+        for (auto& child : children) {
             before.push_back(ProcessUsage(child->Pid()).value_or(Usage{}));
+            mqttBefore.push_back(MqttThreadSeconds(child->Pid()));
+        }
         const auto measureFrom = std::chrono::steady_clock::now();
         SystemClock::time_point restarted{};
         if (outageAt >= 0) {
@@ -212,14 +235,17 @@ class Bench {
         }
         // The CPU up to the end of the run, read before the loggers stop.
         std::this_thread::sleep_until(started + std::chrono::duration<double>(seconds - 0.5));
-        double cpu = 0;
-        for (size_t k = 0; k < children.size(); ++k)
+        double cpu = 0, mqttCpu = 0;
+        for (size_t k = 0; k < children.size(); ++k) {
             cpu += ProcessUsage(children[k]->Pid()).value_or(before[k]).cpuSeconds -
                    before[k].cpuSeconds;
+            mqttCpu += MqttThreadSeconds(children[k]->Pid()) - mqttBefore[k];
+        }
         const double measured =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - measureFrom).count();
         Result r;
         r.cpuPercent = 100 * cpu / measured / loggers;
+        r.mqttCpuPercent = 100 * mqttCpu / measured / loggers;
         for (size_t k = 0; k < children.size(); ++k) {
             const auto status = children[k]->Wait(30000);
             const bool clean = status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0;
@@ -292,13 +318,15 @@ int main(int argc, char** argv) {
     std::printf("mqtt-bench: %d channels, a row every %d ms, %.0f s a run, QoS 1, loopback\n",
                 Channels, RowMs, o.seconds);
     std::printf("| loggers | offered/s | acknowledged | received | duplicates | lost | p50 | p99 | "
-                "CPU per logger |\n| --- | --- | --- | --- | --- | --- | --- | --- | --- |\n");
+                "CPU per logger | of it, MQTT thread |\n"
+                "| --- | --- | --- | --- | --- | --- | --- | --- | --- | --- |\n");
     bool ok = true;
     for (int k : o.loggers) {
         const Result r = bench.Run(k, o.seconds);
-        std::printf("| %d | %.0f | %ld | %ld | %ld | %ld | %.1f ms | %.1f ms | %.1f %% |\n", k,
-                    r.offeredPerSecond, r.acknowledged, r.received, r.duplicates, r.lost, r.p50,
-                    r.p99, r.cpuPercent);
+        std::printf(
+            "| %d | %.0f | %ld | %ld | %ld | %ld | %.1f ms | %.1f ms | %.1f %% | %.2f %% |\n", k,
+            r.offeredPerSecond, r.acknowledged, r.received, r.duplicates, r.lost, r.p50, r.p99,
+            r.cpuPercent, r.mqttCpuPercent);
         std::fflush(stdout);
         ok = ok && r.lost == 0 && r.clean;
     }

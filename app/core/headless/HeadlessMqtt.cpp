@@ -36,6 +36,7 @@ std::unique_ptr<HeadlessMqtt> HeadlessMqtt::Start(const MqttOptions& options,
         fields.elapsed = PlainNumber(elapsedMs, regional);
         fields.decimalSeparator = regional.decimalSeparator;
         std::vector<SpoolMessage> messages;
+        messages.reserve(columns.size());
         for (size_t c = 0; c < columns.size(); ++c) {
             const int channel = static_cast<int>(c + 1);
             // The very call the log file's row is made with, so the texts agree.
