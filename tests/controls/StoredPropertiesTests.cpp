@@ -19,17 +19,15 @@ Keys KeysOf(const PropertyBag& bag) {
 
 } // namespace
 
+// Twips to pixels halve to even: 1.5 -> 2, 2.5 -> 2.
 TEST(ColourValues, BytesSystemColoursAndTwips) {
     EXPECT_EQ(RgbColour(106, 153, 121), 7969130u);
-    EXPECT_EQ((std::vector<int>{RedOf(7969130), GreenOf(7969130), BlueOf(7969130)}),
-              (std::vector<int>{106, 153, 121}));
+    EXPECT_EQ((std::vector<int>{RedOf(7969130), GreenOf(7969130), BlueOf(7969130),
+                                SystemColourIndex(0x80000016), SystemColourIndex(SysButtonFace),
+                                TwipsToPixels(3795), TwipsToPixels(22.5), TwipsToPixels(37.5)}),
+              (std::vector{106, 153, 121, 22, 15, 253, 2, 2}));
     EXPECT_FALSE(IsSystemColour(0xFFFFFF));
     EXPECT_TRUE(IsSystemColour(Sys3DLight));
-    EXPECT_EQ(SystemColourIndex(0x80000016), 22);
-    EXPECT_EQ(SystemColourIndex(SysButtonFace), 15);
-    // Halves to even: 1.5 -> 2, 2.5 -> 2.
-    for (const auto& [twips, pixels] : {std::pair{3795.0, 253}, {684.0, 46}, {22.5, 2}, {37.5, 2}})
-        EXPECT_EQ(TwipsToPixels(twips), pixels) << twips;
 }
 
 TEST(ColourSchemes, TableMatchesTheStoredColourValues) {
@@ -68,7 +66,9 @@ TEST(PropertyBagStore, KeysInOrderWithTheirDefaults) {
     PropertyBag fresh, none, display, frame, tile;
     SaveDisplayProperties(fresh, DisplayProperties{});
     EXPECT_EQ(KeysOf(fresh), Keys{"BackColor"});
-    SaveFrameProperties(none, FrameProperties{SysButtonFace});
+    FrameProperties frameDefaults;
+    frameDefaults.BackColor = SysButtonFace;
+    SaveFrameProperties(none, frameDefaults);
     SaveTileProperties(none, TileProperties{});
     EXPECT_TRUE(none.entries().empty());
 

@@ -154,29 +154,26 @@ TEST_F(TempDirTest, ChosenFileIsRememberedPerKind) {
 
 // The three dialogs' parameters, as the Qt dialog takes them.
 TEST(FileDialogForTest, ParametersReachTheQtDialog) {
-    FileDialogRequest open = FileDialogFor(FileKind::WorkspaceOpen);
-    EXPECT_FALSE(open.AskBeforeOverwrite);
-    open.InitialFolder = "/tmp";
-    QFileDialog dialog;
-    ConfigureFileDialog(dialog, open);
-    EXPECT_EQ(dialog.windowTitle(), "Logger Workspace File");
-    EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
-    EXPECT_EQ(dialog.defaultSuffix(), "lws");
-    EXPECT_EQ(dialog.nameFilters(),
-              (QStringList{"Log Files (*.lws) (*.lws)", "All Files (*.*) (*)"}));
-    EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
-    EXPECT_EQ(dialog.directory().absolutePath(), "/tmp");
-    const FileDialogRequest save = FileDialogFor(FileKind::WorkspaceSave);
-    EXPECT_TRUE(save.Save && save.AskBeforeOverwrite && !save.FileMustExist);
-    EXPECT_EQ(save.Filters, open.Filters);
-    QFileDialog logDialog;
-    ConfigureFileDialog(logDialog, FileDialogFor(FileKind::LogFile));
-    EXPECT_EQ(logDialog.windowTitle(), "Log File");
-    EXPECT_EQ(logDialog.acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_EQ(logDialog.fileMode(), QFileDialog::AnyFile);
-    EXPECT_FALSE(logDialog.testOption(QFileDialog::DontConfirmOverwrite));
-    EXPECT_EQ(logDialog.nameFilters(),
-              (QStringList{"Log Files (*.csv) (*.csv)", "All Files (*.*) (*)"}));
-    EXPECT_EQ(logDialog.defaultSuffix(), "csv");
+    const auto shown = [](FileKind kind) {
+        FileDialogRequest request = FileDialogFor(kind);
+        request.InitialFolder = "/tmp";
+        QFileDialog dialog;
+        ConfigureFileDialog(dialog, request);
+        EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
+        EXPECT_EQ(dialog.directory().absolutePath(), "/tmp");
+        return QStringList{dialog.windowTitle(),
+                           QString::number(dialog.acceptMode()),
+                           QString::number(dialog.fileMode()),
+                           QString::number(dialog.testOption(QFileDialog::DontConfirmOverwrite)),
+                           dialog.defaultSuffix(),
+                           dialog.nameFilters().join(", ")}
+            .join(" | ");
+    };
+    EXPECT_EQ(shown(FileKind::WorkspaceOpen), "Logger Workspace File | 0 | 1 | 1 | lws | "
+                                              "Log Files (*.lws) (*.lws), All Files (*.*) (*)");
+    EXPECT_EQ(shown(FileKind::WorkspaceSave), "Logger Workspace File | 1 | 0 | 0 | lws | "
+                                              "Log Files (*.lws) (*.lws), All Files (*.*) (*)");
+    EXPECT_EQ(shown(FileKind::LogFile),
+              "Log File | 1 | 0 | 0 | csv | Log Files (*.csv) (*.csv), All Files (*.*) (*)");
+    EXPECT_FALSE(FileDialogFor(FileKind::WorkspaceSave).FileMustExist);
 }
