@@ -11,33 +11,30 @@ namespace {
 using Row = std::vector<std::string>;
 
 // Controls as plain values; a text box reports every change, as Qt's does.
+// Every control disabled is logged as "list N" or "field N".
 struct FakeForm : WorkspaceEditorForm {
     struct List {
         std::vector<std::string> entries;
         int index = -1;
         bool enabled = true;
     };
-    void SetListEntries(EditorList l, const std::vector<std::string>& e) override {
-        lists[l] = {e, -1, lists[l].enabled};
-    }
+    using Texts = std::vector<std::string>;
+    void SetListEntries(EditorList l, const Texts& e) override { lists[l] = {e, -1, true}; }
     int ListCount(EditorList l) const override { return int(lists.at(l).entries.size()); }
     std::string ListText(EditorList l, int i) const override { return lists.at(l).entries.at(i); }
     int ListIndex(EditorList l) const override { return lists.at(l).index; }
     void SelectListEntry(EditorList l, int i) override { lists[l].index = i; }
     void SetListEnabled(EditorList l, bool e) override {
-        lists[l].enabled = e;
-        if (!e) disabled.push_back("list " + std::to_string(int(l)));
+        Enable("list ", int(l), lists[l].enabled = e);
     }
     std::string FieldText(EditorField f) const override {
         return texts.count(f) ? texts.at(f) : "";
     }
     void SetFieldText(EditorField f, const std::string& t) override { Type(f, t); }
-    void SetFieldEnabled(EditorField f, bool e) override {
-        if (!e) disabled.push_back("field " + std::to_string(int(f)));
-    }
+    void SetFieldEnabled(EditorField f, bool e) override { Enable("field ", int(f), e); }
     void SetFieldMaxLength(EditorField f, int n) override { limits[f] = n; }
     void SetStationCaption(const std::string& l, const std::string& t) override {
-        stationCaption = l + " / " + t;
+        station = l + " / " + t;
     }
     void ClearRows() override { rows.clear(); }
     void InsertRowAtTop(const Row& c) override { rows.insert(rows.begin(), c); }
@@ -45,6 +42,9 @@ struct FakeForm : WorkspaceEditorForm {
     std::string Cell(int r, int c) const override { return rows.at(r).at(c); }
     void SetCell(int r, int c, const std::string& t) override { rows.at(r).at(c) = t; }
     void SelectRow(int) override {}
+    void Enable(const char* kind, int which, bool enabled) {
+        if (!enabled) disabled.push_back(kind + std::to_string(which));
+    }
 
     // The operator types text into a field, or picks a list entry.
     void Type(EditorField f, const std::string& t) {
@@ -59,9 +59,9 @@ struct FakeForm : WorkspaceEditorForm {
     std::map<EditorList, List> lists;
     std::map<EditorField, std::string> texts;
     std::map<EditorField, int> limits;
-    std::vector<std::string> disabled;
+    Texts disabled;
     std::vector<Row> rows;
-    std::string stationCaption;
+    std::string station;
     WorkspaceEditor* editor = nullptr;
 };
 
@@ -216,12 +216,12 @@ TEST_F(EditorFixture, UsbDisablesTheSerialListsAndSwitchingBackRestoresThem) {
     EXPECT_FALSE(form.lists[EditorList::Baudrate].enabled);
     EXPECT_FALSE(form.lists[EditorList::Snap].enabled);
     EXPECT_EQ(form.limits[EditorField::Station], 10);
-    EXPECT_EQ(form.stationCaption, "Serial Number / Set instrument serial number for this channel");
+    EXPECT_EQ(form.station, "Serial Number / Set instrument serial number for this channel");
     form.Pick(EditorList::Protocol, ProtocolASCII);
     EXPECT_TRUE(form.lists[EditorList::Port].enabled);
     EXPECT_TRUE(form.lists[EditorList::Snap].enabled);
     EXPECT_EQ(form.limits[EditorField::Station], 3);
-    EXPECT_EQ(form.stationCaption, "Station / Set instrument station number for this channel");
+    EXPECT_EQ(form.station, "Station / Set instrument station number for this channel");
     form.Pick(EditorList::Protocol, ProtocolUSB);
     editor->Close();
     EXPECT_EQ(ws.Snap, 0);
