@@ -117,6 +117,8 @@ TEST(TileRender, DesignSchemeAndZero) {
     eLCD& lcd = *tile.display();
     eLCDContainer& frame = *tile.frame();
     EXPECT_EQ(frame.geometry(), QRect(4, 28, 261, 57));
+    EXPECT_EQ(std::vector({frame.OnColor(), frame.OffColor()}),
+              std::vector<ColourValue>({0, 0xC0C0C0}));
     tile.setTitle("<b>x</b> & y");
     EXPECT_EQ(tile.titleLabel()->textFormat(), Qt::PlainText);
     EXPECT_FALSE(frame.mask().contains(QPoint(0, 0)));
@@ -135,6 +137,7 @@ TEST(TileRender, DesignSchemeAndZero) {
     // A back colour equal to the display's changes nothing but itself.
     const int drawn = lcd.drawings();
     tile.setBackColor(65557);
+    EXPECT_EQ(tile.BackColor(), 65557u);
     EXPECT_EQ(lcd.OffColor(), 128u);
     EXPECT_EQ(lcd.drawings(), drawn);
 }

@@ -149,8 +149,9 @@ TEST_F(HookedForm, MinMaxInfoTheParameterlessEventsAndNesting) {
 
 // A form is hooked once; moving to another form or to none gives the window
 // its procedure back; a second release finds nothing to do.
+// A sink that handles nothing leaves every default answer.
 TEST_F(FormEventsTest, SettingTheFormHooksOnceAndReleasesOnce) {
-    RecordingSink sink;
+    FormEventsSink sink;
     FakeForm a(1), b(2), c(3);
     CFormEvents formX(&sink), other(&sink);
     formX.SetHookedForm(nullptr);
@@ -161,6 +162,14 @@ TEST_F(FormEventsTest, SettingTheFormHooksOnceAndReleasesOnce) {
     formX.SetHookedForm(&a);
     EXPECT_EQ(system.Proc(1), hooked);
     EXPECT_EQ(formX.hWnd(), 1u);
+    g_answer = 7;
+    WindowRect rect{};
+    MinMaxInfo info{};
+    for (std::uint32_t message : {WM_MOVE, WM_ACTIVATEAPP, WM_NCACTIVATE, WM_NCHITTEST})
+        EXPECT_EQ(system.Send(1, message, 1), 7) << message;
+    for (std::uint32_t message : {WM_SIZING, WM_MOVING})
+        EXPECT_EQ(system.Send(1, message, 0, &rect), 7) << message;
+    EXPECT_EQ(system.Send(1, WM_GETMINMAXINFO, 0, &info), 7);
     formX.SetHookedForm(&b);
     EXPECT_EQ(system.Proc(1), &OriginalProc);
     EXPECT_EQ(formX.SlotNumber(), 1);
