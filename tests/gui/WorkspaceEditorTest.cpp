@@ -180,11 +180,7 @@ TEST_F(EditorFixture, ChannelEditsLandInItemAndList) {
         form.Type(e.field, e.typed);
         EXPECT_EQ(form.rows[2][size_t(e.column)], e.cell) << e.typed;
     }
-    const ItemClass& item = ws.Items[2];
-    EXPECT_EQ(item.Station, 2147483647);
-    EXPECT_EQ(item.TareValue, 1.0f);
-    EXPECT_EQ(std::vector({item.Caption, item.Format, item.Command}),
-              std::vector<std::string>({"Load cell", "0.0", "12"}));
+    EXPECT_EQ(ws.Items[2], (ItemClass{2147483647, "Load cell", "0.0", 1, "12"}));
     EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
     form.texts[EditorField::LogDefault] = "1e400";
     ws.LogDefault = 3;
