@@ -9,165 +9,99 @@ namespace {
 
 constexpr ColourValue On = 1, Off = 2;
 
-// What DrawDigits lit: per position the 7-character pattern, and the index
-// of every lit decimal point.
-struct Lit {
-    std::vector<std::string> patterns;
-    std::vector<int> dots;
-};
-
-Lit Decode(const std::vector<Stroke>& strokes, int digits) {
-    EXPECT_EQ(strokes.size(), size_t(digits) * 8 + 1);
-    Lit lit;
-    for (int j = 0; j <= digits && size_t(j) * 8 < strokes.size(); ++j) {
-        if (strokes[size_t(j) * 8].colour == On) lit.dots.push_back(j);
-        if (j == digits) break;
+// What an eight-digit display lights for a caption: per position its
+// character when lit as that character's pattern, "?" for another pattern,
+// " " when unlit; a lit decimal point as "." before its position.
+std::string Shown(const std::string& caption, const std::string& alphabet) {
+    const std::vector<Stroke> strokes = DrawDigits(caption, LayoutDigits(151, 8), On, Off);
+    EXPECT_EQ(strokes.size(), 65u); // per position its point then its 7 segments
+    std::string shown;
+    for (size_t j = 0; j * 8 < strokes.size(); ++j) {
+        if (strokes[j * 8].colour == On) shown += '.';
+        if (j == 8) break;
         std::string p;
-        for (int k = 0; k < 7; ++k)
-            p += strokes[size_t(j) * 8 + 1 + size_t(k)].colour == On ? '1' : '0';
-        lit.patterns.push_back(p);
+        for (size_t k = 1; k <= 7; ++k)
+            p += strokes[j * 8 + k].colour == On ? '1' : '0';
+        char c = p == "0000000" ? ' ' : '?';
+        for (char a : alphabet)
+            if (p == SegmentPattern(a)) c = a;
+        shown += c;
     }
-    return lit;
+    return shown;
 }
-
-Lit Show(const std::string& caption, int digits = 8) {
-    return Decode(DrawDigits(caption, LayoutDigits(151, digits), On, Off), digits);
-}
-
-const std::string Blank = "0000000";
 
 } // namespace
 
-TEST(SevenSegmentGeometry, WorkedExampleOfTheTileDisplay) {
-    const int L = SegmentLength(3795, 8, 0);
-    EXPECT_EQ(L, 151);
-    const DigitGeometry g = LayoutDigits(L, 8);
-    EXPECT_EQ(g.T, 60);
-    EXPECT_EQ(g.P, 451);
+TEST(SevenSegmentGeometry, WorkedExampleOfTheTileDisplayAndRoundings) {
+    const DigitGeometry g = LayoutDigits(SegmentLength(3795, 8, 0), 8);
+    EXPECT_EQ(std::vector({g.L, g.T, g.P, DisplayHeight(g.L, 0)}),
+              std::vector({151, 60, 451, 684}));
     ASSERT_EQ(g.seg.size(), 56u);
     ASSERT_EQ(g.dot.size(), 9u);
     EXPECT_EQ(g.seg[1].start, (TwipPoint{320, 60}));
     EXPECT_EQ(g.seg[1].end, (TwipPoint{471, 60}));
-    for (int d = 0; d < 8; ++d) {
-        EXPECT_EQ(g.seg[size_t(d * 7 + 5)].start.y, 602);
-        EXPECT_EQ(g.seg[size_t(d * 7 + 5)].end.y, 602);
-        EXPECT_EQ(g.seg[size_t(d * 7 + 1)].start.x, 320 + d * 451);
-    }
+    EXPECT_EQ(g.seg[7 * 7 + 5].end, (TwipPoint{471 + 7 * 451, 602}));
     EXPECT_EQ(g.dot[0], (TwipPoint{170, 602}));
     EXPECT_EQ(g.dot[8].x, 3778);
-    EXPECT_EQ(DisplayHeight(L, 0), 684);
-    EXPECT_EQ(StrokeWidthPixels(L), 5);
-}
-
-TEST(SevenSegmentGeometry, EveryRoundingTakesHalvesToEven) {
-    // 13 / 2 = 6.5 -> 6, then 6 / 2.8 -> 2 (halves up would give 7, then 3).
-    EXPECT_EQ(SegmentLength(413, 2, 0), 2);
-    // 7 / 2.8 = 2.5 -> 2.
-    EXPECT_EQ(SegmentLength(407, 1, 0), 2);
-    // The border comes off the width first.
-    EXPECT_EQ(SegmentLength(3795 + 60, 8, 1), 151);
-    EXPECT_EQ(StrokeWidthPixels(48), 2); // 1.5
-    EXPECT_EQ(StrokeWidthPixels(80), 2); // 2.5
-    EXPECT_EQ(StrokeWidthPixels(31), 1);
-    EXPECT_EQ(StrokeWidthPixels(16), 1); // 0.5: below one pixel
-}
-
-TEST(SevenSegmentGeometry, NarrowOrDigitlessInputStaysDrawable) {
-    EXPECT_EQ(SegmentLength(100, 8, 0), 1); // narrower than the margins
-    EXPECT_GT(DisplayHeight(SegmentLength(0, 8, 1), 1), 0);
-    EXPECT_EQ(SegmentLength(3795, 0, 0), SegmentLength(3795, 1, 0)); // no division by zero
-    EXPECT_EQ(SegmentLength(2000000, 1, 0), 32767);                  // kept in 16 bits
     EXPECT_EQ(LayoutDigits(1, 8).T, 15);
-}
-
-TEST(SevenSegmentCaption, PatternsOfTheCharacters) {
-    for (const auto& [c, pattern] : std::vector<std::pair<char, std::string>>{{'1', "0010001"},
-                                                                              {'2', "0111110"},
-                                                                              {'3', "0111011"},
-                                                                              {'4', "1011001"},
-                                                                              {'5', "1101011"},
-                                                                              {'A', "1111101"},
-                                                                              {'B', "1001111"},
-                                                                              {'C', "0001110"},
-                                                                              {'X', "1011101"},
-                                                                              {'-', "0001000"},
-                                                                              {'M', Blank},
-                                                                              {'W', Blank},
-                                                                              {' ', Blank}})
-        EXPECT_EQ(SegmentPattern(c), pattern) << c;
-    EXPECT_EQ(std::string(SegmentPattern('[')), SegmentPattern('{'));
-    EXPECT_EQ(std::string(SegmentPattern(']')), SegmentPattern('}'));
-}
-
-// `shown` holds the character each of the eight positions shows, a space
-// for an unlit one; `dots` the lit decimal points.
-TEST(SevenSegmentCaption, CaptionsAreLeftAlignedOnePositionPerCharacter) {
-    struct Case {
-        std::string caption, shown;
-        std::vector<int> dots;
-    } cases[] = {
-        {"", "        ", {}},
-        {"123.45", "12345   ", {3}},
-        {"1.2.3", "12 3    ", {1}}, // only the first point is taken
-        {"12345678.", "12345678", {8}},
-        {"123456789.", "12345678", {}}, // the ninth character is not shown
-        {".5", "5       ", {0}},
-        {"abcMW x", "ABC   X ", {}}, // upper-cased, unknown letters blank
-        // A micro sign takes one position, and so does a stray byte.
-        {"\xC2\xB5"
-         "5\xFF"
-         "1",
-         " 5 1    ",
-         {}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.caption);
-        const Lit lit = Show(c.caption);
-        std::vector<std::string> expected;
-        for (char ch : c.shown)
-            expected.push_back(ch == ' ' ? Blank : SegmentPattern(ch));
-        EXPECT_EQ(lit.patterns, expected);
-        EXPECT_EQ(lit.dots, c.dots);
-    }
-}
-
-TEST(SevenSegmentCaption, DrawingIsOneStrokePerSegmentAndPointInOrder) {
-    const DigitGeometry g = LayoutDigits(151, 3);
-    const std::vector<Stroke> strokes = DrawDigits("8", g, On, Off);
-    ASSERT_EQ(strokes.size(), 25u);
-    EXPECT_EQ(strokes[0].start, g.dot[0]);
-    EXPECT_EQ(strokes[0].end, g.dot[0]); // a point is a stroke of no length
-    EXPECT_EQ(strokes[1].start, g.seg[0].start);
-    EXPECT_EQ(strokes[8].start, g.dot[1]);
-    EXPECT_EQ(strokes[24].start, g.dot[3]);
+    // Halves go to even: 13 / 2 = 6.5 -> 6, 6 / 2.8 -> 2 (halves up: 7, then 3);
+    // 7 / 2.8 = 2.5 -> 2. The border comes off first; narrower than the margins
+    // gives 1, no digits counts as one, the length is kept in 16 bits.
+    EXPECT_EQ(std::vector({SegmentLength(413, 2, 0), SegmentLength(407, 1, 0),
+                           SegmentLength(3855, 8, 1), SegmentLength(100, 8, 0),
+                           SegmentLength(3795, 0, 0), SegmentLength(2000000, 1, 0)}),
+              std::vector({2, 2, 151, 1, 1212, 32767}));
+    EXPECT_GT(DisplayHeight(SegmentLength(0, 8, 1), 1), 0);
+    // 1.5 -> 2, 2.5 -> 2, below one pixel -> 1.
+    EXPECT_EQ(std::vector({StrokeWidthPixels(151), StrokeWidthPixels(48), StrokeWidthPixels(80),
+                           StrokeWidthPixels(16)}),
+              std::vector({5, 2, 2, 1}));
     EXPECT_TRUE(DrawDigits("8", DigitGeometry{}, On, Off).empty());
+}
+
+TEST(SevenSegmentCaption, CaptionsAreLeftAlignedOnePositionPerCharacter) {
+    std::string patterns;
+    for (char c : std::string("12345ABCX-MW "))
+        patterns += std::string(SegmentPattern(c)) + " ";
+    EXPECT_EQ(patterns, "0010001 0111110 0111011 1011001 1101011 1111101 1001111 0001110 "
+                        "1011101 0001000 0000000 0000000 0000000 ");
+    EXPECT_EQ(std::string(SegmentPattern('[')) + SegmentPattern(']'),
+              std::string(SegmentPattern('{')) + SegmentPattern('}'));
+    const std::pair<const char*, const char*> cases[] = {
+        {"", "        "},
+        {"123.45", "123.45   "},
+        {"1.2.3", "1.2 3    "},     // only the first point is taken
+        {"12345678.", "12345678."}, // the point after the last position
+        {"123456789.", "12345678"}, // the ninth character is not shown
+        {".5", ".5       "},
+        {"abcMW x", "ABC   X "},        // upper-cased, unknown letters blank
+        {"\302\2655\3771", " 5 1    "}, // a micro sign is one position, a stray byte too
+    };
+    for (const auto& [caption, shown] : cases)
+        EXPECT_EQ(Shown(caption, "12345678ABCX-"), shown) << caption;
 }
 
 namespace {
 
 // A toolkit that, like Qt for a shown widget, answers a height change with
 // an immediate resize event.
-class FakeSurface : public DisplaySurface {
-  public:
-    int width = 3795, height = 690;
+struct FakeSurface : DisplaySurface {
+    int width = 3795, height = 100, clears = 0, strokeWidth = 0;
     std::vector<int> heightsSet;
-    int clears = 0;
-    std::vector<Stroke> lastStrokes;
-    int lastStrokeWidth = 0;
+    std::vector<Stroke> strokes;
     SevenSegmentDisplay* display = nullptr;
 
     int widthTwips() const override { return width; }
     int heightTwips() const override { return height; }
     void setHeightTwips(int h) override {
         heightsSet.push_back(h);
-        const bool changed = h != height;
-        height = h;
-        if (changed && display) display->resize();
+        std::swap(height, h);
+        if (h != height && display) display->resize();
     }
     void clear(ColourValue) override { ++clears; }
-    void draw(const std::vector<Stroke>& strokes, int w) override {
-        lastStrokes = strokes;
-        lastStrokeWidth = w;
+    void draw(const std::vector<Stroke>& s, int w) override {
+        strokes = s;
+        strokeWidth = w;
     }
 };
 
@@ -180,21 +114,14 @@ struct DisplayFixture : ::testing::Test {
 
 } // namespace
 
+// Too low a height is raised first, then set from the width; one drawing.
 TEST_F(DisplayFixture, ResizeLaysOutSetsTheHeightAndDrawsOnce) {
     display.resize();
     EXPECT_EQ(display.properties().Size, 151);
-    EXPECT_EQ(surface.heightsSet, std::vector<int>{684});
-    EXPECT_EQ(display.drawings(), 1);
-    EXPECT_EQ(surface.lastStrokes.size(), 65u);
-    EXPECT_EQ(surface.lastStrokeWidth, 5);
-}
-
-TEST_F(DisplayFixture, TooLowAHeightIsRaisedThenSetFromTheWidth) {
-    surface.height = 100;
-    display.resize();
     EXPECT_EQ(surface.heightsSet, (std::vector<int>{195, 684}));
     EXPECT_EQ(display.drawings(), 1);
-
+    EXPECT_EQ(surface.strokes.size(), 65u);
+    EXPECT_EQ(surface.strokeWidth, 5);
     surface.heightsSet.clear();
     surface.height = 200; // above 195, still below 255 with a border
     display.setBorderStyle(1);
@@ -203,55 +130,41 @@ TEST_F(DisplayFixture, TooLowAHeightIsRaisedThenSetFromTheWidth) {
     EXPECT_EQ(surface.heightsSet, (std::vector<int>{255, 736}));
 }
 
-TEST_F(DisplayFixture, DigitsAreClampedAndTheGeometryRebuilt) {
+// Digits kept within 1..99; only a changed caption draws, every colour does,
+// the background clears.
+TEST_F(DisplayFixture, SettersClampDrawAndNotify) {
     display.setDigits(0);
-    EXPECT_EQ(display.properties().Digits, 1);
     EXPECT_EQ(display.geometry().seg.size(), 7u);
-    EXPECT_EQ(display.geometry().dot.size(), 2u);
     display.setDigits(150);
     EXPECT_EQ(display.properties().Digits, 99);
-    EXPECT_EQ(display.geometry().seg.size(), 99u * 7);
     display.setDigits(3);
-    EXPECT_EQ(display.geometry().seg.size(), 21u);
     EXPECT_EQ(display.geometry().dot.size(), 4u);
-    EXPECT_EQ(surface.lastStrokes.size(), 25u);
-    EXPECT_EQ(notified, (std::vector<std::string>{"Digits", "Digits", "Digits"}));
-}
-
-TEST_F(DisplayFixture, OnlyAChangedCaptionDraws) {
-    display.resize();
+    EXPECT_EQ(surface.strokes.size(), 25u);
     display.setCaption("1,5");
     EXPECT_EQ(display.properties().Caption, "1.5");
-    EXPECT_EQ(display.drawings(), 2);
     display.setCaption("1,5");
     display.setCaption("1.5"); // the same text once the comma is replaced
-    EXPECT_EQ(display.drawings(), 2);
-    EXPECT_EQ(notified, (std::vector<std::string>{"Caption", "Caption", "Caption"}));
-}
-
-TEST_F(DisplayFixture, ColourChangesDrawAndBackgroundClears) {
-    display.resize();
-    const int clears = surface.clears;
+    EXPECT_EQ(display.drawings(), 4);
     display.setOnColor(0xFF);
     display.setOffColor(0x80);
-    EXPECT_EQ(display.drawings(), 3);
-    EXPECT_EQ(surface.clears, clears);
+    EXPECT_EQ(surface.clears, 3);
     display.setBackColor(0x10);
-    EXPECT_EQ(surface.clears, clears + 1);
-    EXPECT_EQ(display.drawings(), 4);
-    EXPECT_EQ(surface.lastStrokes[1].colour, 0x80u); // "1" leaves segment 0 unlit
-    EXPECT_EQ(surface.lastStrokes[3].colour, 0xFFu); // and lights segment 2
+    EXPECT_EQ(surface.clears, 4);
+    EXPECT_EQ(display.drawings(), 7);
+    EXPECT_EQ(surface.strokes[1].colour, 0x80u); // "1" leaves segment 0 unlit
+    EXPECT_EQ(surface.strokes[3].colour, 0xFFu); // and lights segment 2
+    EXPECT_EQ(notified,
+              (std::vector<std::string>{"Digits", "Digits", "Digits", "Caption", "Caption",
+                                        "Caption", "OnColor", "OffColor", "BackColor"}));
 }
 
 TEST_F(DisplayFixture, StoredPropertiesAreTakenAsTheyAre) {
     DisplayProperties stored;
     stored.Caption = "1,5"; // loading does not run the setter's replacement
     stored.Digits = 0;      // would divide by zero
-    stored.OnColor = 0xFF;
     display.load(stored);
     EXPECT_EQ(display.properties().Caption, "1,5");
     EXPECT_EQ(display.properties().Digits, 1);
-    EXPECT_EQ(display.properties().OnColor, 0xFFu);
     EXPECT_EQ(display.drawings(), 1);
     EXPECT_TRUE(notified.empty());
     stored.Digits = 30000;

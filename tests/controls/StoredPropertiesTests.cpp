@@ -1,3 +1,4 @@
+// Colour values and the stored property keys: what a saved form holds.
 #include "ColourValue.h"
 #include "PropertyBag.h"
 #include "SevenSegment.h"
@@ -7,8 +8,10 @@
 
 namespace {
 
-std::vector<std::string> Keys(const PropertyBag& bag) {
-    std::vector<std::string> keys;
+using Keys = std::vector<std::string>;
+
+Keys KeysOf(const PropertyBag& bag) {
+    Keys keys;
     for (const auto& [k, v] : bag.entries())
         keys.push_back(k);
     return keys;
@@ -16,19 +19,15 @@ std::vector<std::string> Keys(const PropertyBag& bag) {
 
 } // namespace
 
-TEST(ColourValues, BytesAndSystemColours) {
+// Twips to pixels halve to even: 1.5 -> 2, 2.5 -> 2.
+TEST(ColourValues, BytesSystemColoursAndTwips) {
     EXPECT_EQ(RgbColour(106, 153, 121), 7969130u);
-    EXPECT_EQ(RedOf(7969130), 106);
-    EXPECT_EQ(GreenOf(7969130), 153);
-    EXPECT_EQ(BlueOf(7969130), 121);
+    EXPECT_EQ((std::vector<int>{RedOf(7969130), GreenOf(7969130), BlueOf(7969130),
+                                SystemColourIndex(0x80000016), SystemColourIndex(SysButtonFace),
+                                TwipsToPixels(3795), TwipsToPixels(22.5), TwipsToPixels(37.5)}),
+              (std::vector{106, 153, 121, 22, 15, 253, 2, 2}));
     EXPECT_FALSE(IsSystemColour(0xFFFFFF));
     EXPECT_TRUE(IsSystemColour(Sys3DLight));
-    EXPECT_EQ(SystemColourIndex(0x80000016), 22);
-    EXPECT_EQ(SystemColourIndex(SysButtonFace), 15);
-    EXPECT_EQ(TwipsToPixels(3795), 253);
-    EXPECT_EQ(TwipsToPixels(684), 46);
-    EXPECT_EQ(TwipsToPixels(22.5), 2); // 1.5 -> 2
-    EXPECT_EQ(TwipsToPixels(37.5), 2); // 2.5 -> 2
 }
 
 TEST(ColourSchemes, TableMatchesTheStoredColourValues) {
@@ -40,94 +39,59 @@ TEST(ColourSchemes, TableMatchesTheStoredColourValues) {
     for (int n = 1; n <= 5; ++n) {
         const auto row = SchemeColors(n);
         ASSERT_TRUE(row) << n;
-        EXPECT_EQ(row->back, stored[n - 1][0]) << n;
-        EXPECT_EQ(row->off, stored[n - 1][1]) << n;
-        EXPECT_EQ(row->on, stored[n - 1][2]) << n;
+        EXPECT_EQ((std::vector<ColourValue>{row->back, row->off, row->on}),
+                  (std::vector<ColourValue>(stored[n - 1], stored[n - 1] + 3)));
     }
-    EXPECT_FALSE(SchemeColors(0));
-    EXPECT_FALSE(SchemeColors(6));
-    EXPECT_FALSE(SchemeColors(-1));
+    for (int n : {0, 6, -1})
+        EXPECT_FALSE(SchemeColors(n)) << n;
 }
 
-TEST(PropertyBagStore, DefaultsAreNotStoredAndReadBack) {
+TEST(PropertyBagStore, DefaultsAreNotStoredAndTheWrongKindReadsAsTheDefault) {
     PropertyBag bag;
     bag.write("A", int64_t(5), int64_t(5));
     bag.write("B", std::string("x"), std::string("y"));
-    EXPECT_FALSE(bag.contains("A"));
+    EXPECT_EQ(KeysOf(bag), Keys{"B"});
     EXPECT_EQ(bag.readNumber("A", 5), 5);
     EXPECT_EQ(bag.readText("B", "y"), "x");
     bag.write("B", std::string("y"), std::string("y")); // back to the default
     EXPECT_FALSE(bag.contains("B"));
     bag.write("C", std::string("text"), int64_t(0));
-    EXPECT_EQ(bag.readNumber("C", 7), 7); // the wrong kind reads as the default
+    EXPECT_EQ(bag.readNumber("C", 7), 7);
 }
 
-TEST(PropertyBagStore, DisplayKeysInOrderWithTheirDefaults) {
-    PropertyBag fresh;
+// Each kind stores its keys in this order, nothing at its defaults (the
+// display is created with three-dimensional light, stored against button
+// face, so its BackColor is always there), and loads them back.
+TEST(PropertyBagStore, KeysInOrderWithTheirDefaults) {
+    PropertyBag fresh, none, display, frame, tile;
     SaveDisplayProperties(fresh, DisplayProperties{});
-    // Created with three-dimensional light, stored against button face.
-    EXPECT_EQ(Keys(fresh), std::vector<std::string>{"BackColor"});
+    EXPECT_EQ(KeysOf(fresh), Keys{"BackColor"});
+    FrameProperties frameDefaults;
+    frameDefaults.BackColor = SysButtonFace;
+    SaveFrameProperties(none, frameDefaults);
+    SaveTileProperties(none, TileProperties{});
+    EXPECT_TRUE(none.entries().empty());
 
-    DisplayProperties p;
-    p.BackColor = 1;
-    p.OnColor = 2;
-    p.OffColor = 3;
-    p.Size = 151;
-    p.Caption = "1.5";
-    p.Digits = 6;
-    p.MouseIcon = "icon";
-    p.MousePointer = 2;
-    p.BorderStyle = 1;
-    PropertyBag bag;
-    SaveDisplayProperties(bag, p);
-    EXPECT_EQ(Keys(bag),
-              (std::vector<std::string>{"BackColor", "OnColor", "OffColor", "Size", "Caption",
-                                        "Digits", "MouseIcon", "MousePointer", "BorderStyle"}));
-    const DisplayProperties back = LoadDisplayProperties(bag);
-    EXPECT_EQ(back.Caption, "1.5");
-    EXPECT_EQ(back.Size, 151);
-    EXPECT_EQ(back.BorderStyle, 1);
-    EXPECT_EQ(back.MouseIcon, "icon");
+    SaveDisplayProperties(display, {1, 2, 3, 151, "1.5", 6, "icon", 2, 1});
+    EXPECT_EQ(KeysOf(display), (Keys{"BackColor", "OnColor", "OffColor", "Size", "Caption",
+                                     "Digits", "MouseIcon", "MousePointer", "BorderStyle"}));
+    const DisplayProperties d = LoadDisplayProperties(display);
+    EXPECT_EQ(std::tie(d.Caption, d.Size, d.BorderStyle, d.MouseIcon),
+              std::make_tuple("1.5", 151, 1, "icon"));
+    SaveFrameProperties(frame, {5, 1, 2, "i", 3, 1, 4});
+    EXPECT_EQ(KeysOf(frame), (Keys{"BackColor", "OnColor", "OffColor", "MouseIcon", "MousePointer",
+                                   "BorderStyle", "Scheme"}));
+    EXPECT_EQ(LoadFrameProperties(frame).Scheme, 4);
+    SaveTileProperties(tile, {0xFF, 0, "Flow", "1.5", 6});
+    EXPECT_EQ(KeysOf(tile), (Keys{"BackColor", "ForeColor", "Title", "Value", "Digits"}));
+    const TileProperties t = LoadTileProperties(tile);
+    EXPECT_EQ(std::tie(t.ForeColor, t.Title, t.Digits), std::make_tuple(0u, "Flow", 6));
 
     const DisplayProperties empty = LoadDisplayProperties(PropertyBag{});
-    EXPECT_EQ(empty.BackColor, SysButtonFace);
-    EXPECT_EQ(empty.OffColor, 7969130u);
-    EXPECT_EQ(empty.Caption, "12345678");
-    EXPECT_EQ(empty.Digits, 8);
-    EXPECT_EQ(empty.Size, 100);
-}
-
-TEST(PropertyBagStore, FrameAndTileKeysInOrderWithTheirDefaults) {
-    PropertyBag frame;
-    FrameProperties f;
-    f.BackColor = SysButtonFace;
-    SaveFrameProperties(frame, f);
-    EXPECT_TRUE(Keys(frame).empty());
-    f.OnColor = 1;
-    f.OffColor = 2;
-    f.MouseIcon = "i";
-    f.MousePointer = 3;
-    f.BorderStyle = 1;
-    f.Scheme = 4;
-    f.BackColor = 5;
-    SaveFrameProperties(frame, f);
-    EXPECT_EQ(Keys(frame),
-              (std::vector<std::string>{"BackColor", "OnColor", "OffColor", "MouseIcon",
-                                        "MousePointer", "BorderStyle", "Scheme"}));
-    EXPECT_EQ(LoadFrameProperties(frame).Scheme, 4);
+    EXPECT_EQ(std::tie(empty.BackColor, empty.OffColor, empty.Caption, empty.Digits, empty.Size),
+              std::make_tuple(SysButtonFace, 7969130u, "12345678", 8, 100));
     EXPECT_EQ(LoadFrameProperties(PropertyBag{}).BackColor, SysButtonFace);
-
-    PropertyBag tile;
-    SaveTileProperties(tile, TileProperties{});
-    EXPECT_TRUE(Keys(tile).empty());
-    TileProperties t{0xFF, 0, "Flow", "1.5", 6};
-    SaveTileProperties(tile, t);
-    EXPECT_EQ(Keys(tile),
-              (std::vector<std::string>{"BackColor", "ForeColor", "Title", "Value", "Digits"}));
-    const TileProperties back = LoadTileProperties(tile);
-    EXPECT_EQ(back.ForeColor, 0u);
-    EXPECT_EQ(back.Title, "Flow");
-    EXPECT_EQ(back.Digits, 6);
-    EXPECT_EQ(LoadTileProperties(PropertyBag{}).ForeColor, 0xFFFFFFu);
-    EXPECT_EQ(LoadTileProperties(PropertyBag{}).Value, "12345678");
+    const TileProperties emptyTile = LoadTileProperties(PropertyBag{});
+    EXPECT_EQ(std::tie(emptyTile.ForeColor, emptyTile.Value),
+              std::make_tuple(0xFFFFFFu, "12345678"));
 }

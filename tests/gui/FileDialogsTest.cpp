@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -59,61 +60,46 @@ class TempDirTest : public ScratchTest {
 
 } // namespace
 
-TEST_F(TempDirTest, FoldersUnderTheSpecialFolders) {
+// The folders under the special folders, created once; a config.ini beside
+// the program in any letter case wins; without special folders everything
+// is in the program's folder.
+TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgram) {
     const AppFolders folders = InitFolders(program, shell, messages);
-    EXPECT_EQ(folders.SettingsFolder, root + "/local/Tarnvik");
-    EXPECT_EQ(folders.DataFolder, root + "/docs/Tarnvik Logs");
     EXPECT_EQ(folders.SettingsFile, root + "/local/Tarnvik/config.ini");
+    EXPECT_EQ(folders.DataFolder, root + "/docs/Tarnvik Logs");
     EXPECT_TRUE(fs::is_directory(folders.SettingsFolder));
     EXPECT_TRUE(fs::is_directory(folders.DataFolder));
-    EXPECT_TRUE(messages.shown.empty());
-    // Existing folders: again no message and nothing changes.
-    std::ofstream(folders.DataFolder + "/keep.csv") << "1";
-    const AppFolders again = InitFolders(program, shell, messages);
-    EXPECT_EQ(again.DataFolder, folders.DataFolder);
+    PutFileBytes(folders.DataFolder + "/keep.csv", "1");
+    EXPECT_EQ(InitFolders(program, shell, messages).DataFolder, folders.DataFolder);
     EXPECT_TRUE(fs::exists(folders.DataFolder + "/keep.csv"));
-    EXPECT_TRUE(messages.shown.empty());
-}
-
-TEST_F(TempDirTest, ConfigIniBesideTheProgramWinsInAnyLetterCase) {
-    std::ofstream(root + "/app/CONFIG.ini") << "[WorkspaceFiles]\r\n";
-    const AppFolders folders = InitFolders(program, shell, messages);
-    EXPECT_EQ(folders.SettingsFolder, root + "/app");
-    EXPECT_EQ(folders.SettingsFile, root + "/app/CONFIG.ini");
-    EXPECT_TRUE(fs::is_directory(root + "/local/Tarnvik"));
-}
-
-TEST_F(TempDirTest, UnavailableSpecialFoldersFallBackToTheProgramFolder) {
+    PutFileBytes(root + "/app/CONFIG.ini", "[WorkspaceFiles]\r\n");
+    EXPECT_EQ(InitFolders(program, shell, messages).SettingsFile, root + "/app/CONFIG.ini");
     shell.folders.clear();
-    const AppFolders folders = InitFolders(program, shell, messages);
-    EXPECT_EQ(folders.SettingsFolder, root + "/app");
-    EXPECT_EQ(folders.DataFolder, root + "/app");
-    EXPECT_EQ(folders.SettingsFile, root + "/app/config.ini");
+    const AppFolders none = InitFolders(program, shell, messages);
+    EXPECT_EQ(none.SettingsFolder, root + "/app");
+    EXPECT_EQ(none.DataFolder, root + "/app");
     EXPECT_TRUE(messages.shown.empty());
 }
 
+// A missing parent is reported (start-up goes on with the path); a refused
+// access is passed over without a message.
 TEST_F(TempDirTest, FolderCreationFailures) {
     const std::string orphan = root + "/missing/child";
     EXPECT_FALSE(CreateFolder(orphan, messages));
     ASSERT_EQ(messages.shown.size(), 1u);
     EXPECT_EQ(messages.shown[0].title, "Error");
     EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_EQ(messages.shown[0].text, "Error No such file or directory while attempting to "
-                                      "create folder: " +
-                                          orphan);
-    // Start-up goes on with the path even though the folder is missing.
+    EXPECT_EQ(messages.shown[0].text,
+              "Error No such file or directory while attempting to create folder: " + orphan);
     shell.folders[CSIDL_PERSONAL] = root + "/nothing-here";
-    const AppFolders folders = InitFolders(program, shell, messages);
-    EXPECT_EQ(folders.DataFolder, root + "/nothing-here/Tarnvik Logs");
+    EXPECT_EQ(InitFolders(program, shell, messages).DataFolder,
+              root + "/nothing-here/Tarnvik Logs");
     EXPECT_EQ(messages.shown.size(), 2u);
-
     if (::geteuid() != 0) {
-        // A refused access is passed over without a message.
         fs::create_directories(root + "/locked");
         fs::permissions(root + "/locked", fs::perms::owner_read | fs::perms::owner_exec);
         EXPECT_FALSE(CreateFolder(root + "/locked/sub", messages));
         EXPECT_EQ(messages.shown.size(), 2u);
-        fs::permissions(root + "/locked", fs::perms::owner_all);
     }
 }
 
@@ -122,12 +108,11 @@ TEST_F(TempDirTest, XdgFoldersAreCreatedWhenMissing) {
     const std::string saved = savedConfig ? savedConfig : "";
     ::setenv("XDG_CONFIG_HOME", (root + "/fresh/config").c_str(), 1);
     XdgSpecialFolders xdg;
+    QtSpecialFolders qt;
     EXPECT_EQ(xdg.GetSpecialFolder(CSIDL_LOCAL_APPDATA), root + "/fresh/config");
     EXPECT_TRUE(fs::is_directory(root + "/fresh/config"));
-    QtSpecialFolders qt;
     EXPECT_EQ(qt.GetSpecialFolder(CSIDL_LOCAL_APPDATA), root + "/fresh/config");
-    EXPECT_EQ(xdg.GetSpecialFolder(99), "");
-    EXPECT_EQ(qt.GetSpecialFolder(99), "");
+    EXPECT_EQ(xdg.GetSpecialFolder(99) + qt.GetSpecialFolder(99), "");
     if (savedConfig)
         ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
     else
@@ -135,79 +120,60 @@ TEST_F(TempDirTest, XdgFoldersAreCreatedWhenMissing) {
 }
 
 TEST_F(TempDirTest, FileInFolderPrefersTheExactSpelling) {
-    std::ofstream(root + "/app/config.ini") << "";
-    std::ofstream(root + "/app/Config.INI") << "";
+    PutFileBytes(root + "/app/config.ini", "");
+    PutFileBytes(root + "/app/Config.INI", "");
     EXPECT_EQ(FileInFolder(root + "/app", "config.ini"), root + "/app/config.ini");
     EXPECT_EQ(FileInFolder(root + "/app", "CONFIG.INI").size(), (root + "/app/config.ini").size());
     EXPECT_EQ(FileInFolder(root + "/none", "config.ini"), root + "/none/config.ini");
 }
 
-TEST_F(TempDirTest, FirstCancelWritesTheDefaults) {
-    const std::string settings = root + "/local/config.ini";
-    FakeDialogs dialogs;
-    FileChooser chooser(dialogs, settings, root + "/docs/Tarnvik Logs");
-    EXPECT_EQ(chooser.ChooseWorkspaceToOpen(), "");
-    ASSERT_EQ(dialogs.requests.size(), 1u);
-    EXPECT_EQ(dialogs.requests[0].InitialFolder, root + "/docs/Tarnvik Logs");
-    EXPECT_EQ(dialogs.requests[0].InitialName, "Workspace");
-    EXPECT_EQ(FileBytes(settings), "[WorkspaceFiles]\r\nInitFile=Workspace\r\nInitDir=" + root +
-                                       "/docs/Tarnvik Logs\r\n");
-}
-
+// The first cancel writes the defaults; a chosen file is remembered per
+// kind, a cancel keeps what was remembered.
 TEST_F(TempDirTest, ChosenFileIsRememberedPerKind) {
     const std::string settings = root + "/local/config.ini";
     FakeDialogs dialogs;
     FileChooser chooser(dialogs, settings, root + "/docs");
-    dialogs.answers = {root + "/Runs/Line2.lws"};
+    EXPECT_EQ(chooser.ChooseWorkspaceToOpen(), "");
+    EXPECT_EQ(FileBytes(settings),
+              "[WorkspaceFiles]\r\nInitFile=Workspace\r\nInitDir=" + root + "/docs\r\n");
+    dialogs.answers = {root + "/Runs/Line2.lws", "", root + "/logs/day1.csv", ""};
     EXPECT_EQ(chooser.ChooseWorkspaceToSave(), root + "/Runs/Line2.lws");
-    EXPECT_EQ(ReadIniValue(settings, "WorkspaceFiles", "InitDir", "?"), root + "/Runs");
-    EXPECT_EQ(ReadIniValue(settings, "WorkspaceFiles", "InitFile", "?"), "Line2.lws");
-
-    // The next workspace dialog starts there; the log dialog keeps its own.
     chooser.ChooseWorkspaceToOpen();
-    EXPECT_EQ(dialogs.requests[1].InitialFolder, root + "/Runs");
-    EXPECT_EQ(dialogs.requests[1].InitialName, "Line2.lws");
-    dialogs.answers = {root + "/logs/day1.csv"};
     EXPECT_EQ(chooser.ChooseLogFile(), root + "/logs/day1.csv");
-    EXPECT_EQ(dialogs.requests[2].InitialFolder, root + "/docs");
-    EXPECT_EQ(dialogs.requests[2].InitialName, "Log Data");
-    EXPECT_EQ(ReadIniValue(settings, "LogFiles", "InitDir", "?"), root + "/logs");
-    EXPECT_EQ(ReadIniValue(settings, "LogFiles", "InitFile", "?"), "day1.csv");
-    EXPECT_EQ(ReadIniValue(settings, "WorkspaceFiles", "InitFile", "?"), "Line2.lws");
-
-    // A cancel keeps what was remembered.
     chooser.ChooseLogFile();
-    EXPECT_EQ(dialogs.requests[3].InitialFolder, root + "/logs");
-    EXPECT_EQ(ReadIniValue(settings, "LogFiles", "InitFile", "?"), "day1.csv");
+    std::vector<std::string> asked;
+    for (const FileDialogRequest& r : dialogs.requests)
+        asked.push_back(r.InitialFolder.substr(root.size()) + " " + r.InitialName);
+    EXPECT_EQ(asked,
+              (std::vector<std::string>{"/docs Workspace", "/docs Workspace", "/Runs Line2.lws",
+                                        "/docs Log Data", "/logs day1.csv"}));
+    EXPECT_EQ(FileBytes(settings),
+              "[WorkspaceFiles]\r\nInitFile=Line2.lws\r\nInitDir=" + root +
+                  "/Runs\r\n[LogFiles]\r\nInitFile=day1.csv\r\nInitDir=" + root + "/logs\r\n");
 }
 
 // The three dialogs' parameters, as the Qt dialog takes them.
 TEST(FileDialogForTest, ParametersReachTheQtDialog) {
-    FileDialogRequest open = FileDialogFor(FileKind::WorkspaceOpen);
-    EXPECT_FALSE(open.AskBeforeOverwrite);
-    open.InitialFolder = "/tmp";
-    QFileDialog dialog;
-    ConfigureFileDialog(dialog, open);
-    EXPECT_EQ(dialog.windowTitle(), "Logger Workspace File");
-    EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
-    EXPECT_EQ(dialog.fileMode(), QFileDialog::ExistingFile);
-    EXPECT_EQ(dialog.defaultSuffix(), "lws");
-    EXPECT_EQ(dialog.nameFilters(),
-              (QStringList{"Log Files (*.lws) (*.lws)", "All Files (*.*) (*)"}));
-    EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
-    EXPECT_EQ(dialog.directory().absolutePath(), "/tmp");
-
-    const FileDialogRequest save = FileDialogFor(FileKind::WorkspaceSave);
-    EXPECT_TRUE(save.Save && save.AskBeforeOverwrite && !save.FileMustExist);
-    EXPECT_EQ(save.Filters, open.Filters);
-    const FileDialogRequest log = FileDialogFor(FileKind::LogFile);
-    using Filters = std::vector<std::pair<std::string, std::string>>;
-    EXPECT_EQ(log.Filters, (Filters{{"Log Files (*.csv)", "*.csv"}, {"All Files (*.*)", "*.*"}}));
-    QFileDialog logDialog;
-    ConfigureFileDialog(logDialog, log);
-    EXPECT_EQ(logDialog.windowTitle(), "Log File");
-    EXPECT_EQ(logDialog.acceptMode(), QFileDialog::AcceptSave);
-    EXPECT_EQ(logDialog.fileMode(), QFileDialog::AnyFile);
-    EXPECT_FALSE(logDialog.testOption(QFileDialog::DontConfirmOverwrite));
-    EXPECT_EQ(logDialog.defaultSuffix(), "csv");
+    const auto shown = [](FileKind kind) {
+        FileDialogRequest request = FileDialogFor(kind);
+        request.InitialFolder = "/tmp";
+        QFileDialog dialog;
+        ConfigureFileDialog(dialog, request);
+        EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
+        EXPECT_EQ(dialog.directory().absolutePath(), "/tmp");
+        return QStringList{dialog.windowTitle(),
+                           QString::number(dialog.acceptMode()),
+                           QString::number(dialog.fileMode()),
+                           QString::number(dialog.testOption(QFileDialog::DontConfirmOverwrite)),
+                           dialog.defaultSuffix(),
+                           dialog.nameFilters().join(", ")}
+            .join(" | ");
+    };
+    EXPECT_EQ(shown(FileKind::WorkspaceOpen), "Logger Workspace File | 0 | 1 | 1 | lws | "
+                                              "Log Files (*.lws) (*.lws), All Files (*.*) (*)");
+    EXPECT_EQ(shown(FileKind::WorkspaceSave), "Logger Workspace File | 1 | 0 | 0 | lws | "
+                                              "Log Files (*.lws) (*.lws), All Files (*.*) (*)");
+    EXPECT_EQ(shown(FileKind::LogFile),
+              "Log File | 1 | 0 | 0 | csv | Log Files (*.csv) (*.csv), All Files (*.*) (*)");
+    EXPECT_FALSE(FileDialogFor(FileKind::WorkspaceSave).FileMustExist);
 }

@@ -8,52 +8,48 @@
 
 namespace {
 
-// Controls as plain values; counts every field write made while updating.
-class FakeForm : public WorkspaceEditorForm {
-  public:
+using Row = std::vector<std::string>;
+
+// Controls as plain values; a text box reports every change, as Qt's does.
+// Every control disabled is logged as "list N" or "field N".
+struct FakeForm : WorkspaceEditorForm {
     struct List {
         std::vector<std::string> entries;
         int index = -1;
         bool enabled = true;
     };
-    void SetListEntries(EditorList l, const std::vector<std::string>& e) override {
-        lists[l].entries = e;
-        lists[l].index = -1;
-    }
-    int ListCount(EditorList l) const override {
-        return static_cast<int>(lists.at(l).entries.size());
-    }
+    using Texts = std::vector<std::string>;
+    void SetListEntries(EditorList l, const Texts& e) override { lists[l] = {e, -1, true}; }
+    int ListCount(EditorList l) const override { return int(lists.at(l).entries.size()); }
     std::string ListText(EditorList l, int i) const override { return lists.at(l).entries.at(i); }
     int ListIndex(EditorList l) const override { return lists.at(l).index; }
     void SelectListEntry(EditorList l, int i) override { lists[l].index = i; }
-    void SetListEnabled(EditorList l, bool e) override { lists[l].enabled = e; }
+    void SetListEnabled(EditorList l, bool e) override {
+        Enable("list ", int(l), lists[l].enabled = e);
+    }
     std::string FieldText(EditorField f) const override {
-        auto it = texts.find(f);
-        return it == texts.end() ? std::string() : it->second;
+        return texts.count(f) ? texts.at(f) : "";
     }
-    void SetFieldText(EditorField f, const std::string& t) override {
-        texts[f] = t;
-        if (editor) editor->FieldChanged(f); // a text box reports every change
-    }
-    void SetFieldEnabled(EditorField f, bool e) override { enabledFields[f] = e; }
+    void SetFieldText(EditorField f, const std::string& t) override { Type(f, t); }
+    void SetFieldEnabled(EditorField f, bool e) override { Enable("field ", int(f), e); }
     void SetFieldMaxLength(EditorField f, int n) override { limits[f] = n; }
     void SetStationCaption(const std::string& l, const std::string& t) override {
-        stationLabel = l;
-        stationTip = t;
+        station = l + " / " + t;
     }
     void ClearRows() override { rows.clear(); }
-    void InsertRowAtTop(const std::vector<std::string>& c) override {
-        rows.insert(rows.begin(), c);
-    }
-    int RowCount() const override { return static_cast<int>(rows.size()); }
+    void InsertRowAtTop(const Row& c) override { rows.insert(rows.begin(), c); }
+    int RowCount() const override { return int(rows.size()); }
     std::string Cell(int r, int c) const override { return rows.at(r).at(c); }
     void SetCell(int r, int c, const std::string& t) override { rows.at(r).at(c) = t; }
-    void SelectRow(int r) override { selectedRow = r; }
+    void SelectRow(int) override {}
+    void Enable(const char* kind, int which, bool enabled) {
+        if (!enabled) disabled.push_back(kind + std::to_string(which));
+    }
 
-    // The operator types text into a field.
+    // The operator types text into a field, or picks a list entry.
     void Type(EditorField f, const std::string& t) {
         texts[f] = t;
-        editor->FieldChanged(f);
+        if (editor) editor->FieldChanged(f);
     }
     void Pick(EditorList l, int i) {
         lists[l].index = i;
@@ -62,70 +58,69 @@ class FakeForm : public WorkspaceEditorForm {
 
     std::map<EditorList, List> lists;
     std::map<EditorField, std::string> texts;
-    std::map<EditorField, bool> enabledFields;
     std::map<EditorField, int> limits;
-    std::vector<std::vector<std::string>> rows;
-    std::string stationLabel, stationTip;
-    int selectedRow = -1;
+    Texts disabled;
+    std::vector<Row> rows;
+    std::string station;
     WorkspaceEditor* editor = nullptr;
 };
 
-WorkspaceClass FourChannels() {
-    WorkspaceClass ws;
-    ws.Channels = 4;
-    ws.Title = "Rig 1";
-    ws.Port = 3;
-    ws.Baudrate = 115200;
-    ws.LogInterval = 1000;
-    for (int i = 1; i <= 4; ++i)
-        ws.Items.push_back(DefaultChannelItem(i));
-    return ws;
-}
-
 struct EditorFixture : ::testing::Test {
+    EditorFixture() {
+        ws.Channels = 4;
+        ws.Title = "Rig 1";
+        ws.Port = 3;
+        ws.Baudrate = 115200;
+        ws.LogInterval = 1000;
+        for (int i = 1; i <= 4; ++i)
+            ws.Items.push_back(DefaultChannelItem(i));
+    }
     void open(bool fixed = false) {
         editor = std::make_unique<WorkspaceEditor>(ws, form, RegionalSettings::point());
         form.editor = editor.get();
         editor->Open(fixed);
     }
-    WorkspaceClass ws = FourChannels();
+    WorkspaceClass ws;
     FakeForm form;
     std::unique_ptr<WorkspaceEditor> editor;
 };
 
 } // namespace
 
-TEST(ValidateKeyTest, NumberSetRules) {
-    // Backspace, copy and paste always pass, in every filter.
-    for (int code : {8, 3, 22}) {
-        EXPECT_EQ(ValidateKey("1.5", 3, code, false), code);
-        EXPECT_EQ(ValidateKey("00", 0, code, false, "0."), code);
-    }
-    // Cut, undo and every other control character are refused.
-    for (int code : {24, 26, 1, 13, 127})
-        EXPECT_EQ(ValidateKey("", 0, code, true), 0) << code;
-    EXPECT_EQ(ValidateKey("12", 2, '7', false), '7');
-    EXPECT_EQ(ValidateKey("12", 2, 'a', true), 0);
-    EXPECT_EQ(ValidateKey("1.2", 3, '.', true), 0);
-    EXPECT_EQ(ValidateKey("12", 2, '.', true), '.');
-    EXPECT_EQ(ValidateKey("1,2", 1, ',', true), 0);
-    EXPECT_EQ(ValidateKey("1.2", 3, ',', true), ',');
-    // "-" only at the start and only where negatives are allowed.
-    EXPECT_EQ(ValidateKey("5", 0, '-', true), '-');
-    EXPECT_EQ(ValidateKey("5", 1, '-', true), 0);
-    EXPECT_EQ(ValidateKey("", 0, '-', false), 0);
-    // A selected "." that the key would replace still counts as present.
-    EXPECT_EQ(ValidateKey("1.", 1, '.', true), 0);
-}
-
-TEST(ValidateKeyTest, AllowedSetRules) {
-    EXPECT_EQ(ValidateKey("12", 2, '9', false, "0987654321"), '9');
-    EXPECT_EQ(ValidateKey("12", 2, '-', true, "0987654321"), 0);
-    EXPECT_EQ(ValidateKey("12", 2, '.', false, "0987654321"), 0);
-    // The set is the only rule: a second point passes the format filter.
-    EXPECT_EQ(ValidateKey("0.0", 3, '.', false, "0."), '.');
-    EXPECT_EQ(ValidateKey("0.0", 3, '1', false, "0."), 0);
-    EXPECT_EQ(ValidateKey("", 0, 300, false, "0."), 0);
+// Backspace, copy and paste always pass; cut, undo and every other control
+// character never. "-" only at the start and where negatives are allowed; a
+// selected "." the key would replace still counts. A set of allowed
+// characters is the only rule where there is one.
+TEST(ValidateKeyTest, NumberAndAllowedSetRules) {
+    const struct {
+        const char* text;
+        int caret, key;
+        bool negative;
+        const char* allowed;
+        int passes;
+    } cases[] = {
+        {"1.5", 3, 8, false, "", 8},
+        {"00", 0, 22, false, "0.", 22},
+        {"", 0, 24, true, "", 0},
+        {"", 0, 13, true, "", 0},
+        {"12", 2, '7', false, "", '7'},
+        {"12", 2, 'a', true, "", 0},
+        {"1.2", 3, '.', true, "", 0},
+        {"12", 2, '.', true, "", '.'},
+        {"1,2", 1, ',', true, "", 0},
+        {"5", 0, '-', true, "", '-'},
+        {"5", 1, '-', true, "", 0},
+        {"", 0, '-', false, "", 0},
+        {"1.", 1, '.', true, "", 0},
+        {"12", 2, '9', false, "0987654321", '9'},
+        {"12", 2, '-', true, "0987654321", 0},
+        {"0.0", 3, '.', false, "0.", '.'},
+        {"0.0", 3, '1', false, "0.", 0},
+        {"", 0, 300, false, "0.", 0},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ValidateKey(c.text, c.caret, c.key, c.negative, c.allowed), c.passes)
+            << c.text << " " << c.key;
 }
 
 TEST(ScanNumberTest, LocaleIndependentScan) {
@@ -137,80 +132,56 @@ TEST(ScanNumberTest, LocaleIndependentScan) {
         EXPECT_DOUBLE_EQ(ScanNumber(text), value) << text;
 }
 
-TEST_F(EditorFixture, OpeningFillsTheFormAndSelectsRowOne) {
+TEST_F(EditorFixture, OpeningFillsTheFormAndSelectsRowOneWithoutWritingBack) {
     ws.Items[1].TareValue = 1.5f;
     ws.Items[1].Command = "READ";
-    ws.Notes = "a\r\nb";
     ws.LogDefault = -2.5f;
     open();
     EXPECT_EQ(form.lists[EditorList::Port].entries.size(), 99u);
-    EXPECT_EQ(form.lists[EditorList::Port].entries.front(), "1");
     EXPECT_EQ(form.lists[EditorList::Channels].entries.back(), "24");
     EXPECT_EQ(form.lists[EditorList::Port].index, 2);
     EXPECT_EQ(form.lists[EditorList::Baudrate].index, 4);
-    EXPECT_EQ(form.lists[EditorList::Channels].index, 3);
-    EXPECT_EQ(form.texts[EditorField::Title], "Rig 1");
-    EXPECT_EQ(form.texts[EditorField::LogInterval], "1000");
-    EXPECT_EQ(form.texts[EditorField::Notes], "a\r\nb");
     EXPECT_EQ(form.texts[EditorField::LogDefault], "-2.5");
     ASSERT_EQ(form.rows.size(), 4u);
-    EXPECT_EQ(form.rows[1],
-              (std::vector<std::string>{"2", "Channel 2", "2", "00.000", "1.5", "READ"}));
-    EXPECT_EQ(form.selectedRow, 0);
+    EXPECT_EQ(form.rows[1], (Row{"2", "Channel 2", "2", "00.000", "1.5", "READ"}));
     EXPECT_EQ(editor->CurrentChannel(), 1);
     EXPECT_EQ(form.texts[EditorField::Caption], "Channel 1");
     EXPECT_EQ(form.limits[EditorField::LogInterval], 5);
-    EXPECT_EQ(form.limits[EditorField::Station], 3);
-    // Filling the channel fields wrote nothing back.
-    EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
-}
-
-TEST_F(EditorFixture, RowSelectionWritesNothingWhileUpdating) {
-    open();
-    ws.Items[2].Caption = "changed behind the list";
+    // A row selection shows the row's texts and writes nothing while updating.
     form.rows[1][1] = "List text";
     editor->RowSelected(1);
     EXPECT_EQ(editor->CurrentChannel(), 2);
     EXPECT_EQ(form.texts[EditorField::Caption], "List text");
     EXPECT_EQ(ws.Items[1].Caption, "Channel 2");
-    EXPECT_EQ(ws.Items[2].Caption, "changed behind the list");
     EXPECT_FALSE(editor->Updating());
 }
 
+// Numbers are scanned and halved to even; beyond the item's range the item
+// keeps its value.
 TEST_F(EditorFixture, ChannelEditsLandInItemAndList) {
-    open();
-    editor->RowSelected(2);
-    form.Type(EditorField::Station, "007");
-    EXPECT_EQ(ws.Items[2].Station, 7);
-    EXPECT_EQ(form.rows[2][2], "7");
-    form.Type(EditorField::Station, "2.5");
-    EXPECT_EQ(ws.Items[2].Station, 2); // halves to even
-    form.Type(EditorField::TareValue, "1,5");
-    EXPECT_EQ(ws.Items[2].TareValue, 1.0f);
-    EXPECT_EQ(form.rows[2][4], "1");
-    form.Type(EditorField::TareValue, "");
-    EXPECT_EQ(ws.Items[2].TareValue, 0.0f);
-    form.Type(EditorField::Caption, "Load cell");
-    form.Type(EditorField::Format, "0.0");
-    form.Type(EditorField::Command, "12");
-    EXPECT_EQ(ws.Items[2].Caption, "Load cell");
-    EXPECT_EQ(ws.Items[2].Format, "0.0");
-    EXPECT_EQ(ws.Items[2].Command, "12");
-    EXPECT_EQ(form.rows[2][1], "Load cell");
-    EXPECT_EQ(form.rows[2][5], "12");
-    EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
-}
-
-TEST_F(EditorFixture, NumbersBeyondTheFieldsRangeKeepTheItemsValue) {
     ws.Protocol = ProtocolUSB;
     open();
-    form.Type(EditorField::Station, "2147483647");
-    EXPECT_EQ(ws.Items[0].Station, 2147483647);
-    form.Type(EditorField::Station, "9999999999");
-    EXPECT_EQ(ws.Items[0].Station, 2147483647);
-    EXPECT_EQ(form.rows[0][2], "2147483647");
-    form.Type(EditorField::TareValue, "1e39");
-    EXPECT_EQ(ws.Items[0].TareValue, 0.0f);
+    editor->RowSelected(2);
+    const struct {
+        EditorField field;
+        const char* typed;
+        int column;
+        const char* cell;
+    } edits[] = {{EditorField::Station, "007", 2, "7"},
+                 {EditorField::Station, "2.5", 2, "2"},
+                 {EditorField::Station, "2147483647", 2, "2147483647"},
+                 {EditorField::Station, "9999999999", 2, "2147483647"},
+                 {EditorField::TareValue, "1,5", 4, "1"},
+                 {EditorField::TareValue, "1e39", 4, "1"},
+                 {EditorField::Caption, "Load cell", 1, "Load cell"},
+                 {EditorField::Format, "0.0", 3, "0.0"},
+                 {EditorField::Command, "12", 5, "12"}};
+    for (const auto& e : edits) {
+        form.Type(e.field, e.typed);
+        EXPECT_EQ(form.rows[2][size_t(e.column)], e.cell) << e.typed;
+    }
+    EXPECT_EQ(ws.Items[2], (ItemClass{2147483647, "Load cell", "0.0", 1, "12"}));
+    EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
     form.texts[EditorField::LogDefault] = "1e400";
     ws.LogDefault = 3;
     editor->Close();
@@ -223,20 +194,14 @@ TEST_F(EditorFixture, ChannelCountGrowsAndShrinksAtTheEnd) {
     form.Pick(EditorList::Channels, 5);
     ASSERT_EQ(ws.Items.size(), 6u);
     EXPECT_EQ(ws.Channels, 6);
-    EXPECT_EQ(ws.Items[4].Caption, "Channel 5");
     EXPECT_EQ(ws.Items[5].Station, 6);
-    EXPECT_EQ(form.rows.size(), 6u);
-    EXPECT_EQ(form.rows[5][0], "6");
-    EXPECT_EQ(editor->CurrentChannel(), 4);
-
+    EXPECT_EQ(form.rows.at(5), (Row{"6", "Channel 6", "6", "00.000", "0", ""}));
     form.Pick(EditorList::Channels, 1);
     ASSERT_EQ(ws.Items.size(), 2u);
-    EXPECT_EQ(ws.Channels, 2);
     EXPECT_EQ(form.rows.size(), 2u);
     // The shown channel 4 is gone: typing into its fields writes nowhere.
     form.Type(EditorField::Caption, "ghost");
     EXPECT_EQ(ws.Items[1].Caption, "Channel 2");
-    EXPECT_EQ(form.rows[1][1], "Channel 2");
 }
 
 TEST_F(EditorFixture, UsbDisablesTheSerialListsAndSwitchingBackRestoresThem) {
@@ -246,80 +211,94 @@ TEST_F(EditorFixture, UsbDisablesTheSerialListsAndSwitchingBackRestoresThem) {
     EXPECT_FALSE(form.lists[EditorList::Port].enabled);
     EXPECT_FALSE(form.lists[EditorList::Baudrate].enabled);
     EXPECT_FALSE(form.lists[EditorList::Snap].enabled);
-    EXPECT_EQ(form.lists[EditorList::Snap].index, 0);
     EXPECT_EQ(form.limits[EditorField::Station], 10);
-    EXPECT_EQ(form.stationLabel, "Serial Number");
-    EXPECT_EQ(form.stationTip, "Set instrument serial number for this channel");
+    EXPECT_EQ(form.station, "Serial Number / Set instrument serial number for this channel");
     form.Pick(EditorList::Protocol, ProtocolASCII);
     EXPECT_TRUE(form.lists[EditorList::Port].enabled);
     EXPECT_TRUE(form.lists[EditorList::Snap].enabled);
     EXPECT_EQ(form.limits[EditorField::Station], 3);
-    EXPECT_EQ(form.stationLabel, "Station");
-    EXPECT_EQ(form.stationTip, "Set instrument station number for this channel");
+    EXPECT_EQ(form.station, "Station / Set instrument station number for this channel");
     form.Pick(EditorList::Protocol, ProtocolUSB);
     editor->Close();
     EXPECT_EQ(ws.Snap, 0);
     EXPECT_EQ(ws.Port, 3); // kept, not usable under USB
 }
 
-TEST_F(EditorFixture, FindItemIgnoresCaseAndFallsBackToTheFirst) {
-    ws.Baudrate = 57600;
-    open();
-    EXPECT_EQ(form.lists[EditorList::Baudrate].index, 0);
-    editor->FindItem(EditorList::Protocol, "VEXA ascii");
-    EXPECT_EQ(form.lists[EditorList::Protocol].index, 1);
+// A fixed installation locks title, protocol, channel count, snap and
+// command; closing still copies them.
+TEST_F(EditorFixture, FixedInstallationLocksFiveControlsAndStillCopiesThem) {
+    ws.Snap = 1;
+    open(true);
+    const auto list = [](EditorList l) { return "list " + std::to_string(int(l)); };
+    const auto field = [](EditorField f) { return "field " + std::to_string(int(f)); };
+    EXPECT_EQ(form.disabled, (std::vector{field(EditorField::Title), list(EditorList::Protocol),
+                                          list(EditorList::Channels), list(EditorList::Snap),
+                                          field(EditorField::Command)}));
     editor->Close();
-    EXPECT_EQ(ws.Baudrate, 9600);
+    EXPECT_EQ(ws.Title, "Rig 1");
+    EXPECT_EQ(ws.Snap, 1);
 }
 
+// Closing copies the workspace fields once (a close box after OK changes
+// nothing more); an unreadable interval and a baud rate the list does not
+// offer keep nothing of theirs, a port or count it does not offer stays.
 TEST_F(EditorFixture, ClosingCopiesTheWorkspaceFieldsOnce) {
+    ws.Baudrate = 57600;
+    ws.Port = 150;
     open();
+    EXPECT_EQ(form.lists[EditorList::Port].index, -1);
+    editor->FindItem(EditorList::Protocol, "VEXA ascii");
+    EXPECT_EQ(form.lists[EditorList::Protocol].index, 1);
     form.texts[EditorField::Title] = "Line 2";
-    form.lists[EditorList::Port].index = 6;
     form.lists[EditorList::Snap].index = 1;
-    form.texts[EditorField::LogInterval] = "250";
+    form.texts[EditorField::LogInterval] = "";
     form.texts[EditorField::Notes] = "x\r\ny";
     form.texts[EditorField::LogDefault] = " -1.25";
     editor->Close();
-    EXPECT_EQ(ws.Title, "Line 2");
-    EXPECT_EQ(ws.Port, 7);
-    EXPECT_EQ(ws.Snap, 1);
-    EXPECT_EQ(ws.LogInterval, 250);
-    EXPECT_EQ(ws.Notes, "x\r\ny");
+    EXPECT_EQ(std::tie(ws.Title, ws.Notes), std::make_tuple("Line 2", "x\r\ny"));
+    EXPECT_EQ(std::vector({ws.Port, ws.Snap, ws.Protocol}), std::vector<int16_t>({150, 1, 1}));
+    EXPECT_EQ(ws.Baudrate, 9600);
+    EXPECT_EQ(ws.LogInterval, 1000);
     EXPECT_EQ(ws.LogDefault, -1.25f);
-    // A second close (close box after OK) changes nothing more.
     form.texts[EditorField::Title] = "later";
     editor->Close();
     EXPECT_EQ(ws.Title, "Line 2");
 }
 
-TEST_F(EditorFixture, UnreadableLogIntervalKeepsTheOldOne) {
-    open();
-    form.texts[EditorField::LogInterval] = "";
-    editor->Close();
-    EXPECT_EQ(ws.LogInterval, 1000);
-}
-
-TEST_F(EditorFixture, ValuesTheListsDoNotOfferSelectNothingAndStay) {
-    ws.Port = 150;
+TEST_F(EditorFixture, ChannelCountsTheListDoesNotOfferAndNoneAtAll) {
     ws.Channels = 30;
-    ws.Items.clear();
-    for (int i = 1; i <= 30; ++i)
-        ws.Items.push_back(DefaultChannelItem(i));
+    ws.Items.resize(30, DefaultChannelItem(5));
     open();
-    EXPECT_EQ(form.lists[EditorList::Port].index, -1);
     EXPECT_EQ(form.lists[EditorList::Channels].index, -1);
-    EXPECT_EQ(ws.Items.size(), 30u);
     editor->Close();
-    EXPECT_EQ(ws.Port, 150);
+    EXPECT_EQ(ws.Items.size(), 30u);
     EXPECT_EQ(ws.Channels, 30);
-}
-
-TEST_F(EditorFixture, EmptyWorkspaceHasNoRowToWrite) {
     ws.Channels = 0;
     ws.Items.clear();
     open();
     EXPECT_EQ(editor->CurrentChannel(), 0);
     form.Type(EditorField::Caption, "nothing");
     EXPECT_TRUE(ws.Items.empty());
+}
+
+// Windows-1252 text from a file written on Windows shows legibly and keeps
+// its bytes unless edited; an edited field is stored as typed (UTF-8).
+TEST_F(EditorFixture, CodePageTextKeepsItsBytesUnlessEdited) {
+    ws.Title = "Pr\374fstand";
+    ws.Notes = "L\344nge\r\n\2005";
+    ws.Items[0].Caption = "Druck \260C";
+    ws.Items[1].Caption = "Temp \265";
+    const WorkspaceClass original = ws;
+    open();
+    EXPECT_EQ(form.texts[EditorField::Title], "Pr\303\274fstand");
+    EXPECT_EQ(form.texts[EditorField::Notes], "L\303\244nge\r\n\342\202\2545");
+    EXPECT_EQ(form.texts[EditorField::Caption], "Druck \302\260C");
+    form.Type(EditorField::Caption, form.texts[EditorField::Caption]);
+    editor->RowSelected(1);
+    form.Type(EditorField::Caption, form.texts[EditorField::Caption] + "s");
+    editor->Close();
+    EXPECT_EQ(ws.Title, original.Title);
+    EXPECT_EQ(ws.Notes, original.Notes);
+    EXPECT_EQ(ws.Items[0].Caption, original.Items[0].Caption);
+    EXPECT_EQ(ws.Items[1].Caption, "Temp \302\265s");
 }

@@ -1,6 +1,7 @@
 // The Qt adapter on the offscreen platform: what Qt reports for a widget
 // becomes the notifications, and the handlers' answers reach the widget.
 #include "window/FormEventsQt.h"
+#include "RecordingSink.h"
 
 #include <QApplication>
 #include <QWidget>
@@ -8,69 +9,51 @@
 #include <gtest/gtest.h>
 
 #include <optional>
-#include <vector>
 
 using namespace formevents;
 
 namespace {
 
-struct Sink : FormEventsSink {
-    void NCHitTest(std::int16_t, std::int16_t, std::int32_t& hitCode) override {
-        hitCodes.push_back(hitCode);
-        if (refuse) hitCode = HTNOWHERE;
-    }
-    void Resizing(std::int32_t& x1, std::int32_t&, std::int32_t& x2, std::int32_t&,
-                  std::int16_t border) override {
-        borders.push_back(border);
-        if (snapWidth) x2 = x1 + *snapWidth;
-    }
-    void Move() override { ++moves; }
-    void ActivateApp() override { activations.push_back(true); }
-    void DeactivateApp() override { activations.push_back(false); }
-    void NCActivate(std::int32_t& state) override { frameStates.push_back(state); }
-    void GetMinMaxInfo(std::int32_t&, std::int32_t&, std::int32_t&, std::int32_t&,
-                       std::int32_t& minTrackX, std::int32_t&, std::int32_t&,
-                       std::int32_t&) override {
-        ++minMax;
-        minTrackX = 250;
-    }
-    std::vector<std::int32_t> hitCodes;
-    std::vector<std::int16_t> borders;
-    std::vector<bool> activations;
-    std::vector<std::int32_t> frameStates;
-    std::optional<int> snapWidth;
-    bool refuse = false;
-    int moves = 0;
-    int minMax = 0;
-};
+// The hit codes the sink was asked about, whatever the point.
+std::vector<std::string> HitCodes(const RecordingSink& sink) {
+    std::vector<std::string> codes;
+    for (const std::string& e : sink.Events("NCHitTest"))
+        codes.push_back(e.substr(e.rfind(' ') + 1));
+    return codes;
+}
 
 class FormEventsQtTest : public ::testing::Test {
   protected:
-    void SetUp() override {
+    FormEventsQtTest() {
+        sink.minTrackX = 250;
         widget.setGeometry(100, 100, 400, 200);
         formX.emplace(&widget, &sink);
         widget.show();
         QApplication::processEvents();
     }
-    void TearDown() override { formX.reset(); }
+    ~FormEventsQtTest() override { formX.reset(); }
+    void resize(int width, int height) {
+        widget.resize(width, height);
+        QApplication::processEvents();
+    }
     QWidget widget;
-    Sink sink;
+    RecordingSink sink;
     std::optional<QtFormEvents> formX;
 };
 
 } // namespace
 
+// A user's drag asks the hit test for its edge first, and takes the
+// handler's rectangle; the minimum track width is the frame's.
 TEST_F(FormEventsQtTest, UserResizeSnapsToTheHandlersRectangle) {
-    EXPECT_EQ(sink.minMax, 1);
-    const QSize margins = widget.frameGeometry().size() - widget.size();
-    EXPECT_EQ(widget.minimumWidth() + margins.width(), 250);
+    EXPECT_EQ(sink.Events("GetMinMaxInfo").size(), 1u);
+    EXPECT_EQ(widget.minimumWidth() + widget.frameGeometry().width() - widget.width(), 250);
     const int left = widget.frameGeometry().x();
-    sink.snapWidth = 320;
-    widget.resize(500, 200);
-    QApplication::processEvents();
-    ASSERT_FALSE(sink.borders.empty());
-    EXPECT_EQ(sink.borders.front(), WMSZ_RIGHT);
-    EXPECT_EQ(sink.hitCodes.front(), HTRIGHT);
+    sink.edge = left + 320;
+    resize(500, 200);
+    ASSERT_FALSE(sink.Events("Resizing").empty());
+    EXPECT_EQ(HitCodes(sink).front(), "11");                // HTRIGHT
+    EXPECT_EQ(sink.Events("Resizing").front().back(), '2'); // WMSZ_RIGHT
     EXPECT_EQ(widget.frameGeometry().width(), 320);
     EXPECT_EQ(widget.frameGeometry().x(), left);
 }
@@ -78,64 +61,53 @@ TEST_F(FormEventsQtTest, UserResizeSnapsToTheHandlersRectangle) {
 // Only a drag by the user is a sizing: the program's own geometry and
 // maximising are not.
 TEST_F(FormEventsQtTest, ProgramGeometryAndMaximisingRaiseNoSizing) {
-    sink.snapWidth = 320;
     {
         QtFormEvents::ProgramGeometry guard(*formX);
-        widget.resize(600, 300);
         widget.move(50, 60);
-        QApplication::processEvents();
+        resize(600, 300);
     }
-    EXPECT_GE(sink.moves, 1);
+    EXPECT_FALSE(sink.Events("Move").empty());
     EXPECT_EQ(widget.width(), 600);
     widget.showMaximized();
     QApplication::processEvents();
     widget.showNormal();
     QApplication::processEvents();
-    EXPECT_TRUE(sink.borders.empty());
-    EXPECT_TRUE(sink.hitCodes.empty());
+    EXPECT_TRUE(sink.Events("NCHitTest").empty());
+    EXPECT_TRUE(sink.Events("Resizing").empty());
 }
 
 TEST_F(FormEventsQtTest, RefusedEdgeUndoesTheDrag) {
-    sink.refuse = true;
-    widget.resize(400, 350);
-    QApplication::processEvents();
-    ASSERT_FALSE(sink.hitCodes.empty());
-    EXPECT_EQ(sink.hitCodes.front(), HTBOTTOM);
-    EXPECT_TRUE(sink.borders.empty());
+    resize(400, 350);
+    EXPECT_EQ(HitCodes(sink), std::vector<std::string>{"15"}); // HTBOTTOM
+    EXPECT_TRUE(sink.Events("Resizing").empty());
     EXPECT_EQ(widget.height(), 200);
 }
 
+// The size grip asks the hit test; a released form hears nothing more.
 TEST_F(FormEventsQtTest, SizeGripAsksTheHitTestAndReleaseStopsEvents) {
     sink.refuse = true;
     EXPECT_FALSE(formX->BeginSizeDrag(HTBOTTOMRIGHT));
-    EXPECT_EQ(sink.hitCodes, (std::vector<std::int32_t>{HTBOTTOMRIGHT}));
-    EXPECT_EQ(formX->Events().SlotNumber(), 1);
-
+    EXPECT_EQ(HitCodes(sink), std::vector<std::string>{"17"}); // HTBOTTOMRIGHT
     formX->Release();
     EXPECT_EQ(formX->Events().SlotNumber(), 0);
-    sink.hitCodes.clear();
-    sink.refuse = false;
-    widget.resize(700, 200);
-    QApplication::processEvents();
-    EXPECT_TRUE(sink.hitCodes.empty());
+    sink.log.clear();
+    resize(700, 200);
+    EXPECT_TRUE(sink.log.empty());
     EXPECT_EQ(widget.width(), 700);
 }
 
+// The application's state as it reports it, a repeated state being no
+// change; the frame's activation as the widget's. The platform may already
+// have activated the shown widget, so this starts from a known state.
 TEST_F(FormEventsQtTest, ActivationOfTheApplicationAndTheFrame) {
-    // The state as the application reports it; a repeated state is no change.
-    // The platform may already have activated the shown widget, so start from
-    // a known state.
     emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
-    sink.activations.clear();
-    emit qGuiApp->applicationStateChanged(Qt::ApplicationInactive);
-    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
-    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
-    emit qGuiApp->applicationStateChanged(Qt::ApplicationSuspended);
-    EXPECT_EQ(sink.activations, (std::vector<bool>{false, true, false}));
-
-    sink.frameStates.clear();
+    sink.log.clear();
+    for (Qt::ApplicationState state : {Qt::ApplicationInactive, Qt::ApplicationActive,
+                                       Qt::ApplicationActive, Qt::ApplicationSuspended})
+        emit qGuiApp->applicationStateChanged(state);
     QEvent change(QEvent::ActivationChange);
     QApplication::sendEvent(&widget, &change);
-    ASSERT_EQ(sink.frameStates.size(), 1u);
-    EXPECT_EQ(sink.frameStates[0], widget.isActiveWindow() ? 1 : 0);
+    EXPECT_EQ(sink.log, (std::vector<std::string>{"DeactivateApp", "ActivateApp", "DeactivateApp",
+                                                  widget.isActiveWindow() ? "NCActivate 1"
+                                                                          : "NCActivate 0"}));
 }

@@ -4,15 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <random>
 
 namespace {
 
 const RegionalSettings Point = RegionalSettings::point();
 const RegionalSettings Comma = RegionalSettings::comma();
 constexpr double Inf = std::numeric_limits<double>::infinity();
+constexpr double Third = 1.0 / 3, TwoThirds = 2.0 / 3, ThirdF = 1.0f / 3;
 
 struct TextCase {
     double value;
@@ -21,8 +20,9 @@ struct TextCase {
     const char* expected;
 };
 
-// More integer digits when the number needs them; halves away from zero.
-TEST(FormatPattern, DigitPlacesRoundingAndSign) {
+// More integer digits when the number needs them; halves away from zero. A
+// second point is no point; no digit place at all gives the general text.
+TEST(FormatPattern, DigitPlacesRoundingSignAndOddPatterns) {
     const TextCase cases[] = {
         {0, "00.000", Point, "00.000"},     {0, "0.0", Comma, "0,0"},
         {50, "000", Point, "050"},          {-0.5, "0.00", Point, "-0.50"},
@@ -31,19 +31,12 @@ TEST(FormatPattern, DigitPlacesRoundingAndSign) {
         {0.125, "0.00", Point, "0.13"},     {2.5, "0", Point, "3"},
         {-2.5, "0", Point, "-3"},           {0.124999, "0.00", Point, "0.12"},
         {9.9996, "0.000", Point, "10.000"}, {99.5, "00", Point, "100"},
-        {0.96, "0.0", Comma, "1,0"}};
-    for (const TextCase& c : cases)
-        EXPECT_EQ(FormatPattern(c.value, c.pattern, c.rs), c.expected)
-            << c.value << " " << c.pattern;
-}
-
-// A second point is no point; no digit place at all gives the general text.
-TEST(FormatPattern, OddPatternsAndValuesNeverLoseTheReading) {
-    const TextCase cases[] = {{0.5, ".00", Point, ".50"}, {-0.5, ".0", Point, "-.5"},
-                              {7.6, "0.", Point, "8"},    {1.5, "0.0.0", Point, "1.50"},
-                              {12.5, "", Point, "12.5"},  {12.5, "abc", Comma, "12,5"},
-                              {0, ".", Point, "0"},       {NAN, "0.0", Point, "NaN"},
-                              {Inf, "0.0", Point, "Inf"}, {-Inf, "00", Point, "-Inf"}};
+        {0.96, "0.0", Comma, "1,0"},        {0.5, ".00", Point, ".50"},
+        {-0.5, ".0", Point, "-.5"},         {7.6, "0.", Point, "8"},
+        {1.5, "0.0.0", Point, "1.50"},      {12.5, "", Point, "12.5"},
+        {12.5, "abc", Comma, "12,5"},       {0, ".", Point, "0"},
+        {NAN, "0.0", Point, "NaN"},         {Inf, "0.0", Point, "Inf"},
+        {-Inf, "00", Point, "-Inf"}};
     for (const TextCase& c : cases)
         EXPECT_EQ(FormatPattern(c.value, c.pattern, c.rs), c.expected)
             << c.value << " " << c.pattern;
@@ -51,45 +44,26 @@ TEST(FormatPattern, OddPatternsAndValuesNeverLoseTheReading) {
 }
 
 TEST(GeneralNumber, SignificantDigitsAndExponentForm) {
-    const TextCase cases[] = {{0, "", Point, "0"},
-                              {-0.0, "", Point, "0"},
-                              {1.0 / 3, "", Point, "0.3333333"},
-                              {2.0 / 3, "", Comma, "0,6666667"},
-                              {1.5, "", Point, "1.5"},
-                              {-250, "", Point, "-250"},
-                              {1234567, "", Point, "1234567"},
-                              {0.0001, "", Point, "0.0001"},
-                              {0.1f, "", Point, "0.1"},
-                              {1e-5, "", Point, "1E-05"},
-                              {1e7, "", Point, "1E+07"},
-                              {123456789, "", Comma, "1,234568E+08"},
-                              {-2.5e-12, "", Point, "-2.5E-12"},
-                              {61.72835f, "", Point, "61.72835"},
-                              {1.0f / 3, "", Point, "0.3333333"},
-                              {12345678.0f, "", Point, "1.234568E+07"}};
-    for (const TextCase& c : cases)
-        EXPECT_EQ(GeneralNumber(c.value, c.rs), c.expected) << c.value;
+    const std::pair<double, const char*> cases[] = {{0, "0"},
+                                                    {-0.0, "0"},
+                                                    {Third, "0.3333333"},
+                                                    {1.5, "1.5"},
+                                                    {-250, "-250"},
+                                                    {1234567, "1234567"},
+                                                    {0.0001, "0.0001"},
+                                                    {0.1f, "0.1"},
+                                                    {1e-5, "1E-05"},
+                                                    {1e7, "1E+07"},
+                                                    {-2.5e-12, "-2.5E-12"},
+                                                    {61.72835f, "61.72835"},
+                                                    {ThirdF, "0.3333333"},
+                                                    {12345678.0f, "1.234568E+07"}};
+    for (const auto& [value, text] : cases)
+        EXPECT_EQ(GeneralNumber(value, Point), text) << value;
+    EXPECT_EQ(GeneralNumber(TwoThirds, Comma), "0,6666667");
+    EXPECT_EQ(GeneralNumber(123456789, Comma), "1,234568E+08");
     EXPECT_EQ(PlainNumber(604800000, Comma), "604800000");
     EXPECT_EQ(PlainNumber(2.5, Comma), "2,5");
-}
-
-// A float saved and loaded again and again settles after the first save.
-TEST(GeneralNumber, FloatsReadBackWithinSevenDigitsWithoutDrift) {
-    std::mt19937 random(42);
-    for (int i = 0; i < 20000; ++i) {
-        const uint32_t bits = random();
-        float value;
-        std::memcpy(&value, &bits, sizeof value);
-        if (!std::isfinite(value) || !std::isnormal(value)) continue;
-        const RegionalSettings& rs = i % 2 ? Comma : Point;
-        const std::string text = GeneralNumber(value, rs);
-        const std::optional<float> back = ParseSingle(text, rs);
-        ASSERT_TRUE(back) << text;
-        const float slack = std::fabs(value) * 5e-7f +
-                            (std::nextafter(std::fabs(value), INFINITY) - std::fabs(value));
-        ASSERT_LE(std::fabs(*back - value), slack) << text;
-        ASSERT_EQ(GeneralNumber(*back, rs), text);
-    }
 }
 
 struct ParseCase {
@@ -134,19 +108,14 @@ TEST(ParseRoundedInteger, HalvesToEvenWithinTheRange) {
 TEST(LegibleText, Utf8AsItIsAnythingElseAsWindows1252) {
     const std::pair<const char*, const char*> cases[] = {
         {"Rig 1", "Rig 1"},
-        {"Pr\xC3\xBC"
-         "fstand \xE2\x82\xAC \xF0\x9F\x98\x80",
-         "Pr\xC3\xBC"
-         "fstand \xE2\x82\xAC \xF0\x9F\x98\x80"},
-        {"Pr\xFC"
-         "fstand",
-         "Pr\xC3\xBC"
-         "fstand"},
-        {"\x80\x81\x9F\xA0\xFF", "\xE2\x82\xAC\xC2\x81\xC5\xB8\xC2\xA0\xC3\xBF"},
-        {"\xC0\xAF", "\xC3\x80\xC2\xAF"},                                 // overlong
-        {"\xED\xA0\x80", "\xC3\xAD\xC2\xA0\xE2\x82\xAC"},                 // surrogate
-        {"\xE2\x82", "\xC3\xA2\xE2\x80\x9A"},                             // cut short
-        {"\xF4\x90\x80\x80", "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC"}, // past U+10FFFF
+        {"Pr\303\274fstand \342\202\254 \360\237\230\200",
+         "Pr\303\274fstand \342\202\254 \360\237\230\200"},
+        {"Pr\374fstand", "Pr\303\274fstand"},
+        {"\200\201\237\240\377", "\342\202\254\302\201\305\270\302\240\303\277"},
+        {"\300\257", "\303\200\302\257"},                                 // overlong
+        {"\355\240\200", "\303\255\302\240\342\202\254"},                 // surrogate
+        {"\342\202", "\303\242\342\200\232"},                             // cut short
+        {"\364\220\200\200", "\303\264\302\220\342\202\254\342\202\254"}, // past U+10FFFF
     };
     for (const auto& [bytes, shown] : cases)
         EXPECT_EQ(LegibleText(bytes), shown) << bytes;
