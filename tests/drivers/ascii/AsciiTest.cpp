@@ -38,17 +38,8 @@ TEST(AsciiLineRules, WriteValuesAndReplyNumbers) {
         EXPECT_FALSE(velda_ascii::ParseReplyNumber(beyond)) << beyond;
 }
 
-class AsciiWire : public ::testing::Test, protected PortsFixtureBase {
-  protected:
-    void SetUp() override {
-        instrument.LinkAs(ports.Path(), "COM3");
-        ASSERT_EQ(api.openPort(kPort, kBaud), VEXA_OK);
-        ASSERT_EQ(api.setTimeout(kShortTimeout), VEXA_OK);
-    }
-    PtyInstrument instrument;
-    DriverLibrary lib{"VeldaASCII2Drv"};
-    AsciiApi api{lib};
-    float value = -7.0f;
+struct AsciiWire : WireTest<AsciiApi> {
+    AsciiWire() : WireTest("VeldaASCII2Drv") {}
 };
 
 TEST_F(AsciiWire, EntriesSendTheirLinesAndTakeTheReplies) {

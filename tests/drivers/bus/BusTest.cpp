@@ -11,16 +11,8 @@
 
 namespace {
 
-class BusWire : public ::testing::Test, protected PortsFixtureBase {
-  protected:
-    void SetUp() override {
-        instrument.LinkAs(ports.Path(), "COM3");
-        ASSERT_EQ(api.openPort(kPort, kBaud), VEXA_OK);
-        ASSERT_EQ(api.setTimeout(kShortTimeout), VEXA_OK);
-    }
-    PtyInstrument instrument;
-    DriverLibrary lib{"Veldabus2Drv"};
-    BusApi api{lib};
+struct BusWire : WireTest<BusApi> {
+    BusWire() : WireTest("Veldabus2Drv") {}
 };
 
 TEST_F(BusWire, EntriesSendTheirFramesAndTakeTheReplies) {
@@ -29,7 +21,7 @@ TEST_F(BusWire, EntriesSendTheirFramesAndTakeTheReplies) {
             return Bytes{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05};
         return Bytes{req[1], req[1] == 2 ? uint8_t{0x06} : uint8_t{0x15}};
     });
-    float value = -7.0f;
+    EXPECT_EQ(lib.Entry<VexaVersionFn>("VERSION")(), 1.5f);
     EXPECT_EQ(api.read(1, 3, &value), VEXA_OK);
     EXPECT_EQ(value, 1.0f);
     EXPECT_EQ(api.write(2, 5, 1.0f), VEXA_OK);
