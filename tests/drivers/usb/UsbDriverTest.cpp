@@ -44,13 +44,13 @@ TEST_F(UsbWire, ReadsWritesAndExecutesBySerialNumberAndHoldsTheDevice) {
     instrument.LinkAs(usb.Path(), "COM3");
     DriverLibrary ascii("VeldaASCII2Drv");
     SerialDriverApi serial(ascii);
+    instrument.Serve(AsciiFramer, [](const Bytes& req, int n) {
+        return n < 4 ? Bytes{} : ToBytes(ToText(req) == "!000:SYS?\r" ? "42.25\r" : "\r");
+    });
     ASSERT_EQ(api.openPort(), 0);
     EXPECT_EQ(api.read(123456, "SYS", &value), -100);
     const std::string silent = "!000:SYS?\r!000:SYS?\r!000:SYS?\r!000:SYS?\r";
     EXPECT_EQ(ToText(instrument.Received(silent.size())), silent);
-    instrument.Serve(AsciiFramer, [](const Bytes& req, int) {
-        return ToBytes(ToText(req) == "!000:SYS?\r" ? "42.25\r" : "\r");
-    });
     EXPECT_EQ(api.read(123456, "SYS", &value), 0);
     EXPECT_EQ(value, 42.25f);
     EXPECT_EQ(api.write(123456, "W", 1.0f), 0);
