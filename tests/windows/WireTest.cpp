@@ -48,24 +48,6 @@ size_t TraceSize() {
     return FileBytes(Env("VEXA_SIM_TRACE")).size();
 }
 
-// Sends a control line to the simulator and waits until it has applied it.
-void Control(const std::string& line) {
-    const size_t mark = FileBytes(Env("VEXA_SIM_LOG")).size();
-    const HANDLE fifo = CreateFileA(Env("VEXA_SIM_CONTROL").c_str(), GENERIC_WRITE, 0, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(fifo, INVALID_HANDLE_VALUE);
-    const std::string text = line + "\n";
-    DWORD wrote = 0;
-    ASSERT_TRUE(WriteFile(fifo, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr));
-    CloseHandle(fifo);
-    for (int i = 0; i < 300; ++i) {
-        if (FileBytes(Env("VEXA_SIM_LOG")).find("control ok: " + line, mark) != std::string::npos)
-            return;
-        Sleep(10);
-    }
-    FAIL() << "the simulator did not apply: " << line;
-}
-
 class Dll {
   public:
     explicit Dll(const char* name) {
@@ -127,67 +109,57 @@ TEST(WindowsDrivers, AHeldPortIsTheHoldersOnly) {
     EXPECT_EQ(ascii.closePort(), 0);
 }
 
-// Each protocol's entries: the time-out and the port number cross the DLL
-// boundary intact (the ranges are the common code's, PortHandling); then on
-// its port: a read, a write read back, a broadcast that
-// settles 0.2 s, two refusals retried four times with the value kept, and
-// a silent station that costs four requests and four time-outs while the
-// wait blocks in the system (next to no CPU).
+// What the Windows port code carries for each protocol: the time-out and
+// the port number cross the DLL boundary intact (the ranges are the common
+// code's, PortHandling); on its port a read and a write go out and their
+// replies come back, a broadcast settles 0.2 s, and a silent station costs
+// four requests and four time-outs while the wait blocks in the system
+// (next to no CPU). How replies are judged and retried is the common code's
+// too (tests/drivers).
 TEST(WindowsDrivers, BothProtocolsOnTheWire) {
     Bus bus;
     Ascii ascii;
-    ASSERT_TRUE(bus.Loaded() && ascii.Loaded() && bus.read && ascii.read);
+    // The names are checked by check_dll.sh.
+    ASSERT_TRUE(bus.Loaded() && ascii.Loaded());
     float value = -1;
-    // The requests: read, write, read back, broadcast, silent station; the
-    // refusals are of the read back.
+    // The requests of a read, a write, a broadcast and a silent station.
     const struct {
         const char* name;
         SerialEntries<Dll>& lib;
         float version;
         int16_t port;
-        std::string station;
-        std::function<int16_t()> read, write, readBack, broadcast, silent;
+        std::function<int16_t()> read, write, broadcast, silent;
         std::vector<std::string> requests;
-        std::pair<const char*, int16_t> faults[2];
     } protocols[] = {
         {"VeldaBus",
          bus,
          1.5f,
          1,
-         "COM1 2",
          [&] { return bus.read(1, 10, &value); },
          [&] { return bus.write(2, 5, 1.0f); },
-         [&] { return bus.read(2, 5, &value); },
          [&] { return bus.execute(0, 103); },
          [&] { return bus.read(7, 10, &value); },
-         {"FE 01 8A 07 05", "FE 02 05 03 0F 08 00 00 00 00 80 07 0D", "FE 02 85 07 09",
-          "FE 00 E7 01 09", "FE 07 8A 07 03"},
-         {{"checksum", -300}, {"nak", -400}}},
+         {"FE 01 8A 07 05", "FE 02 05 03 0F 08 00 00 00 00 80 07 0D", "FE 00 E7 01 09",
+          "FE 07 8A 07 03"}},
         {"ASCII",
          ascii,
          1.3f,
          2,
-         "COM2 5",
          [&] { return ascii.read(5, "SYS", &value); },
          [&] { return ascii.write(5, "W", 1.0f); },
-         [&] { return ascii.read(5, "W", &value); },
          [&] { return ascii.execute(0, "SNAP"); },
          [&] { return ascii.read(9, "SYS", &value); },
-         {Hex("!005:SYS?\r"), Hex("!005:W=0000001.0000000\r"), Hex("!005:W?\r"), Hex("!000:SNAP\r"),
-          Hex("!009:SYS?\r")},
-         {{"cut", -200}, {"nak", -400}}},
+         {Hex("!005:SYS?\r"), Hex("!005:W=0000001.0000000\r"), Hex("!000:SNAP\r"),
+          Hex("!009:SYS?\r")}},
     };
     for (const auto& p : protocols) {
         SCOPED_TRACE(p.name);
-        const std::string port = p.station.substr(0, 4);
-        ASSERT_TRUE(p.lib.openPort && p.lib.closePort && p.lib.setTimeout && p.lib.getTimeout &&
-                    p.lib.version);
+        const std::string port = "COM" + std::to_string(p.port);
         EXPECT_FLOAT_EQ(p.lib.version(), p.version);
         EXPECT_EQ(p.lib.getTimeout(), 300);
         EXPECT_EQ(p.lib.setTimeout(5001), -1);
         EXPECT_EQ(p.lib.setTimeout(1), 0);
         EXPECT_EQ(p.lib.getTimeout(), 1);
-        EXPECT_EQ(p.lib.openPort(0, kBaud), -2);
         EXPECT_EQ(p.lib.openPort(42, kBaud), -2); // no such port
         ASSERT_EQ(p.lib.openPort(p.port, kBaud), 0);
         ASSERT_EQ(p.lib.setTimeout(300), 0);
@@ -196,27 +168,13 @@ TEST(WindowsDrivers, BothProtocolsOnTheWire) {
         EXPECT_EQ(p.read(), 0);
         EXPECT_FLOAT_EQ(value, p.port == 1 ? 1.0f : 1234.5f);
         EXPECT_EQ(p.write(), 0);
-        EXPECT_EQ(p.readBack(), 0);
-        EXPECT_FLOAT_EQ(value, 1.0f);
-        EXPECT_EQ(Requests(mark, port), std::vector(p.requests.begin(), p.requests.begin() + 3));
+        EXPECT_EQ(Requests(mark, port), std::vector(p.requests.begin(), p.requests.begin() + 2));
 
         mark = TraceSize();
         auto start = Now();
         EXPECT_EQ(p.broadcast(), 0); // all stations, nobody answers
         EXPECT_GE(Now().first - start.first, 0.19);
-        EXPECT_LT(Now().first - start.first, 1.0);
-        EXPECT_EQ(Requests(mark, port), std::vector{p.requests[3]});
-
-        ASSERT_EQ(p.lib.setTimeout(100), 0);
-        for (const auto& [fault, result] : p.faults) {
-            Control("set " + p.station + " fault=" + fault);
-            mark = TraceSize();
-            value = -1;
-            EXPECT_EQ(p.readBack(), result) << fault;
-            EXPECT_FLOAT_EQ(value, -1.0f) << fault;
-            EXPECT_EQ(Requests(mark, port).size(), 4u) << fault;
-        }
-        Control("set " + p.station + " fault=none");
+        EXPECT_EQ(Requests(mark, port), std::vector{p.requests[2]});
 
         ASSERT_EQ(p.lib.setTimeout(250), 0);
         mark = TraceSize();
@@ -224,8 +182,7 @@ TEST(WindowsDrivers, BothProtocolsOnTheWire) {
         EXPECT_EQ(p.silent(), -100);
         const double wall = Now().first - start.first, cpu = Now().second - start.second;
         EXPECT_GE(wall, 4 * 0.25 - 0.01);
-        EXPECT_LT(wall, 4 * 0.25 + 1.0);
-        EXPECT_EQ(Requests(mark, port), std::vector(4, p.requests[4]));
+        EXPECT_EQ(Requests(mark, port), std::vector(4, p.requests[3]));
         std::printf("%s silent station: -100 after %.3f s, CPU %.3f s = %.2f %% of wall time\n",
                     p.name, wall, cpu, 100.0 * cpu / wall);
         EXPECT_LT(100.0 * cpu / wall, 2.0);
