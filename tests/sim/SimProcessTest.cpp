@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -149,7 +150,8 @@ TEST_F(SimProgram, ServesItsLinksTakesControlLinesAndTraces) {
         EXPECT_NE(out.find(link + " -> /dev/pts/"), std::string::npos) << out;
     }
     EXPECT_LT(out.find("COM1"), out.find("ready"));
-    Terminal com1(sim.Port("COM1"));
+    std::optional<Terminal> terminal(sim.Port("COM1"));
+    Terminal& com1 = *terminal;
     EXPECT_TRUE(com1.ReadsOne());
     EXPECT_EQ(Terminal(sim.Port("COM2")).AskLine("!001:SYS?\r"), "1234.5\r");
     EXPECT_EQ(Terminal(sim.Usb("100234")).AskLine("!000:SYS?\r"), "3.25\r");
@@ -166,6 +168,27 @@ TEST_F(SimProgram, ServesItsLinksTakesControlLinesAndTraces) {
           " COM2 rx 21 30 30 31 3A 53 59 53 3F 0D\n", " COM2 tx 31 32 33 34 2E 35 0D\n",
           " COM1 junk 42\n"}) // a stray byte that can start no request
         EXPECT_NE(trace.find(unit), std::string::npos) << unit << trace;
+    // A pseudo terminal keeps the exclusive mark past the close; the
+    // simulator clears it, or the next (unprivileged) open would fail.
+    ASSERT_EQ(ioctl(com1.fd, TIOCEXCL), 0);
+    EXPECT_TRUE(com1.ReadsOne());
+    terminal.reset();
+    EXPECT_TRUE(Within(3000, [&] {
+        int exclusive = 1;
+        return ioctl(Terminal(sim.Port("COM1")).fd, TIOCGEXCL, &exclusive) == 0 && !exclusive;
+    }));
+    EXPECT_TRUE(Terminal(sim.Port("COM1")).ReadsOne());
+}
+
+// Each stop signal ends it cleanly, its links and FIFO gone.
+TEST_F(SimProgram, StopsCleanlyAndRemovesItsLinks) {
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        SimProcess sim(m_folder);
+        ASSERT_TRUE(fs::is_symlink(sim.Port("COM1")));
+        EXPECT_EQ(sim.Stop(sig), 0) << sim.Output();
+        for (const std::string& gone : {sim.Port("COM1"), sim.Usb("100234"), sim.Control()})
+            EXPECT_FALSE(fs::exists(fs::symlink_status(gone))) << gone;
+    }
 }
 
 TEST_F(SimProgram, ATraceThatCannotBeWrittenNeitherHangsNorPassesSilently) {
@@ -184,17 +207,6 @@ TEST_F(SimProgram, ATraceThatCannotBeWrittenNeitherHangsNorPassesSilently) {
     EXPECT_TRUE(sim.WaitFor("vexa-sim: cannot write the trace")) << sim.Output();
     EXPECT_EQ(sim.Output().find("cannot write the trace"),
               sim.Output().rfind("cannot write the trace"));
-}
-
-TEST_F(SimProgram, StopsCleanlyAndRemovesItsLinks) {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        SimProcess sim(m_folder);
-        ASSERT_TRUE(fs::is_symlink(sim.Port("COM1")));
-        EXPECT_EQ(sim.Stop(sig), 0) << sim.Output();
-        for (const std::string& gone : {sim.Port("COM1"), sim.Port("COM3"), sim.Usb("100234")})
-            EXPECT_FALSE(fs::is_symlink(gone)) << gone;
-        EXPECT_FALSE(fs::exists(sim.Control())); // the FIFO it made
-    }
 }
 
 TEST_F(SimProgram, LeavesSomeoneElsesLinkAloneAndReplacesADeadOne) {
@@ -218,22 +230,6 @@ TEST_F(SimProgram, LeavesSomeoneElsesLinkAloneAndReplacesADeadOne) {
         EXPECT_EQ(sim.Stop(), 0);
         EXPECT_FALSE(fs::is_symlink(sim.Port("COM1")));
     }
-}
-
-// A pseudo terminal keeps the exclusive mark past the close; the simulator
-// clears it, or the next (unprivileged) open would fail.
-TEST_F(SimProgram, PortCanBeHeldExclusivelyAgainAfterItsUserClosedIt) {
-    SimProcess sim(m_folder);
-    {
-        Terminal first(sim.Port("COM1"));
-        ASSERT_EQ(ioctl(first.fd, TIOCEXCL), 0);
-        EXPECT_TRUE(first.ReadsOne());
-    }
-    EXPECT_TRUE(Within(3000, [&] {
-        int exclusive = 1;
-        return ioctl(Terminal(sim.Port("COM1")).fd, TIOCGEXCL, &exclusive) == 0 && !exclusive;
-    }));
-    EXPECT_TRUE(Terminal(sim.Port("COM1")).ReadsOne());
 }
 
 TEST_F(SimProgram, CommandLineHelpAndConfigurationCheck) {
