@@ -1,6 +1,7 @@
 // The transactions of both protocols on a fake line and a virtual clock:
 // the exact request bytes, how every reply is judged and retried, how long
 // they wait, and that no reply can reach a later call.
+#include "AsciiStream.h"
 #include "AsciiTransact.h"
 #include "BusTransact.h"
 #include "FakeLine.h"
@@ -294,6 +295,25 @@ TEST_F(OnVirtualClock, BrokenOrEndlessLineEndsInACode) {
     line.endlessByte = 0x01; // the station's own number, again and again
     EXPECT_EQ(Bus(Read, 1, 3, &value), VEXA_BAD_LENGTH);
     EXPECT_EQ(value, kMark);
+}
+
+// The stream buffer's limits; its order and one-line-per-poll are the
+// fuzz target's (fuzz/pollstream_fuzzer.cpp, whose seeds hold these cases).
+TEST(Stream, FullBufferReportsDropsTheMiddleAndStillEndsTheLine) {
+    velda_ascii::StreamBuffer stream;
+    float value = kMark;
+    stream.Append("1." + std::string(4093, '0'));
+    EXPECT_EQ(stream.Poll(nullptr, &value), VEXA_NO_STREAM_DATA); // 4095 characters
+    stream.Append(std::string(velda_ascii::kStreamCapacity, '0'));
+    EXPECT_EQ(stream.Poll(nullptr, &value), VEXA_STREAM_FULL);
+    const size_t full = stream.Size();
+    stream.Append(std::string(100000, '0') + "5\r1e40\r2\r");
+    EXPECT_EQ(stream.Size(), full + 8); // up to the CR the rest of the line is dropped
+    EXPECT_EQ(stream.Poll(nullptr, &value), VEXA_OK);
+    EXPECT_EQ(value, 1.0f);
+    EXPECT_EQ(stream.Poll(nullptr, &value), VEXA_PORT_ERROR); // consumed, the value kept
+    EXPECT_EQ(stream.Poll(nullptr, &value), VEXA_OK);
+    EXPECT_EQ(value, 2.0f);
 }
 
 } // namespace
