@@ -1,5 +1,5 @@
-// Line timing below the instruments; holding the line, its backlog and late
-// chunks show in the instruments' tests (InstrumentTest).
+// Line timing below the instruments; holding the line, the bounded backlog
+// and late chunks show in the instruments' tests (InstrumentTest).
 #include "Wire.h"
 
 #include <gtest/gtest.h>
@@ -31,16 +31,4 @@ TEST(Wire, BytesTakeTenBitTimesEachWayAndChunksNeverOverlap) {
     EXPECT_EQ(done[2].first, 5 * b);
     EXPECT_FALSE(tx.NextEvent());
     EXPECT_TRUE(tx.Idle());
-}
-
-TEST(Wire, BacklogIsBoundedAndFreesAsBytesGoOut) {
-    TxLine tx(115200);
-    EXPECT_FALSE(tx.Schedule(0, std::vector<uint8_t>(TxLine::kMaxBacklog + 1, 0x55)));
-    EXPECT_TRUE(tx.Idle()); // refused whole, nothing kept
-    EXPECT_TRUE(tx.Schedule(0, std::vector<uint8_t>(TxLine::kMaxBacklog - 1, 0x55)));
-    EXPECT_TRUE(tx.Schedule(0, {1}));
-    EXPECT_FALSE(tx.Schedule(0, {2}));
-    EXPECT_EQ(tx.Take(3 * ByteTime(115200)).size(), 3u);
-    EXPECT_TRUE(tx.Schedule(0, {3, 4, 5}));
-    EXPECT_FALSE(tx.Schedule(0, {6}));
 }
