@@ -77,7 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         if (op == 0x7F && pos + 2 > size) break;
         const size_t times = op == 0x7F ? size_t{data[pos++]} + 1 : 1;
-        const size_t length = std::min<size_t>(op == 0x7F ? data[pos++] : op, size - pos);
+        const size_t wanted = op == 0x7F ? data[pos++] : op;
+        const size_t length = std::min(wanted, size - pos);
         const std::string piece(reinterpret_cast<const char*>(data + pos), length);
         pos += length;
         for (size_t i = 0; i < times; ++i) {

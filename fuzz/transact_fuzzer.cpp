@@ -1,5 +1,5 @@
 // Arbitrary reply streams through the real bus and ASCII transactions, over
-// a serial line that replays a script in virtual time. Every call must end
+// a fake serial line that plays a script in virtual time. Every call must end
 // with a code of the driver's table, within four time-outs, with the request
 // on the wire unchanged from attempt to attempt, and a read must fill the
 // caller's value only when it reports success.
@@ -28,69 +28,6 @@ using Bytes = std::vector<uint8_t>;
 struct Event {
     int delay;
     Bytes bytes;
-};
-
-class ReplayLine final : public vexa_serial::SerialLine {
-  public:
-    ReplayLine(const std::vector<Event>& events, VirtualClock& clock, bool writesFail)
-        : m_events(events), m_clock(clock), m_writesFail(writesFail) {
-        Schedule(clock.now);
-    }
-    long ReadQueued(uint8_t* dst, size_t max) override {
-        ++calls;
-        Deliver();
-        if (m_failures > 0) return --m_failures, -1;
-        const size_t n = std::min(m_queue.size(), max);
-        std::copy_n(m_queue.begin(), n, dst);
-        m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<long>(n));
-        return n == 0 && m_hungUp ? -1 : static_cast<long>(n);
-    }
-    bool Write(std::span<const uint8_t> bytes) override {
-        ++calls;
-        writes.emplace_back(bytes.begin(), bytes.end());
-        Schedule(m_clock.now); // the next scripted reply answers this request
-        failedWrites += m_writesFail || m_hungUp;
-        return !m_writesFail && !m_hungUp;
-    }
-    vexa_serial::WaitResult WaitReadable(int64_t micros) override {
-        ++calls;
-        Deliver();
-        if (m_queue.empty() && m_failures == 0 && !m_hungUp && micros > 0) {
-            const bool arrives = m_next < m_events.size() && m_nextAt - m_clock.now <= micros;
-            m_clock.now = arrives ? std::max(m_nextAt, m_clock.now) : m_clock.now + micros;
-            Deliver();
-        }
-        if (!m_queue.empty() || m_failures > 0) return vexa_serial::WaitResult::Readable;
-        return m_hungUp ? vexa_serial::WaitResult::Failed : vexa_serial::WaitResult::TimedOut;
-    }
-    bool Close() override { return true; }
-
-    std::vector<Bytes> writes;
-    uint64_t calls = 0; // a code that calls without end spins
-    int failedWrites = 0;
-
-  private:
-    void Schedule(int64_t from) {
-        if (m_next < m_events.size())
-            m_nextAt = from + (m_events[m_next].delay >= 0xFE ? 0 : m_events[m_next].delay * 1000);
-    }
-    void Deliver() {
-        while (m_next < m_events.size() && m_nextAt <= m_clock.now) {
-            const Event& e = m_events[m_next++];
-            m_failures += e.delay == 0xFF;
-            m_hungUp |= e.delay == 0xFE;
-            m_queue.insert(m_queue.end(), e.bytes.begin(), e.bytes.end());
-            Schedule(m_nextAt);
-        }
-    }
-    const std::vector<Event>& m_events;
-    VirtualClock& m_clock;
-    bool m_writesFail;
-    size_t m_next = 0;
-    int64_t m_nextAt = 0;
-    Bytes m_queue;
-    int m_failures = 0;
-    bool m_hungUp = false;
 };
 
 uint32_t Bits(float f) {
@@ -134,20 +71,43 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t marks[2] = {kind == 1 ? Bits(writeValue) : 0x7FA00001u,
                                kind == 1 ? Bits(writeValue) : 0xFFA00002u};
     VirtualClock clocks[2];
-    ReplayLine lines[2] = {{events, clocks[0], writesFail}, {events, clocks[1], writesFail}};
+    FakeLine lines[2] = {FakeLine(clocks[0]), FakeLine(clocks[1])};
+    std::vector<Bytes> writes[2];
+    int failedWrites = 0;
     int16_t codes[2];
     float values[2];
     for (int run = 0; run < 2; ++run) {
+        FakeLine& line = lines[run];
+        // Each request moves the rest of the script to start after it.
+        size_t next = 0, scheduled = 0;
+        const auto play = [&] {
+            next += scheduled - line.DropScheduled();
+            int64_t at = 0;
+            for (scheduled = 0; next + scheduled < events.size(); ++scheduled) {
+                const Event& e = events[next + scheduled];
+                at += e.delay >= 0xFE ? 0 : e.delay * 1000;
+                line.Arrive(at, e.bytes,
+                            e.delay == 0xFF   ? FakeLine::Event::ReadFailure
+                            : e.delay == 0xFE ? FakeLine::Event::HangUp
+                                              : FakeLine::Event::Bytes);
+            }
+        };
+        line.failWrites = writesFail;
+        line.onWrite = [&](const Bytes& request) {
+            writes[run].push_back(request);
+            failedWrites += run == 0 && (writesFail || line.hungUp);
+            play();
+        };
+        play();
         std::memcpy(&values[run], &marks[run], sizeof(float));
-        vexa_serial::SerialLine* line = noLine ? nullptr : &lines[run];
-        codes[run] = ascii ? velda_ascii::Transact(line, clocks[run], timeoutMs,
+        vexa_serial::SerialLine* port = noLine ? nullptr : &line;
+        codes[run] = ascii ? velda_ascii::Transact(port, clocks[run], timeoutMs,
                                                    static_cast<velda_ascii::RequestKind>(kind),
                                                    station, command.c_str(), &values[run])
-                           : veldabus::Transact(line, clocks[run], timeoutMs,
+                           : veldabus::Transact(port, clocks[run], timeoutMs,
                                                 static_cast<veldabus::RequestKind>(kind), station,
                                                 busCommand, &values[run]);
     }
-    const auto& writes = lines[0].writes;
     const int16_t code = codes[0];
     const bool known =
         code == VEXA_OK || code == VEXA_INVALID_ARGUMENT || code == VEXA_NO_RESPONSE ||
@@ -162,8 +122,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(Bits(values[0]) == marks[0] && Bits(values[1]) == marks[1],
                    "result %d changed the caller's value", code);
     if (noLine) {
-        FUZZ_CHECK(writes.empty() && code != 0, "no port: %zu requests, result %d", writes.size(),
-                   code);
+        FUZZ_CHECK(writes[0].empty() && code != 0, "no port: %zu requests, result %d",
+                   writes[0].size(), code);
         return 0;
     }
     // Argument errors send nothing; anything else sends the same request on
@@ -174,17 +134,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                    busCommand >= veldabus::kMinCommand &&
                                    busCommand <= veldabus::kMaxCommand;
     if (!valid) {
-        FUZZ_CHECK(code == -1 && writes.empty(), "invalid arguments: %d, %zu requests", code,
-                   writes.size());
+        FUZZ_CHECK(code == -1 && writes[0].empty(), "invalid arguments: %d, %zu requests", code,
+                   writes[0].size());
         return 0;
     }
-    FUZZ_CHECK(code != -1 && !writes.empty() && writes.size() <= 4, "%zu requests, result %d",
-               writes.size(), code);
-    for (const auto& again : writes)
-        FUZZ_CHECK(again == writes.front(), "the request changed between attempts");
+    FUZZ_CHECK(code != -1 && !writes[0].empty() && writes[0].size() <= 4, "%zu requests, result %d",
+               writes[0].size(), code);
+    for (const auto& again : writes[0])
+        FUZZ_CHECK(again == writes[0].front(), "the request changed between attempts");
     if (broadcast)
-        FUZZ_CHECK(writes.size() == 1 && (code == 0 || (lines[0].failedWrites > 0 && code == -999)),
-                   "broadcast: %zu requests, result %d", writes.size(), code);
+        FUZZ_CHECK(writes[0].size() == 1 && (code == 0 || (failedWrites > 0 && code == -999)),
+                   "broadcast: %zu requests, result %d", writes[0].size(), code);
     // Waiting is bounded by four time-outs (the broadcast settles 0.2 s). An
     // ASCII line cut off without its CR is drained before each retry, so a
     // reply that trickles in may cost twice that, never more.
