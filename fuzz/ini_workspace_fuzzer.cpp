@@ -13,123 +13,84 @@
 #include "MainWindowState.h"
 #include "WorkspaceFile.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
-#include <vector>
-
 #include <unistd.h>
 
 namespace {
 
 // Files live on a memory file system when there is one: the target writes
-// and renames for every input.
-const std::string& Folder() {
-    // Outlives every static string: the folder goes at exit.
-    static char path[64];
+// and renames for every input. The folder goes at exit.
+std::string File(const char* name) {
+    static char path[64]; // outlives every static string
     static const std::string folder = [] {
         std::snprintf(path, sizeof path, "%s/tarnvik-ini-fuzz-XXXXXX",
                       access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
         FUZZ_CHECK(mkdtemp(path) != nullptr, "cannot create %s", path);
         std::atexit([] { std::filesystem::remove_all(path); });
-        return std::string(path);
+        return std::string(path) + "/";
     }();
-    return folder;
-}
-
-char Fold(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return folder + name;
 }
 
 bool SameName(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i])) return false;
-    return true;
+    const auto fold = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(),
+                      [&](char x, char y) { return fold(x) == fold(y); });
 }
 
 // What a written value reads back as: a line break cannot stand in an entry
 // and becomes a blank, NUL is dropped; an empty value reads as the default.
-std::string StoredForm(const std::string& value, const std::string& defaultValue) {
+std::string StoredForm(const std::string& value) {
     std::string stored;
     for (size_t i = 0; i < value.size(); ++i) {
-        const char c = value[i];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
-            stored += ' ';
-        } else if (c != '\0') {
-            stored += c;
-        }
+        if (value[i] == '\r' && i + 1 < value.size() && value[i + 1] == '\n') ++i;
+        if (value[i] == '\r' || value[i] == '\n') stored += ' ';
+        if (value[i] != '\0' && value[i] != '\r' && value[i] != '\n') stored += value[i];
     }
-    if (stored.empty()) return defaultValue;
-    if (stored == "*NULL*") return std::string();
-    return stored;
-}
-
-std::vector<std::string> ProbeKeys(const std::string& extra) {
-    std::vector<std::string> keys = {"Title",       "Notes",    "Port",     "Baudrate",
-                                     "Protocol",    "Snap",     "Channels", "LogInterval",
-                                     "logDefault",  "Station1", "Caption2", "Format3",
-                                     "TareValue24", "Command1", "InitDir",  "InitFile"};
-    keys.push_back(extra);
-    return keys;
+    return stored.empty() ? "\x02" : stored == "*NULL*" ? "" : stored;
 }
 
 void CheckEntryWrite(const std::string& file, const std::string& entry) {
     const size_t a = entry.find('\x01');
     const size_t b = a == std::string::npos ? a : entry.find('\x01', a + 1);
     if (b == std::string::npos) return;
-    const std::string section = entry.substr(0, a);
-    const std::string key = entry.substr(a + 1, b - a - 1);
-    const std::string value = entry.substr(b + 1);
-    const std::string path = Folder() + "/entry.ini";
+    const std::string section = entry.substr(0, a), key = entry.substr(a + 1, b - a - 1);
+    const std::string value = entry.substr(b + 1), path = File("entry.ini");
     PutFileBytes(path, file);
-
-    const std::vector<std::string> sections = {section, "Workspace", "LogFiles"};
-    const std::vector<std::string> keys = ProbeKeys(key + "x");
-    std::vector<std::string> before;
-    for (const auto& s : sections)
-        for (const auto& k : keys)
-            before.push_back(IniRead(file, s, k, "\x02"));
+    const std::string sections[] = {section, "Workspace", "LogFiles"};
+    const std::string keys[] = {"Title",    "Notes",    "Port",        "Baudrate",   "Protocol",
+                                "Snap",     "Channels", "LogInterval", "logDefault", "Station1",
+                                "Caption2", "Format3",  "TareValue24", "Command1",   "InitDir",
+                                "InitFile", key + "x"};
     // The pure layer and the file layer agree.
     FUZZ_CHECK(IniRead(file, section, key, "\x02") == ReadIniValue(path, section, key, "\x02"),
                "the file layer reads another value than the text layer");
-
     const bool written = WriteIniValue(path, section, key, value);
     const auto pure = IniWrite(file, section, key, value);
-    FUZZ_CHECK(written == pure.has_value(), "file write %d, text write %d", written,
-               pure.has_value());
-    if (!written) {
-        FUZZ_CHECK(FileBytes(path) == file, "a refused write changed the file");
-        return;
-    }
-    FUZZ_CHECK(FileBytes(path) == *pure, "the file write and the text write differ");
-
+    FUZZ_CHECK(written == pure.has_value() && FileBytes(path) == pure.value_or(file),
+               "file write %d and text write %d differ", written, pure.has_value());
+    if (!written) return;
     const std::string back = ReadIniValue(path, section, key, "\x02");
-    const std::string expected = StoredForm(value, "\x02");
-    FUZZ_CHECK(back == expected, "wrote [%s] %s=\"%s\", read back \"%s\"", section.c_str(),
+    FUZZ_CHECK(back == StoredForm(value), "wrote [%s] %s=\"%s\", read back \"%s\"", section.c_str(),
                key.c_str(), value.c_str(), back.c_str());
-
-    size_t n = 0;
     for (const auto& s : sections)
-        for (const auto& k : keys) {
-            const std::string now = IniRead(*pure, s, k, "\x02");
-            if (!(SameName(s, section) && SameName(k, key)))
-                FUZZ_CHECK(now == before[n],
-                           "writing [%s] %s changed [%s] %s from \"%s\" to \"%s\"", section.c_str(),
-                           key.c_str(), s.c_str(), k.c_str(), before[n].c_str(), now.c_str());
-            ++n;
-        }
+        for (const auto& k : keys)
+            FUZZ_CHECK((SameName(s, section) && SameName(k, key)) ||
+                           IniRead(*pure, s, k, "\x02") == IniRead(file, s, k, "\x02"),
+                       "writing [%s] %s changed [%s] %s", section.c_str(), key.c_str(), s.c_str(),
+                       k.c_str());
 }
 
 // Text that only a hand-edited file can hold and that no entry can keep: a
 // line break or NUL inside a value, or a value that reads as the empty mark.
-bool HoldsUnstorableText(const std::string& text) {
-    std::string kept;
-    for (char c : text)
-        if (c != '\0' && c != '\r' && c != '\n') kept += c;
-    return kept.size() != text.size() || kept == "*NULL*";
+// Notes keep their CR LF line breaks as "|".
+bool Unstorable(std::string text, bool notes = false) {
+    for (size_t p; notes && (p = text.find("\r\n")) != std::string::npos;)
+        text.replace(p, 2, "|");
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos || text == "*NULL*";
 }
 
 // Numbers come back to the file's 7 significant digits; empty texts as
@@ -154,30 +115,14 @@ void CheckSameWorkspace(WorkspaceClass first, const WorkspaceClass& again) {
                first.Title.c_str(), again.Title.c_str());
 }
 
-bool AnyUnstorable(const WorkspaceClass& ws) {
-    if (HoldsUnstorableText(ws.Title)) return true;
-    // Notes keep their CR LF line breaks as "|"; any other break cannot stay.
-    std::string notes = ws.Notes;
-    for (size_t p; (p = notes.find("\r\n")) != std::string::npos;)
-        notes.replace(p, 2, "|");
-    if (HoldsUnstorableText(notes)) return true;
-    for (const auto& item : ws.Items)
-        if (HoldsUnstorableText(item.Caption) || HoldsUnstorableText(item.Format) ||
-            HoldsUnstorableText(item.Command))
-            return true;
-    return false;
-}
-
 // A workspace other than every default, so a value that fails to load back
 // shows as a difference.
 const WorkspaceClass Stale{-77, "stale", "", -77, -77, -77, -77, {}, -77, -77.5f};
 
 void CheckWorkspaceRoundTrip(const std::string& file, const RegionalSettings& rs) {
-    const std::string input = Folder() + "/input.lws";
-    const std::string saved = Folder() + "/saved.lws";
-    const std::string again = Folder() + "/again.lws";
+    const std::string input = File("input.lws"), saved = File("saved.lws");
+    const std::string again = File("again.lws");
     PutFileBytes(input, file);
-
     RecordingBoxes boxes;
     WorkspaceClass first;
     LoadWorkspace(first, input, rs, boxes);
@@ -188,10 +133,12 @@ void CheckWorkspaceRoundTrip(const std::string& file, const RegionalSettings& rs
     for (const ShownBox& box : boxes.shown)
         FUZZ_CHECK(box.title == "USB Driver Issue", "unexpected message %s: %s", box.title.c_str(),
                    box.text.c_str());
-
     WorkspaceClass second = Stale;
     LoadWorkspace(second, saved, rs, boxes);
-    const bool storable = !AnyUnstorable(first);
+    bool storable = !Unstorable(first.Title) && !Unstorable(first.Notes, true);
+    for (const auto& item : first.Items)
+        storable &=
+            !Unstorable(item.Caption) && !Unstorable(item.Format) && !Unstorable(item.Command);
     if (storable) CheckSameWorkspace(first, second);
 
     // Saving what was loaded gives the same bytes again; a hand-edited value
@@ -199,13 +146,12 @@ void CheckWorkspaceRoundTrip(const std::string& file, const RegionalSettings& rs
     // loads as empty, which is saved as "Title=" and read back as the
     // default).
     SaveWorkspace(second, again, rs, boxes);
-    std::string savedBytes = FileBytes(saved);
-    std::string againBytes = FileBytes(again);
+    std::string savedBytes = FileBytes(saved), againBytes = FileBytes(again);
     for (int settle = 0; settle < 2 && savedBytes != againBytes; ++settle) {
         WorkspaceClass next = Stale;
         LoadWorkspace(next, again, rs, boxes);
         SaveWorkspace(next, saved, rs, boxes);
-        std::swap(savedBytes, againBytes);
+        savedBytes = againBytes;
         againBytes = FileBytes(saved);
         PutFileBytes(again, againBytes);
     }
@@ -224,11 +170,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (data[0] & 1) ? RegionalSettings::comma() : RegionalSettings::point();
     UsbDriverFault = (data[0] & 2) != 0;
     const size_t entryLength = std::min<size_t>(data[1], size - 2);
-    const std::string entry(reinterpret_cast<const char*>(data + 2), entryLength);
-    const std::string file(reinterpret_cast<const char*>(data + 2 + entryLength),
-                           size - 2 - entryLength);
-
-    CheckEntryWrite(file, entry);
+    const char* bytes = reinterpret_cast<const char*>(data);
+    const std::string file(bytes + 2 + entryLength, size - 2 - entryLength);
+    CheckEntryWrite(file, std::string(bytes + 2, entryLength));
     CheckWorkspaceRoundTrip(file, rs);
     return 0;
 }

@@ -5,6 +5,8 @@
 #include "DriverEntries.h"
 #include "PtyInstrument.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -26,3 +28,19 @@ inline constexpr int32_t kBaud = 115200;
 // Short enough for the retry cases to stay fast, long enough for a pseudo
 // terminal to carry a reply on a busy machine.
 inline constexpr int16_t kShortTimeout = 40;
+
+// One instrument linked as COM3, and `library` with that port open and the
+// short time-out.
+template <class Api> class WireTest : public ::testing::Test, protected PortsFixtureBase {
+  protected:
+    explicit WireTest(const char* library) : lib(library), api(lib) {}
+    void SetUp() override {
+        instrument.LinkAs(ports.Path(), "COM3");
+        ASSERT_EQ(api.openPort(kPort, kBaud), VEXA_OK);
+        ASSERT_EQ(api.setTimeout(kShortTimeout), VEXA_OK);
+    }
+    PtyInstrument instrument;
+    DriverLibrary lib;
+    Api api;
+    float value = -7.0f;
+};

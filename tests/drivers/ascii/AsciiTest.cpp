@@ -1,7 +1,7 @@
 // ASCII line protocol: the line rules both ends share, and the library's
 // entries on a pseudo terminal (exact lines and codes). Reply judgement,
 // retries and the stream buffer are tested on a fake line
-// (common/TransactionTest.cpp).
+// (common/TransactionTest.cpp), request parsing in the simulator's tests.
 #include "AsciiLine.h"
 #include "DriverApi.h"
 
@@ -13,87 +13,57 @@
 
 namespace {
 
-TEST(AsciiLineRules, WriteValuePattern) {
+TEST(AsciiLineRules, WriteValuesAndReplyNumbers) {
     struct Case {
         float value;
         const char* text;
-    } cases[] = {
+    } writes[] = {
         {12.5f, "0000012.5000000"}, {-3.25f, "-0000003.2500000"},      {0.0f, "0000000.0000000"},
         {-0.0f, "0000000.0000000"}, {12345678.0f, "12345678.0000000"}, {0.125f, "0000000.1250000"},
         {1e-9f, "0000000.0000000"}, {-1e-9f, "0000000.0000000"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : writes)
         EXPECT_EQ(velda_ascii::FormatWriteValue(c.value), c.text) << c.value;
     EXPECT_FALSE(velda_ascii::FormatWriteValue(std::numeric_limits<float>::infinity()));
-}
-
-TEST(AsciiLineRules, ReplyNumberConversion) {
-    struct Case {
-        const char* text;
-        float value;
-    } cases[] = {
-        {"1234.5", 1234.5f}, {"abc", 0.0f},  {"", 0.0f},      {" \t\n+7", 7.0f},
-        {"-.5", -0.5f},      {"5.", 5.0f},   {".", 0.0f},     {"1e3x", 1000.0f},
-        {"1e", 1.0f},        {"2E-1", 0.2f}, {"1e-60", 0.0f}, {"0x1A", 0.0f},
-        {"inf", 0.0f},       {"nan", 0.0f},  {"- 5", 0.0f},   {"\r5", 0.0f},
+    const Case replies[] = {
+        {1234.5f, "1234.5"}, {0.0f, "abc"},  {0.0f, ""},      {7.0f, " \t\n+7"},
+        {-0.5f, "-.5"},      {5.0f, "5."},   {0.0f, "."},     {1000.0f, "1e3x"},
+        {1.0f, "1e"},        {0.2f, "2E-1"}, {0.0f, "1e-60"}, {0.0f, "0x1A"},
+        {0.0f, "inf"},       {0.0f, "nan"},  {0.0f, "- 5"},   {0.0f, "\r5"},
     };
-    for (const auto& c : cases)
+    for (const auto& c : replies)
         EXPECT_EQ(velda_ascii::ParseReplyNumber(c.text), c.value) << c.text;
-    EXPECT_FALSE(velda_ascii::ParseReplyNumber("1e39"));
-    EXPECT_FALSE(velda_ascii::ParseReplyNumber("-4e38"));
-    EXPECT_FALSE(velda_ascii::ParseReplyNumber("1" + std::string(400, '0')));
+    for (const std::string& beyond :
+         {std::string("1e39"), std::string("-4e38"), "1" + std::string(400, '0')})
+        EXPECT_FALSE(velda_ascii::ParseReplyNumber(beyond)) << beyond;
 }
 
-TEST(AsciiLineRules, RequestLinesBothWays) {
-    EXPECT_EQ(velda_ascii::BuildRequestLine(velda_ascii::RequestKind::Read, 1, "SYS"),
-              "!001:SYS?\r");
-    EXPECT_EQ(velda_ascii::BuildRequestLine(velda_ascii::RequestKind::Write, 7, "X", 12.5f),
-              "!007:X=0000012.5000000\r");
-    EXPECT_EQ(velda_ascii::BuildRequestLine(velda_ascii::RequestKind::Execute, 0, "SNAP"),
-              "!000:SNAP\r");
-    EXPECT_FALSE(velda_ascii::BuildRequestLine(velda_ascii::RequestKind::Read, 1000, "SYS"));
-    EXPECT_FALSE(velda_ascii::BuildRequestLine(velda_ascii::RequestKind::Read, -1, "SYS"));
-
-    const auto w = velda_ascii::ParseRequestLine("!012:W=-0000003.2500000");
-    ASSERT_TRUE(w);
-    EXPECT_EQ(w->station, 12);
-    EXPECT_EQ(w->kind, velda_ascii::RequestKind::Write);
-    EXPECT_EQ(w->command, "W");
-    EXPECT_EQ(w->valueText, "-0000003.2500000");
-    const auto r = velda_ascii::ParseRequestLine("!005:SYSN?");
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->kind, velda_ascii::RequestKind::Read);
-    EXPECT_EQ(r->command, "SYSN");
-    EXPECT_FALSE(velda_ascii::ParseRequestLine("!05:SYS?"));
-    EXPECT_FALSE(velda_ascii::ParseRequestLine("005:SYS?"));
-}
-
-class AsciiWire : public ::testing::Test, protected PortsFixtureBase {
-  protected:
-    void SetUp() override {
-        instrument.LinkAs(ports.Path(), "COM3");
-        ASSERT_EQ(api.openPort(kPort, kBaud), VEXA_OK);
-        ASSERT_EQ(api.setTimeout(kShortTimeout), VEXA_OK);
-    }
-    std::string Sent(size_t atLeast) { return ToText(instrument.Received(atLeast)); }
-
-    PtyInstrument instrument;
-    DriverLibrary lib{"VeldaASCII2Drv"};
-    AsciiApi api{lib};
+struct AsciiWire : WireTest<AsciiApi> {
+    AsciiWire() : WireTest("VeldaASCII2Drv") {}
 };
 
 TEST_F(AsciiWire, EntriesSendTheirLinesAndTakeTheReplies) {
     instrument.Serve(AsciiFramer, [](const Bytes& req, int) {
         return ToBytes(ToText(req) == "!005:SYS?\r" ? "1234.5\r" : "\r");
     });
-    float value = -7.0f;
     EXPECT_EQ(api.read(5, "SYS", &value), VEXA_OK);
     EXPECT_EQ(value, 1234.5f);
     EXPECT_EQ(api.write(12, "W", -3.25f), VEXA_OK);
     EXPECT_EQ(api.execute(999, "TARE"), VEXA_OK);
     EXPECT_EQ(api.read(1000, "SYS", &value), VEXA_INVALID_ARGUMENT);
     EXPECT_EQ(api.execute(-1, "SNAP"), VEXA_OK);
-    EXPECT_EQ(Sent(54), "!005:SYS?\r!012:W=-0000003.2500000\r!999:TARE\r!000:SNAP\r");
+    const std::string sent = "!005:SYS?\r!012:W=-0000003.2500000\r!999:TARE\r!000:SNAP\r";
+    EXPECT_EQ(ToText(instrument.Received(sent.size())), sent);
+    // Without a port: a failure, nothing sent.
+    ASSERT_EQ(api.closePort(), VEXA_OK);
+    EXPECT_EQ(api.read(5, "SYS", &value), VEXA_PORT_FAILED);
+    EXPECT_EQ(api.write(5, "W", 1.0f), VEXA_PORT_FAILED);
+    EXPECT_EQ(api.execute(5, "TARE"), VEXA_PORT_FAILED);
+    EXPECT_EQ(value, 1234.5f);
+    api.sendXoff();
+    api.sendXon();
+    EXPECT_EQ(api.pollStream(&value), VEXA_NO_STREAM_DATA);
+    EXPECT_EQ(ToText(instrument.Received()), sent);
 }
 
 // The library keeps its guard from call to call: station 1's reply, late
@@ -111,31 +81,16 @@ TEST_F(AsciiWire, ALateReplyNeverReachesTheNextCall) {
         [&](const Bytes& req, int) {
             return Pace{isStation1(req) && station1Requests > 3 ? 150 : 0, 0};
         });
-    float value = -7.0f;
     EXPECT_EQ(api.read(1, "SYS", &value), VEXA_NO_RESPONSE);
     EXPECT_EQ(value, -7.0f);
     EXPECT_EQ(api.read(2, "SYS", &value), VEXA_OK);
     EXPECT_EQ(value, 22.0f);
 }
 
-TEST_F(AsciiWire, NoPortOpenIsAFailureAndSendsNothing) {
-    ASSERT_EQ(api.closePort(), VEXA_OK);
-    float value = -7.0f;
-    EXPECT_EQ(api.read(5, "SYS", &value), VEXA_PORT_FAILED);
-    EXPECT_EQ(api.write(5, "W", 1.0f), VEXA_PORT_FAILED);
-    EXPECT_EQ(api.execute(5, "TARE"), VEXA_PORT_FAILED);
-    EXPECT_EQ(value, -7.0f);
-    api.sendXoff();
-    api.sendXon();
-    EXPECT_EQ(api.pollStream(&value), VEXA_NO_STREAM_DATA);
-    EXPECT_TRUE(instrument.Received().empty());
-}
-
 TEST_F(AsciiWire, StreamAndFlowControl) {
     api.sendXoff();
     api.sendXon();
     EXPECT_EQ(instrument.Received(2), (Bytes{0x13, 0x11}));
-    float value = -7.0f;
     instrument.Send(ToBytes("12.5\r13.5\r"));
     int16_t rc = VEXA_NO_STREAM_DATA;
     // However fast the terminal carries the bytes.
