@@ -3,6 +3,9 @@
 // the checks of a log file.
 #pragma once
 
+#include "../support/FileBytes.h"
+#include "../support/PtyInstrument.h"
+
 #include <sys/resource.h>
 #include <sys/types.h>
 
@@ -14,26 +17,17 @@
 
 namespace reliability {
 
-// The folder of the running test program: the build's bin folder, which
-// also holds vexa-sim, tarnvik-log and the driver libraries.
-std::string BinDir();
-
 // A fresh folder, removed with everything in it at the end of the test.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
+struct TempDir : TempFolder {
+    std::string File(const std::string& name) const { return Path() + "/" + name; }
 };
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
+inline std::string ReadFile(const std::string& path) {
+    return FileBytes(path);
+}
+inline void WriteFile(const std::string& path, const std::string& bytes) {
+    PutFileBytes(path, bytes);
+}
 
 // Polls `done` every few milliseconds until it holds or `timeoutMs` passed.
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
@@ -43,8 +37,7 @@ struct ChildLaunch {
     std::vector<std::string> env; // "NAME=value", added to this process's environment
     std::string stdoutPath = "/dev/null";
     std::string stderrPath = "/dev/null";
-    rlim_t fileSizeLimit = RLIM_INFINITY;
-    bool ignoreFileSizeSignal = false; // writes past the limit fail instead of killing
+    rlim_t fileSizeLimit = RLIM_INFINITY; // writes past it fail instead of killing
 };
 
 // A child process; killed (SIGKILL) and reaped if still running at the end.
@@ -55,24 +48,20 @@ class Child {
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    pid_t Pid() const { return m_pid; }
     bool Running();
     void Signal(int signal);
     // The wait status once the child ended within timeoutMs, else nothing.
     std::optional<int> Wait(int timeoutMs);
+    // The exit code of a child that ended within timeoutMs, else -1.
+    int ExitCode(int timeoutMs = 20000);
+    // Processor time (user and system) the child used, once it ended.
+    double CpuSeconds() const { return m_cpuSeconds; }
 
   private:
     pid_t m_pid = -1;
     std::optional<int> m_status;
+    double m_cpuSeconds = 0;
 };
-
-// CPU time (user + system) and resident memory of a live process.
-struct Usage {
-    double cpuSeconds = 0;
-    long residentKb = 0;
-};
-std::optional<Usage> ProcessUsage(pid_t pid);
-long OwnResidentKb();
 
 // vexa-sim serving `configLines` on links in `portsDir`; ready when built.
 // `options` go before the configuration ("--replace", "--trace FILE").
@@ -85,12 +74,9 @@ class Simulator {
     bool Ready() const { return m_ready; }
     const std::string& PortsDir() const { return m_portsDir; }
     Child& Process() { return *m_child; }
-    std::string Output() const { return ReadFile(m_stdout); }
 
   private:
-    std::string m_portsDir;
-    std::string m_stdout;
-    std::string m_control;
+    std::string m_portsDir, m_stdout, m_control;
     std::unique_ptr<Child> m_child;
     bool m_ready = false;
 };
@@ -103,7 +89,6 @@ struct WorkspaceShape {
     int channels = 4;
     int logInterval = 20;
     float logDefault = 0;
-    int baud = 115200;
 };
 void WriteWorkspaceFile(const std::string& path, const WorkspaceShape& shape);
 
