@@ -3,15 +3,11 @@
 // the checks of a log file.
 #pragma once
 
+#include "../support/ChildProcess.h"
 #include "../support/FileBytes.h"
 #include "../support/PtyInstrument.h"
 
-#include <sys/resource.h>
-#include <sys/types.h>
-
-#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,46 +18,8 @@ struct TempDir : TempFolder {
     std::string File(const std::string& name) const { return Path() + "/" + name; }
 };
 
-inline std::string ReadFile(const std::string& path) {
-    return FileBytes(path);
-}
-inline void WriteFile(const std::string& path, const std::string& bytes) {
-    PutFileBytes(path, bytes);
-}
-
-// Polls `done` every few milliseconds until it holds or `timeoutMs` passed.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
-
-struct ChildLaunch {
-    std::vector<std::string> argv;
-    std::vector<std::string> env; // "NAME=value", added to this process's environment
-    std::string stdoutPath = "/dev/null";
-    std::string stderrPath = "/dev/null";
-    rlim_t fileSizeLimit = RLIM_INFINITY; // writes past it fail instead of killing
-};
-
-// A child process; killed (SIGKILL) and reaped if still running at the end.
-class Child {
-  public:
-    explicit Child(const ChildLaunch& launch);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    bool Running();
-    void Signal(int signal);
-    // The wait status once the child ended within timeoutMs, else nothing.
-    std::optional<int> Wait(int timeoutMs);
-    // The exit code of a child that ended within timeoutMs, else -1.
-    int ExitCode(int timeoutMs = 20000);
-    // Processor time (user and system) the child used, once it ended.
-    double CpuSeconds() const { return m_cpuSeconds; }
-
-  private:
-    pid_t m_pid = -1;
-    std::optional<int> m_status;
-    double m_cpuSeconds = 0;
-};
+inline constexpr auto& ReadFile = FileBytes;
+inline constexpr auto& WriteFile = PutFileBytes;
 
 // vexa-sim serving `configLines` on links in `portsDir`; ready when built.
 // `options` go before the configuration ("--replace", "--trace FILE").
@@ -69,20 +27,18 @@ class Simulator {
   public:
     Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
               const std::vector<std::string>& options = {});
-    // Sends a line through the control FIFO; true once the simulator took it.
-    bool Control(const std::string& line);
     bool Ready() const { return m_ready; }
     const std::string& PortsDir() const { return m_portsDir; }
     Child& Process() { return *m_child; }
 
   private:
-    std::string m_portsDir, m_stdout, m_control;
+    std::string m_portsDir, m_stdout;
     std::unique_ptr<Child> m_child;
     bool m_ready = false;
 };
 
 // A workspace of `channels` channels named "Channel i" with format "00.000"
-// on COM<port>, written with the program's own workspace writer.
+// on COM<port>.
 struct WorkspaceShape {
     int port = 1;
     int protocol = 0; // 0 bus, 1 ASCII
