@@ -1,5 +1,6 @@
 #include "Harness.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <regex>
 #include <sstream>
@@ -90,11 +91,9 @@ LogCheck CheckLog(const std::string& content, int channels) {
 }
 
 size_t CompleteLines(const std::string& path) {
+    // The logger ends every line with CR LF.
     const std::string content = ReadFile(path);
-    size_t n = 0;
-    for (size_t p = 0; (p = content.find("\r\n", p)) != std::string::npos; p += 2)
-        ++n;
-    return n;
+    return static_cast<size_t>(std::count(content.begin(), content.end(), '\n'));
 }
 
 namespace {

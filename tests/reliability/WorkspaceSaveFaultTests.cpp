@@ -26,12 +26,10 @@ namespace {
 constexpr uid_t Nobody = 65534;
 constexpr int NoOrdinaryUser = 77;
 
-WorkspaceClass Workspace(const std::string& title, float tare) {
+WorkspaceClass Workspace(const std::string& title) {
     WorkspaceClass ws{24, title, "first\r\nsecond", 3, 9600, 1, 0, {}, 500, 9999};
-    for (int i = 1; i <= 24; ++i) {
+    for (int i = 1; i <= 24; ++i)
         ws.Items.push_back(DefaultChannelItem(i));
-        ws.Items.back().TareValue = tare * static_cast<float>(i);
-    }
     return ws;
 }
 
@@ -71,7 +69,7 @@ size_t Entries(const std::string& folder) {
 class SaveFaults : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(Save(Workspace("Old rig", 0.5f), path));
+        ASSERT_TRUE(Save(Workspace("Old rig"), path));
         oldBytes = ReadFile(path);
     }
     TempDir dir;
@@ -87,7 +85,7 @@ TEST_F(SaveFaults, CrashOrFullDiskMidSaveLeavesTheOldFile) {
         "An error occurred while trying to save workspace to " + path + "\r\nError: ";
     const auto save = [&] {
         RecordingBoxes boxes;
-        SaveWorkspace(Workspace("New rig", 2.0f), path, RegionalSettings::point(), boxes);
+        SaveWorkspace(Workspace("New rig"), path, RegionalSettings::point(), boxes);
         return boxes.shown.size() == 1 && boxes.shown[0].title == "Warning" &&
                        boxes.shown[0].text.rfind(told, 0) == 0 && boxes.shown[0].text != told
                    ? 0
@@ -114,23 +112,20 @@ TEST_F(SaveFaults, CrashOrFullDiskMidSaveLeavesTheOldFile) {
 }
 
 // A file of two names keeps them, one of another owner keeps its owner,
-// and a program folder that takes no new file still takes the save and
-// the settings entries.
+// and a program folder that takes no new file still takes the save.
 TEST_F(SaveFaults, FilesThatCannotBeReplacedAreWrittenWhereTheyAre) {
     const std::string linked = dir.File("linked.lws"), foreign = dir.File("foreign.lws");
-    const std::string program = dir.File("program"), rig = program + "/rig.lws",
-                      settings = program + "/Config.INI";
+    const std::string program = dir.File("program"), rig = program + "/rig.lws";
     const bool root = geteuid() == 0;
     ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
     ASSERT_EQ(mkdir(program.c_str(), 0755), 0);
     WriteFile(foreign, oldBytes);
     WriteFile(rig, oldBytes);
-    WriteFile(settings, "[LogFiles]\r\nInitDir=/old\r\n");
     // Only the superuser can give a file away.
-    for (const std::string& file : {rig, settings, foreign})
+    for (const std::string& file : {rig, foreign})
         ASSERT_EQ(root ? chown(file.c_str(), Nobody, Nobody) : 0, 0);
     ASSERT_EQ(chmod(root ? dir.Path().c_str() : program.c_str(), root ? 0755 : 0555), 0);
-    const WorkspaceClass next = Workspace("A longer title for the new rig", 2.0f);
+    const WorkspaceClass next = Workspace("A longer title for the new rig");
     ASSERT_TRUE(Save(next, dir.File("expected.lws")));
     const std::string expected = ReadFile(dir.File("expected.lws"));
 
@@ -139,10 +134,7 @@ TEST_F(SaveFaults, FilesThatCannotBeReplacedAreWrittenWhereTheyAre) {
     const int status = InChild([&] {
         const int probe = open((program + "/probe").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
         if (probe >= 0 || errno != EACCES) return NoOrdinaryUser;
-        const bool written = Save(next, rig) &&
-                             WriteIniValue(settings, "WorkspaceFiles", "InitFile", "rig.lws") &&
-                             WriteIniValue(settings, "WorkspaceFiles", "InitDir", program);
-        return written ? 0 : 1;
+        return Save(next, rig) ? 0 : 1;
     });
     chmod(program.c_str(), 0755);
     struct stat a, b;
@@ -156,12 +148,9 @@ TEST_F(SaveFaults, FilesThatCannotBeReplacedAreWrittenWhereTheyAre) {
     EXPECT_EQ(Entries(dir.Path()), 5u); // nothing stray beside
     if (WIFEXITED(status) && WEXITSTATUS(status) == NoOrdinaryUser)
         GTEST_SKIP() << "no ordinary user to run the save as";
-    EXPECT_EQ(status, 0) << "the save or a settings entry failed";
+    EXPECT_EQ(status, 0) << "the save failed";
     EXPECT_EQ(ReadFile(rig), expected);
-    EXPECT_EQ(ReadFile(settings), "[LogFiles]\r\nInitDir=/old\r\n[WorkspaceFiles]\r\n"
-                                  "InitFile=rig.lws\r\nInitDir=" +
-                                      program + "\r\n");
-    EXPECT_EQ(Entries(program), 2u);
+    EXPECT_EQ(Entries(program), 1u);
 }
 
 } // namespace
