@@ -3,7 +3,7 @@
 // the file itself may be written, or over a file with further links or
 // another owner: the file is written where it is.
 #include "../support/FakeMessageBoxes.h"
-#include "Harness.h"
+#include "../support/ScratchFolder.h"
 #include "IniFile.h"
 #include "NumberText.h"
 #include "Workspace.h"
@@ -15,11 +15,10 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-using namespace reliability;
 
 namespace {
 
@@ -62,19 +61,15 @@ int InChild(const std::function<int()>& body, rlim_t limit = RLIM_INFINITY, bool
     return status;
 }
 
-size_t Entries(const std::string& folder) {
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
-
-class SaveFaults : public ::testing::Test {
+class SaveFaults : public ScratchTest {
   protected:
     void SetUp() override {
+        ScratchTest::SetUp();
+        path = Path("rig.lws");
         ASSERT_TRUE(Save(Workspace("Old rig"), path));
-        oldBytes = ReadFile(path);
+        oldBytes = FileBytes(path);
     }
-    TempDir dir;
-    std::string path = dir.File("rig.lws");
-    std::string oldBytes;
+    std::string path, oldBytes;
 };
 
 // A crash mid-write, a full disk under the save (told with the save
@@ -106,28 +101,28 @@ TEST_F(SaveFaults, CrashOrFullDiskMidSaveLeavesTheOldFile) {
         const int status = InChild(c.body, 200, c.crash);
         const bool died = WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
         EXPECT_TRUE(c.crash ? died : WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_EQ(ReadFile(path), oldBytes);
-        EXPECT_TRUE(c.crash || Entries(dir.Path()) == 1) << "something half-written is left";
+        EXPECT_EQ(FileBytes(path), oldBytes);
+        EXPECT_TRUE(c.crash || EntryCount() == 1) << "something half-written is left";
     }
 }
 
 // A file of two names keeps them, one of another owner keeps its owner,
 // and a program folder that takes no new file still takes the save.
 TEST_F(SaveFaults, FilesThatCannotBeReplacedAreWrittenWhereTheyAre) {
-    const std::string linked = dir.File("linked.lws"), foreign = dir.File("foreign.lws");
-    const std::string program = dir.File("program"), rig = program + "/rig.lws";
+    const std::string linked = Path("linked.lws"), foreign = Path("foreign.lws");
+    const std::string program = Path("program"), rig = program + "/rig.lws";
     const bool root = geteuid() == 0;
     ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
     ASSERT_EQ(mkdir(program.c_str(), 0755), 0);
-    WriteFile(foreign, oldBytes);
-    WriteFile(rig, oldBytes);
+    PutFileBytes(foreign, oldBytes);
+    PutFileBytes(rig, oldBytes);
     // Only the superuser can give a file away.
     for (const std::string& file : {rig, foreign})
         ASSERT_EQ(root ? chown(file.c_str(), Nobody, Nobody) : 0, 0);
-    ASSERT_EQ(chmod(root ? dir.Path().c_str() : program.c_str(), root ? 0755 : 0555), 0);
+    ASSERT_EQ(chmod(root ? m_folder.c_str() : program.c_str(), root ? 0755 : 0555), 0);
     const WorkspaceClass next = Workspace("A longer title for the new rig");
-    ASSERT_TRUE(Save(next, dir.File("expected.lws")));
-    const std::string expected = ReadFile(dir.File("expected.lws"));
+    ASSERT_TRUE(Save(next, Path("expected.lws")));
+    const std::string expected = FileBytes(Path("expected.lws"));
 
     EXPECT_TRUE(Save(next, path));
     EXPECT_TRUE(Save(next, foreign));
@@ -141,16 +136,16 @@ TEST_F(SaveFaults, FilesThatCannotBeReplacedAreWrittenWhereTheyAre) {
     ASSERT_EQ(stat(path.c_str(), &a), 0);
     ASSERT_EQ(stat(linked.c_str(), &b), 0);
     EXPECT_EQ(a.st_ino, b.st_ino);
-    EXPECT_EQ(ReadFile(linked), expected);
+    EXPECT_EQ(FileBytes(linked), expected);
     ASSERT_EQ(stat(foreign.c_str(), &a), 0);
     EXPECT_EQ(a.st_uid, root ? Nobody : geteuid());
-    EXPECT_EQ(ReadFile(foreign), expected);
-    EXPECT_EQ(Entries(dir.Path()), 5u); // nothing stray beside
+    EXPECT_EQ(FileBytes(foreign), expected);
+    EXPECT_EQ(EntryCount(), 5u); // nothing stray beside
     if (WIFEXITED(status) && WEXITSTATUS(status) == NoOrdinaryUser)
         GTEST_SKIP() << "no ordinary user to run the save as";
     EXPECT_EQ(status, 0) << "the save failed";
-    EXPECT_EQ(ReadFile(rig), expected);
-    EXPECT_EQ(Entries(program), 1u);
+    EXPECT_EQ(FileBytes(rig), expected);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program), {}), 1);
 }
 
 } // namespace
