@@ -1,4 +1,5 @@
 #include "Harness.h"
+#include "../support/ScratchFolder.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -18,6 +19,30 @@ namespace reliability {
 // tarnvik-log and the driver libraries.
 static std::string BinDir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
+}
+
+TempDir::TempDir() : m_path(MakeScratchFolder("tarnvik-rel").string()) {}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::optional<Usage> ProcessUsage(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) return std::nullopt;
+    // After the name: the state is field 3, utime 14 and stime 15.
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14) ticks += std::stod(field);
+    Usage usage{ticks / static_cast<double>(sysconf(_SC_CLK_TCK)), 0};
+    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmRSS:", 0) == 0) usage.residentKb = std::atol(line.c_str() + 6);
+    return usage;
 }
 
 Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
@@ -42,7 +67,7 @@ void WriteWorkspaceFile(const std::string& path, const WorkspaceShape& shape) {
     // The channels are left to their defaults: station i, "Channel i", "00.000".
     std::ostringstream text;
     text << "[Workspace]\r\nTitle=Reliability\r\nPort=" << shape.port
-         << "\r\nBaudrate=115200\r\nProtocol=" << shape.protocol
+         << "\r\nBaudrate=" << shape.baud << "\r\nProtocol=" << shape.protocol
          << "\r\nChannels=" << shape.channels << "\r\nlogInterval=" << shape.logInterval
          << "\r\nlogDefault=" << shape.logDefault << "\r\n";
     WriteFile(path, text.str());

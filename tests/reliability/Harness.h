@@ -5,21 +5,37 @@
 
 #include "../support/ChildProcess.h"
 #include "../support/FileBytes.h"
-#include "../support/PtyInstrument.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace reliability {
 
 // A fresh folder, removed with everything in it at the end of the test.
-struct TempDir : TempFolder {
-    std::string File(const std::string& name) const { return Path() + "/" + name; }
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& Path() const { return m_path; }
+    std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+  private:
+    std::string m_path;
 };
 
 inline constexpr auto& ReadFile = FileBytes;
 inline constexpr auto& WriteFile = PutFileBytes;
+
+// CPU time (user + system) and resident memory of a live process.
+struct Usage {
+    double cpuSeconds = 0;
+    long residentKb = 0;
+};
+std::optional<Usage> ProcessUsage(pid_t pid);
 
 // vexa-sim serving `configLines` on links in `portsDir`; ready when built.
 // `options` go before the configuration ("--replace", "--trace FILE").
@@ -45,6 +61,7 @@ struct WorkspaceShape {
     int channels = 4;
     int logInterval = 20;
     float logDefault = 0;
+    int baud = 115200;
 };
 void WriteWorkspaceFile(const std::string& path, const WorkspaceShape& shape);
 
