@@ -1,5 +1,4 @@
 #include "Harness.h"
-#include "../support/ScratchFolder.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -19,13 +18,6 @@ namespace reliability {
 // tarnvik-log and the driver libraries.
 static std::string BinDir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
-
-TempDir::TempDir() : m_path(MakeScratchFolder("tarnvik-rel").string()) {}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
 }
 
 std::optional<Usage> ProcessUsage(pid_t pid) {

@@ -5,6 +5,7 @@
 
 #include "../support/ChildProcess.h"
 #include "../support/FileBytes.h"
+#include "../support/ScratchFolder.h"
 
 #include <memory>
 #include <optional>
@@ -14,17 +15,14 @@
 namespace reliability {
 
 // A fresh folder, removed with everything in it at the end of the test.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
+struct TempDir {
+    TempDir() = default;
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() { std::filesystem::remove_all(m_path, m_error); }
     const std::string& Path() const { return m_path; }
     std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
+    std::string m_path = MakeScratchFolder("tarnvik-rel").string();
+    std::error_code m_error;
 };
 
 inline constexpr auto& ReadFile = FileBytes;
