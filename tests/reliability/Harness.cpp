@@ -1,233 +1,68 @@
 #include "Harness.h"
-#include "../support/ScratchFolder.h"
 
-#include "MessageBox.h"
-#include "NumberText.h"
-#include "Workspace.h"
-#include "WorkspaceFile.h"
-
-#include <chrono>
-#include <cstdlib>
-#include <cstring>
+#include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <regex>
 #include <sstream>
-#include <stdexcept>
-#include <thread>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace reliability {
 
-std::string BinDir() {
+// The build's bin folder, which holds the test program beside vexa-sim,
+// tarnvik-log and the driver libraries.
+static std::string BinDir() {
     return std::filesystem::read_symlink("/proc/self/exe").parent_path().string();
-}
-
-TempDir::TempDir() : m_path(MakeScratchFolder("tarnvik-rel").string()) {}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_path, ignored);
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
-
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (done()) return true;
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-Child::Child(const ChildLaunch& launch) {
-    // Everything the child needs is built before fork: after it, only
-    // async-signal-safe calls.
-    std::vector<std::string> names;
-    for (const auto& e : launch.env)
-        names.push_back(e.substr(0, e.find('=') + 1));
-    std::vector<std::string> envStrings;
-    for (char** e = environ; *e; ++e) {
-        const std::string entry = *e;
-        bool replaced = false;
-        for (const auto& n : names)
-            replaced = replaced || entry.rfind(n, 0) == 0;
-        if (!replaced) envStrings.push_back(entry);
-    }
-    envStrings.insert(envStrings.end(), launch.env.begin(), launch.env.end());
-    std::vector<char*> envp;
-    for (auto& e : envStrings)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
-    std::vector<std::string> args = launch.argv;
-    std::vector<char*> argv;
-    for (auto& a : args)
-        argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    m_pid = fork();
-    if (m_pid < 0) throw std::runtime_error("fork failed");
-    if (m_pid == 0) {
-        const int out = open(launch.stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(launch.stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || err < 0) _exit(126);
-        dup2(out, 1);
-        dup2(err, 2);
-        const int in = open("/dev/null", O_RDONLY);
-        if (in >= 0) dup2(in, 0);
-        // A new process group: a signal for the test run does not reach it.
-        setpgid(0, 0);
-        struct rlimit noCore {
-            0, 0
-        };
-        setrlimit(RLIMIT_CORE, &noCore);
-        if (launch.fileSizeLimit != RLIM_INFINITY) {
-            struct rlimit limit {
-                launch.fileSizeLimit, launch.fileSizeLimit
-            };
-            setrlimit(RLIMIT_FSIZE, &limit);
-        }
-        // An ignored signal stays ignored across exec.
-        signal(SIGXFSZ, launch.ignoreFileSizeSignal ? SIG_IGN : SIG_DFL);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
-    }
-}
-
-Child::~Child() {
-    if (Running()) {
-        kill(m_pid, SIGKILL);
-        Wait(10000);
-    }
-}
-
-bool Child::Running() {
-    if (m_status || m_pid <= 0) return false;
-    int status = 0;
-    const pid_t r = waitpid(m_pid, &status, WNOHANG);
-    if (r == m_pid) {
-        m_status = status;
-        return false;
-    }
-    return r == 0;
-}
-
-void Child::Signal(int signal) {
-    if (Running()) kill(m_pid, signal);
-}
-
-std::optional<int> Child::Wait(int timeoutMs) {
-    WaitUntil([this] { return !Running(); }, timeoutMs);
-    return m_status;
 }
 
 std::optional<Usage> ProcessUsage(pid_t pid) {
     const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
     const size_t close = stat.rfind(')');
     if (close == std::string::npos) return std::nullopt;
+    // After the name: the state is field 3, utime 14 and stime 15.
     std::istringstream fields(stat.substr(close + 2));
     std::string field;
-    unsigned long long utime = 0, stime = 0;
-    // Fields after the name start with the state (field 3); utime is 14.
-    for (int i = 3; i <= 15 && fields >> field; ++i) {
-        if (i == 14) utime = std::stoull(field);
-        if (i == 15) stime = std::stoull(field);
-    }
-    Usage usage;
-    usage.cpuSeconds =
-        static_cast<double>(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK));
+    double ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        if (i >= 14) ticks += std::stod(field);
+    Usage usage{ticks / static_cast<double>(sysconf(_SC_CLK_TCK)), 0};
     std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
     for (std::string line; std::getline(status, line);)
         if (line.rfind("VmRSS:", 0) == 0) usage.residentKb = std::atol(line.c_str() + 6);
     return usage;
 }
 
-long OwnResidentKb() {
-    const auto usage = ProcessUsage(getpid());
-    return usage ? usage->residentKb : 0;
-}
-
 Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
                      const std::vector<std::string>& options)
-    : m_portsDir(dir.File("ports")), m_stdout(dir.File("sim.out")), m_control(dir.File("control")) {
+    : m_portsDir(dir.File("ports")), m_stdout(dir.File("sim.out")) {
     ChildLaunch launch;
-    launch.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir",
-                   dir.File("usb"),        "--control",   m_control};
+    launch.argv = {BinDir() + "/vexa-sim", "--ports-dir", m_portsDir, "--usb-dir", dir.File("usb")};
     launch.argv.insert(launch.argv.end(), options.begin(), options.end());
-    for (const auto& line : configLines) {
-        launch.argv.push_back("-e");
-        launch.argv.push_back(line);
-    }
+    for (const auto& line : configLines)
+        launch.argv.insert(launch.argv.end(), {"-e", line});
     launch.stdoutPath = m_stdout;
     launch.stderrPath = dir.File("sim.err");
     m_child = std::make_unique<Child>(launch);
-    m_ready = WaitUntil(
-                  [this] {
-                      return ReadFile(m_stdout).find("ready\n") != std::string::npos ||
-                             !m_child->Running();
-                  },
-                  10000) &&
+    const auto said = [this](const std::string& text) {
+        return ReadFile(m_stdout).find(text) != std::string::npos;
+    };
+    m_ready = WaitUntil([&] { return said("ready\n") || !m_child->Running(); }, 10000) &&
               m_child->Running();
 }
 
-bool Simulator::Control(const std::string& line) {
-    const int fd = ::open(m_control.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
-    const std::string text = line + "\n";
-    const bool written = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
-    ::close(fd);
-    return written &&
-           WaitUntil(
-               [&] { return ReadFile(m_stdout).find("control ok: " + line) != std::string::npos; },
-               3000);
-}
-
-namespace {
-
-class SilentBoxes : public MessageBoxes {
-  public:
-    MessageAnswer show(const std::string& text, const std::string&, MessageIcon,
-                       MessageButtons) override {
-        throw std::runtime_error("workspace not written: " + text);
-    }
-};
-
-} // namespace
-
 void WriteWorkspaceFile(const std::string& path, const WorkspaceShape& shape) {
-    WorkspaceClass ws;
-    ws.Title = "Reliability";
-    ws.Port = static_cast<int16_t>(shape.port);
-    ws.Baudrate = shape.baud;
-    ws.Protocol = static_cast<int16_t>(shape.protocol);
-    ws.Channels = static_cast<int16_t>(shape.channels);
-    ws.LogInterval = shape.logInterval;
-    ws.LogDefault = shape.logDefault;
-    for (int i = 1; i <= shape.channels; ++i)
-        ws.Items.push_back(DefaultChannelItem(i));
-    SilentBoxes boxes;
-    SaveWorkspace(ws, path, RegionalSettings::point(), boxes);
+    // The channels are left to their defaults: station i, "Channel i", "00.000".
+    std::ostringstream text;
+    text << "[Workspace]\r\nTitle=Reliability\r\nPort=" << shape.port
+         << "\r\nBaudrate=" << shape.baud << "\r\nProtocol=" << shape.protocol
+         << "\r\nChannels=" << shape.channels << "\r\nlogInterval=" << shape.logInterval
+         << "\r\nlogDefault=" << shape.logDefault << "\r\n";
+    WriteFile(path, text.str());
 }
 
 ChildLaunch LoggerLaunch(const std::string& workspace, const std::string& logPath,
@@ -247,54 +82,50 @@ ChildLaunch LoggerLaunch(const std::string& workspace, const std::string& logPat
 
 LogCheck CheckLog(const std::string& content, int channels) {
     LogCheck check;
-    std::string value = R"(-?\d{2,}\.\d{3})";
     std::string row = R"(\d{2}\D\d{2}\D\d{4},\d{2}\D\d{2}\D\d{2},\d+)";
     for (int i = 0; i < channels; ++i)
-        row += "," + value;
+        row += R"(,-?\d{2,}\.\d{3})";
     const std::regex rowPattern(row);
     size_t start = 0;
-    bool first = true;
-    while (start < content.size()) {
-        const size_t end = content.find("\r\n", start);
-        if (end == std::string::npos) {
-            check.lastLinePartial = true;
-            break;
-        }
+    for (size_t end; start < content.size(); start = end + 2) {
+        end = content.find("\r\n", start);
+        check.lastLinePartial = end == std::string::npos;
+        if (check.lastLinePartial) break;
         const std::string line = content.substr(start, end - start);
-        start = end + 2;
-        if (first) {
+        if (start == 0) {
             check.header = line;
-            first = false;
-            continue;
-        }
-        if (!std::regex_match(line, rowPattern)) {
+        } else if (!std::regex_match(line, rowPattern)) {
             check.problems.push_back(line);
-            continue;
+        } else {
+            check.rows.emplace_back();
+            for (size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
+                comma = line.find(',', from);
+                check.rows.back().push_back(line.substr(from, comma - from));
+            }
         }
-        std::vector<std::string> fields;
-        std::istringstream split(line);
-        for (std::string f; std::getline(split, f, ',');)
-            fields.push_back(f);
-        check.rows.push_back(fields);
     }
     return check;
 }
 
 size_t CompleteLines(const std::string& path) {
+    // The logger ends every line with CR LF.
     const std::string content = ReadFile(path);
-    size_t n = 0;
-    for (size_t p = 0; (p = content.find("\r\n", p)) != std::string::npos; p += 2)
-        ++n;
-    return n;
+    return static_cast<size_t>(std::count(content.begin(), content.end(), '\n'));
 }
 
 namespace {
 
-int FreePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+sockaddr_in Loopback(int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    return address;
+}
+
+int FreePort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address = Loopback(0);
     socklen_t size = sizeof address;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
@@ -304,11 +135,8 @@ int FreePort() {
 
 bool Accepts(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const sockaddr_in address = Loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
     ::close(fd);
     return ok;
 }

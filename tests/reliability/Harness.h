@@ -3,10 +3,10 @@
 // the checks of a log file.
 #pragma once
 
-#include <sys/resource.h>
-#include <sys/types.h>
+#include "../support/ChildProcess.h"
+#include "../support/FileBytes.h"
+#include "../support/ScratchFolder.h"
 
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,57 +14,22 @@
 
 namespace reliability {
 
-// The folder of the running test program: the build's bin folder, which
-// also holds vexa-sim, tarnvik-log and the driver libraries.
-std::string BinDir();
+// The child processes are the shared helper's, under their old names here too.
+using ::Child, ::ChildLaunch, ::WaitUntil;
 
 // A fresh folder, removed with everything in it at the end of the test.
-class TempDir {
-  public:
-    TempDir();
-    ~TempDir();
+struct TempDir {
+    TempDir() = default;
     TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir() { std::filesystem::remove_all(m_path, m_error); }
     const std::string& Path() const { return m_path; }
     std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-  private:
-    std::string m_path;
+    std::string m_path = MakeScratchFolder("tarnvik-rel").string();
+    std::error_code m_error;
 };
 
-std::string ReadFile(const std::string& path);
-void WriteFile(const std::string& path, const std::string& bytes);
-
-// Polls `done` every few milliseconds until it holds or `timeoutMs` passed.
-bool WaitUntil(const std::function<bool()>& done, int timeoutMs);
-
-struct ChildLaunch {
-    std::vector<std::string> argv;
-    std::vector<std::string> env; // "NAME=value", added to this process's environment
-    std::string stdoutPath = "/dev/null";
-    std::string stderrPath = "/dev/null";
-    rlim_t fileSizeLimit = RLIM_INFINITY;
-    bool ignoreFileSizeSignal = false; // writes past the limit fail instead of killing
-};
-
-// A child process; killed (SIGKILL) and reaped if still running at the end.
-class Child {
-  public:
-    explicit Child(const ChildLaunch& launch);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    pid_t Pid() const { return m_pid; }
-    bool Running();
-    void Signal(int signal);
-    // The wait status once the child ended within timeoutMs, else nothing.
-    std::optional<int> Wait(int timeoutMs);
-
-  private:
-    pid_t m_pid = -1;
-    std::optional<int> m_status;
-};
+inline constexpr auto& ReadFile = FileBytes;
+inline constexpr auto& WriteFile = PutFileBytes;
 
 // CPU time (user + system) and resident memory of a live process.
 struct Usage {
@@ -72,7 +37,6 @@ struct Usage {
     long residentKb = 0;
 };
 std::optional<Usage> ProcessUsage(pid_t pid);
-long OwnResidentKb();
 
 // vexa-sim serving `configLines` on links in `portsDir`; ready when built.
 // `options` go before the configuration ("--replace", "--trace FILE").
@@ -80,23 +44,18 @@ class Simulator {
   public:
     Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
               const std::vector<std::string>& options = {});
-    // Sends a line through the control FIFO; true once the simulator took it.
-    bool Control(const std::string& line);
     bool Ready() const { return m_ready; }
     const std::string& PortsDir() const { return m_portsDir; }
     Child& Process() { return *m_child; }
-    std::string Output() const { return ReadFile(m_stdout); }
 
   private:
-    std::string m_portsDir;
-    std::string m_stdout;
-    std::string m_control;
+    std::string m_portsDir, m_stdout;
     std::unique_ptr<Child> m_child;
     bool m_ready = false;
 };
 
 // A workspace of `channels` channels named "Channel i" with format "00.000"
-// on COM<port>, written with the program's own workspace writer.
+// on COM<port>.
 struct WorkspaceShape {
     int port = 1;
     int protocol = 0; // 0 bus, 1 ASCII

@@ -1,18 +1,16 @@
 // Saving a workspace while the process dies or the disk is full: the file
-// that was there before stays whole and loads as before. Saving where only
+// that was there before stays byte for byte as it was. Saving where only
 // the file itself may be written, or over a file with further links or
 // another owner: the file is written where it is.
-#include "Harness.h"
-
+#include "../support/FakeMessageBoxes.h"
+#include "../support/ScratchFolder.h"
 #include "IniFile.h"
-#include "MessageBox.h"
 #include "NumberText.h"
 #include "Workspace.h"
 #include "WorkspaceFile.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -22,53 +20,40 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using namespace reliability;
-
 namespace {
 
-class RecordingBoxes : public MessageBoxes {
-  public:
-    MessageAnswer show(const std::string& text, const std::string& title, MessageIcon,
-                       MessageButtons) override {
-        shown.push_back(title + "|" + text);
-        return MessageAnswer::Ok;
-    }
-    std::vector<std::string> shown;
-};
+constexpr uid_t Nobody = 65534;
+constexpr int NoOrdinaryUser = 77;
 
-WorkspaceClass Workspace(const std::string& title, float tare) {
-    WorkspaceClass ws;
-    ws.Title = title;
-    ws.Notes = "first\r\nsecond";
-    ws.Port = 3;
-    ws.Baudrate = 9600;
-    ws.Protocol = 1;
-    ws.Channels = 24;
-    ws.LogInterval = 500;
-    ws.LogDefault = 9999;
-    for (int i = 1; i <= 24; ++i) {
-        ItemClass item = DefaultChannelItem(i);
-        item.TareValue = tare * static_cast<float>(i);
-        ws.Items.push_back(item);
-    }
+WorkspaceClass Workspace(const std::string& title) {
+    WorkspaceClass ws{24, title, "first\r\nsecond", 3, 9600, 1, 0, {}, 500, 9999};
+    for (int i = 1; i <= 24; ++i)
+        ws.Items.push_back(DefaultChannelItem(i));
     return ws;
 }
 
-// Runs `body` in a child whose files may not grow past `limit` bytes; with
-// `crash` the write past the limit kills it (as a crash mid-save would), else
-// the write fails as on a full disk. The child's wait status.
-int RunLimited(rlim_t limit, bool crash, const std::function<int()>& body) {
+// True when the save went through without a box.
+bool Save(const WorkspaceClass& ws, const std::string& path) {
+    RecordingBoxes boxes;
+    SaveWorkspace(ws, path, RegionalSettings::point(), boxes);
+    return boxes.shown.empty();
+}
+
+// Runs `body` in a child and gives its wait status. With `limit`, its files
+// may not grow past that many bytes: with `crash` the write past the limit
+// kills it (as a crash mid-save would), else the write fails as on a full
+// disk. As root, the child first becomes the user nobody, whom permission
+// bits bind; it exits with NoOrdinaryUser when that cannot be had.
+int InChild(const std::function<int()>& body, rlim_t limit = RLIM_INFINITY, bool crash = false) {
     const pid_t pid = fork();
     if (pid == 0) {
-        struct rlimit noCore {
-            0, 0
-        };
+        const struct rlimit noCore { 0, 0 }, size{limit, limit};
         setrlimit(RLIMIT_CORE, &noCore);
-        signal(SIGXFSZ, crash ? SIG_DFL : SIG_IGN);
-        struct rlimit size {
-            limit, limit
-        };
         setrlimit(RLIMIT_FSIZE, &size);
+        signal(SIGXFSZ, crash ? SIG_DFL : SIG_IGN);
+        if (limit == RLIM_INFINITY && geteuid() == 0 &&
+            (setgroups(0, nullptr) != 0 || setgid(Nobody) != 0 || setuid(Nobody) != 0))
+            _exit(NoOrdinaryUser);
         _exit(body());
     }
     int status = 0;
@@ -76,166 +61,91 @@ int RunLimited(rlim_t limit, bool crash, const std::function<int()>& body) {
     return status;
 }
 
-std::vector<std::string> FolderEntries(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
-// Permission bits do not bind the superuser: as root, `body` runs in a child
-// that became the user nobody. The child's exit code, NoOrdinaryUser when no
-// such user could be had or `locked` still takes new files for it.
-constexpr uid_t Nobody = 65534;
-constexpr int NoOrdinaryUser = 77;
-int RunAsOrdinaryUser(const std::string& locked, const std::function<int()>& body) {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(Nobody) != 0 ||
-                               setuid(Nobody) != 0 || setuid(0) == 0))
-            _exit(NoOrdinaryUser);
-        const std::string probe = locked + "/probe";
-        if (open(probe.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600) >= 0 || errno != EACCES)
-            _exit(NoOrdinaryUser);
-        _exit(body());
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-class SaveFaults : public ::testing::Test {
+class SaveFaults : public ScratchTest {
   protected:
     void SetUp() override {
-        RecordingBoxes boxes;
-        SaveWorkspace(Workspace("Old rig", 0.5f), path, RegionalSettings::point(), boxes);
-        ASSERT_TRUE(boxes.shown.empty());
-        oldBytes = ReadFile(path);
-        ASSERT_GT(oldBytes.size(), 1000u);
+        ScratchTest::SetUp();
+        path = Path("rig.lws");
+        ASSERT_TRUE(Save(Workspace("Old rig"), path));
+        oldBytes = FileBytes(path);
     }
-    void ExpectOldWorkspaceIntact() {
-        EXPECT_EQ(ReadFile(path), oldBytes);
-        RecordingBoxes boxes;
-        WorkspaceClass loaded;
-        LoadWorkspace(loaded, path, RegionalSettings::point(), boxes);
-        EXPECT_TRUE(boxes.shown.empty());
-        EXPECT_EQ(loaded.Title, "Old rig");
-        ASSERT_EQ(loaded.Items.size(), 24u);
-        EXPECT_FLOAT_EQ(loaded.Items[23].TareValue, 12.0f);
-    }
-
-    TempDir dir;
-    std::string path = dir.File("rig.lws");
-    std::string oldBytes;
+    std::string path, oldBytes;
 };
 
-TEST_F(SaveFaults, CrashMidSaveLeavesOldFile) {
-    // The new text is larger than the limit: the process dies inside the
-    // write of the new workspace.
-    const int status = RunLimited(200, true, [&] {
+// A crash mid-write, a full disk under the save (told with the save
+// message) and under one entry of the settings file (the same writer):
+// the old file is left whole, with nothing half-written beside it.
+TEST_F(SaveFaults, CrashOrFullDiskMidSaveLeavesTheOldFile) {
+    const std::string told =
+        "An error occurred while trying to save workspace to " + path + "\r\nError: ";
+    const auto save = [&] {
         RecordingBoxes boxes;
-        SaveWorkspace(Workspace("New rig", 2.0f), path, RegionalSettings::point(), boxes);
-        return 0;
-    });
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ)
-        << "the save did not die mid-write (status " << status << ")";
-    ExpectOldWorkspaceIntact();
-}
-
-TEST_F(SaveFaults, FullDiskShowsSaveMessageAndLeavesOldFile) {
-    const std::string expected =
-        "Warning|An error occurred while trying to save workspace to " + path + "\r\nError: ";
-    const int status = RunLimited(200, false, [&] {
-        RecordingBoxes boxes;
-        SaveWorkspace(Workspace("New rig", 2.0f), path, RegionalSettings::point(), boxes);
-        const bool told = boxes.shown.size() == 1 && boxes.shown[0].rfind(expected, 0) == 0 &&
-                          boxes.shown[0].size() > expected.size();
-        return told ? 0 : 1;
-    });
-    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "the failed save was not shown as the save message";
-    ExpectOldWorkspaceIntact();
-    // Nothing half-written is left beside it.
-    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"rig.lws"});
-}
-
-TEST_F(SaveFaults, FullDiskWhileWritingAnEntryKeepsTheFile) {
-    // The settings file goes through the same entry writer.
-    const int status = RunLimited(200, false, [&] {
+        SaveWorkspace(Workspace("New rig"), path, RegionalSettings::point(), boxes);
+        return boxes.shown.size() == 1 && boxes.shown[0].title == "Warning" &&
+                       boxes.shown[0].text.rfind(told, 0) == 0 && boxes.shown[0].text != told
+                   ? 0
+                   : 1;
+    };
+    const auto entry = [&] {
         return WriteIniValue(path, "LogFiles", "InitDir", std::string(100, 'x')) ? 1 : 0;
-    });
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "a write that could not be stored reported success";
-    ExpectOldWorkspaceIntact();
-    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"rig.lws"});
+    };
+    const struct {
+        const char* what;
+        std::function<int()> body;
+        bool crash;
+    } cases[] = {{"save", save, false}, {"entry", entry, false}, {"crash", save, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        // The new text is larger than the limit. The crash comes last: it
+        // leaves its temporary file behind.
+        const int status = InChild(c.body, 200, c.crash);
+        const bool died = WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
+        EXPECT_TRUE(c.crash ? died : WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(FileBytes(path), oldBytes);
+        EXPECT_TRUE(c.crash || EntryCount() == 1) << "something half-written is left";
+    }
 }
 
-TEST_F(SaveFaults, FolderThatTakesNoNewFileStillTakesTheSaveAndTheSettings) {
-    // A program folder of root's, whose workspace and settings file the
-    // operator may write.
-    const std::string program = dir.File("program"), rig = program + "/rig.lws",
-                      settings = program + "/Config.INI";
-    ASSERT_EQ(mkdir(program.c_str(), 0755), 0);
-    WriteFile(rig, oldBytes);
-    WriteFile(settings, "[LogFiles]\r\nInitDir=/old\r\n");
+// A file of two names keeps them, one of another owner keeps its owner,
+// and a program folder that takes no new file still takes the save.
+TEST_F(SaveFaults, FilesThatCannotBeReplacedAreWrittenWhereTheyAre) {
+    const std::string linked = Path("linked.lws"), foreign = Path("foreign.lws");
+    const std::string program = Path("program"), rig = program + "/rig.lws";
     const bool root = geteuid() == 0;
-    for (const std::string& file : {rig, settings})
-        ASSERT_EQ(root ? chown(file.c_str(), Nobody, Nobody) : chmod(file.c_str(), 0644), 0);
-    ASSERT_EQ(chmod(root ? dir.Path().c_str() : program.c_str(), root ? 0755 : 0555), 0);
-    const WorkspaceClass next = Workspace("New rig", 2.0f);
+    ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
+    ASSERT_EQ(mkdir(program.c_str(), 0755), 0);
+    PutFileBytes(foreign, oldBytes);
+    PutFileBytes(rig, oldBytes);
+    // Only the superuser can give a file away.
+    for (const std::string& file : {rig, foreign})
+        ASSERT_EQ(root ? chown(file.c_str(), Nobody, Nobody) : 0, 0);
+    ASSERT_EQ(chmod(root ? m_folder.c_str() : program.c_str(), root ? 0755 : 0555), 0);
+    const WorkspaceClass next = Workspace("A longer title for the new rig");
+    ASSERT_TRUE(Save(next, Path("expected.lws")));
+    const std::string expected = FileBytes(Path("expected.lws"));
 
-    const int code = RunAsOrdinaryUser(program, [&] {
-        RecordingBoxes boxes;
-        SaveWorkspace(next, rig, RegionalSettings::point(), boxes);
-        const bool written = WriteIniValue(settings, "WorkspaceFiles", "InitFile", "rig.lws") &&
-                             WriteIniValue(settings, "WorkspaceFiles", "InitDir", program);
-        return boxes.shown.empty() && written ? 0 : 1;
+    EXPECT_TRUE(Save(next, path));
+    EXPECT_TRUE(Save(next, foreign));
+    const int status = InChild([&] {
+        const int probe = open((program + "/probe").c_str(), O_WRONLY | O_CREAT | O_EXCL, 0600);
+        if (probe >= 0 || errno != EACCES) return NoOrdinaryUser;
+        return Save(next, rig) ? 0 : 1;
     });
     chmod(program.c_str(), 0755);
-    if (code == NoOrdinaryUser) GTEST_SKIP() << "no ordinary user to run the save as";
-    EXPECT_EQ(code, 0) << "the save or a settings entry failed";
-
-    RecordingBoxes boxes;
-    SaveWorkspace(next, dir.File("expected.lws"), RegionalSettings::point(), boxes);
-    EXPECT_EQ(ReadFile(rig), ReadFile(dir.File("expected.lws")));
-    EXPECT_EQ(ReadFile(settings), "[LogFiles]\r\nInitDir=/old\r\n[WorkspaceFiles]\r\n"
-                                  "InitFile=rig.lws\r\nInitDir=" +
-                                      program + "\r\n");
-    EXPECT_EQ(FolderEntries(program), (std::vector<std::string>{"Config.INI", "rig.lws"}));
-}
-
-TEST_F(SaveFaults, LinkedOrForeignWorkspaceKeepsItsLinksAndOwner) {
-    const std::string linked = dir.File("linked.lws"), foreign = dir.File("foreign.lws");
-    ASSERT_EQ(link(path.c_str(), linked.c_str()), 0);
-    // Only the superuser can give a file away.
-    const bool root = geteuid() == 0;
-    if (root) {
-        WriteFile(foreign, oldBytes);
-        ASSERT_EQ(chown(foreign.c_str(), Nobody, Nobody), 0);
-    }
-    const WorkspaceClass next = Workspace("A longer title for the new rig", 2.0f);
-    std::vector<std::string> files = {dir.File("expected.lws"), path};
-    if (root) files.push_back(foreign);
-    RecordingBoxes boxes;
-    for (const std::string& file : files)
-        SaveWorkspace(next, file, RegionalSettings::point(), boxes);
-    EXPECT_TRUE(boxes.shown.empty());
-    const std::string expected = ReadFile(dir.File("expected.lws"));
-    ASSERT_GT(expected.size(), oldBytes.size());
-
     struct stat a, b;
     ASSERT_EQ(stat(path.c_str(), &a), 0);
     ASSERT_EQ(stat(linked.c_str(), &b), 0);
     EXPECT_EQ(a.st_ino, b.st_ino);
-    EXPECT_EQ(a.st_nlink, 2u);
-    EXPECT_EQ(ReadFile(linked), expected);
-    if (root) {
-        ASSERT_EQ(stat(foreign.c_str(), &a), 0);
-        EXPECT_EQ(a.st_uid, Nobody);
-        EXPECT_EQ(ReadFile(foreign), expected);
-    }
-    EXPECT_EQ(FolderEntries(dir.Path()).size(), files.size() + 1); // nothing stray beside
+    EXPECT_EQ(FileBytes(linked), expected);
+    ASSERT_EQ(stat(foreign.c_str(), &a), 0);
+    EXPECT_EQ(a.st_uid, root ? Nobody : geteuid());
+    EXPECT_EQ(FileBytes(foreign), expected);
+    EXPECT_EQ(EntryCount(), 5u); // nothing stray beside
+    if (WIFEXITED(status) && WEXITSTATUS(status) == NoOrdinaryUser)
+        GTEST_SKIP() << "no ordinary user to run the save as";
+    EXPECT_EQ(status, 0) << "the save failed";
+    EXPECT_EQ(FileBytes(rig), expected);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(program), {}), 1);
 }
 
 } // namespace
