@@ -53,6 +53,12 @@ struct FakeDrivers : BusDriver, AsciiDriver, UsbDriver {
     }
     int Reads() const { return Count("READ"); }
 
+    static std::string Text(int32_t command) { return std::to_string(command); }
+    static std::string Text(const char* command) { return command; }
+    int16_t Exec(int32_t station, const std::string& command) {
+        return Record("EXEC " + std::to_string(station) + " " + command);
+    }
+
     int16_t OPENPORT(int16_t port, int32_t baud) override {
         Record("OPEN " + std::to_string(port) + " " + std::to_string(baud));
         return openResult;
@@ -61,32 +67,15 @@ struct FakeDrivers : BusDriver, AsciiDriver, UsbDriver {
     int16_t CLOSEPORT() override { return Record("CLOSE"); }
     int16_t SETTIMEOUT(int16_t ms) override {
         timeoutMs = ms;
-        return Record("TIMEOUT " + std::to_string(ms));
+        return Record("TIMEOUT " + Text(ms));
     }
-    int16_t READCOMMAND(int16_t station, int16_t command, float* value) override {
-        return Read(station, std::to_string(command), value);
-    }
-    int16_t READCOMMAND(int16_t station, const char* command, float* value) override {
-        return Read(station, command, value);
-    }
-    int16_t READCOMMAND(int32_t serial, const char* command, float* value) override {
-        return Read(serial, command, value);
-    }
-    int16_t EXECUTECOMMAND(int16_t station, int16_t command) override {
-        return Record("EXEC " + std::to_string(station) + " " + std::to_string(command));
-    }
-    int16_t EXECUTECOMMAND(int16_t station, const char* command) override {
-        return Record("EXEC " + std::to_string(station) + " " + command);
-    }
-    int16_t EXECUTECOMMAND(int32_t serial, const char* command) override {
-        return Record("EXEC " + std::to_string(serial) + " " + command);
-    }
+    int16_t READCOMMAND(int16_t s, int16_t c, float* v) override { return Read(s, Text(c), v); }
+    int16_t READCOMMAND(int16_t s, const char* c, float* v) override { return Read(s, c, v); }
+    int16_t READCOMMAND(int32_t s, const char* c, float* v) override { return Read(s, c, v); }
+    int16_t EXECUTECOMMAND(int16_t s, int16_t c) override { return Exec(s, Text(c)); }
+    int16_t EXECUTECOMMAND(int16_t s, const char* c) override { return Exec(s, c); }
+    int16_t EXECUTECOMMAND(int32_t s, const char* c) override { return Exec(s, c); }
     float VERSION() override { return 1.0f; }
-};
-
-struct Tile {
-    std::string value;
-    uint32_t colour = 0;
 };
 
 struct FakeWindow : WindowSurface {
@@ -95,7 +84,7 @@ struct FakeWindow : WindowSurface {
     bool busy = false, shift = false, minimised = false;
     int freezes = 0, releases = 0;
     std::map<MenuCommand, bool> menus;
-    std::map<int, Tile> tiles;
+    std::map<int, std::string> tiles; // values, "(red)" on red
     std::map<int, std::string> tips;
     std::vector<std::string> titles; // titles[i - 1] is tile i
     std::function<void()> onEvents;  // what the "pending events" do
@@ -109,7 +98,9 @@ struct FakeWindow : WindowSurface {
     void EnableMenu(MenuCommand c, bool e) override { menus[c] = e; }
     std::string TileTitle(int tile) override { return titles.at(static_cast<size_t>(tile - 1)); }
     void SetTile(int tile, const std::string& value, uint32_t colour) override {
-        tiles[tile] = {value, colour};
+        tiles[tile] = value + (colour == ColourRed             ? "(red)"
+                               : colour == ColourSystem3DLight ? ""
+                                                               : "(?)");
     }
     void SetTileTip(int tile, const std::string& tip) override { tips[tile] = tip; }
     bool IsMinimised() override { return minimised; }
@@ -122,17 +113,12 @@ struct VirtualClock : Clock {
     // 23:59:58 on 4 March 2026; tests stay inside one month.
     double MonotonicMs() override { return now; }
     LocalDateTime Now() override {
-        const long seconds = 86398 + static_cast<long>(now / 1000);
-        return {2026,
-                3,
-                4 + static_cast<int>(seconds / 86400),
-                static_cast<int>(seconds % 86400 / 3600),
-                static_cast<int>(seconds / 60 % 60),
-                static_cast<int>(seconds % 60)};
+        const int s = 86398 + static_cast<int>(now / 1000);
+        return {2026, 3, 4 + s / 86400, s % 86400 / 3600, s / 60 % 60, s % 60};
     }
 };
 
-// A periodic timer on the virtual clock; TimerLoop fires it.
+// A periodic timer on the virtual clock; CoreRig::RunFor fires it.
 struct FakeTimer : Timer {
     explicit FakeTimer(VirtualClock& clock) : m_clock(clock) {}
     std::function<void()> onTick;
@@ -213,10 +199,7 @@ struct CoreRig {
     std::string Tiles() {
         std::string shown;
         for (auto& [i, tile] : window.tiles)
-            shown += (i > 1 ? " " : "") + tile.value +
-                     (tile.colour == ColourRed             ? "(red)"
-                      : tile.colour == ColourSystem3DLight ? ""
-                                                           : "(?)");
+            shown += (i > 1 ? " " : "") + tile;
         return shown;
     }
     // Fires every timer due in the next ms, in time order, like an event
