@@ -45,38 +45,47 @@ TEST(SumChannels, AddTheirGroupAndFailWithAFailedMember) {
     }
 }
 
-// Only a whole bus command number above 0 overrides; a fraction or an
-// oversized one fails the channel without sending anything.
-TEST(BusCommands, OverrideSnapModeAndTrigger) {
-    CoreRig rig(6);
-    rig.AllAnswer();
-    const char* commands[] = {"0", "-3", "7", "abc", "7.5", "40000"};
-    for (size_t i = 0; i < 6; ++i)
-        rig.workspace.Items[i].Command = commands[i];
-    rig.Read(0);
-    EXPECT_EQ(rig.Errors(), "....EE");
-    EXPECT_NE(rig.core.LastChannelFault().find("40000"), std::string::npos);
-    rig.workspace.Snap = 1;
-    rig.Read(-1);
-    ReadEach(rig, 3);
-    EXPECT_EQ(rig.drivers.calls, (CallLog{"READ 1 10", "READ 2 10", "READ 3 7", "READ 4 10",
-                                          "EXEC -1 103", "READ 1 23", "READ 2 23", "READ 3 7"}));
-}
-
-// Any non-empty command replaces SYS and SYSN; USB serial numbers pass whole.
-TEST(TextCommands, OverrideSysAndSysnUnderAsciiAndUsb) {
-    for (int16_t protocol : {ProtocolASCII, ProtocolUSB}) {
-        CoreRig rig(2, protocol);
-        rig.workspace.Items[1].Command = "GRS";
-        if (protocol == ProtocolUSB) rig.workspace.Items[0].Station = 123456;
+// The item's command overrides the protocol's in normal and SNAP mode: a
+// whole bus command number above 0 (a fraction or an oversized one fails
+// the channel without a call), any text under ASCII and USB. USB serial
+// numbers pass whole.
+TEST(Commands, OverrideTheProtocolsInNormalAndSnapMode) {
+    const struct {
+        int16_t protocol;
+        std::vector<std::string> commands;
+        std::string errors, lastFault;
+        CallLog calls;
+    } cases[] = {
+        {ProtocolVeldaBus,
+         {"0", "-3", "7", "abc", "7.5", "40000"},
+         "....EE",
+         "Command \"40000\" is not a command number from 1 to 32767",
+         {"READ 1 10", "READ 2 10", "READ 3 7", "READ 4 10", "EXEC -1 103", "READ 1 23",
+          "READ 2 23", "READ 3 7", "READ 4 23"}},
+        {ProtocolASCII,
+         {"", "GRS"},
+         "..",
+         "",
+         {"READ 1 SYS", "READ 2 GRS", "EXEC -1 SNAP", "READ 1 SYSN", "READ 2 GRS"}},
+        {ProtocolUSB,
+         {"", "GRS"},
+         "..",
+         "",
+         {"READ 123456 SYS", "READ 2 GRS", "EXEC -1 SNAP", "READ 123456 SYSN", "READ 2 GRS"}}};
+    for (const auto& c : cases) {
+        const int channels = static_cast<int>(c.commands.size());
+        CoreRig rig(channels, c.protocol);
+        for (int i = 0; i < channels; ++i)
+            rig.workspace.Items[static_cast<size_t>(i)].Command = c.commands[i];
+        if (c.protocol == ProtocolUSB) rig.workspace.Items[0].Station = 123456;
         rig.AllAnswer();
-        const std::string first = protocol == ProtocolUSB ? "READ 123456 " : "READ 1 ";
         rig.Read(0);
+        EXPECT_EQ(rig.Errors(), c.errors);
+        EXPECT_EQ(rig.core.ChannelFailure(channels), c.lastFault);
         rig.workspace.Snap = 1;
         rig.Read(-1);
-        ReadEach(rig, 2);
-        EXPECT_EQ(rig.drivers.calls, (CallLog{first + "SYS", "READ 2 GRS", "EXEC -1 SNAP",
-                                              first + "SYSN", "READ 2 GRS"}));
+        ReadEach(rig, channels);
+        EXPECT_EQ(rig.drivers.calls, c.calls);
     }
 }
 
