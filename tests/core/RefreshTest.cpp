@@ -30,33 +30,19 @@ TEST(Refresh, ShowsValuesOrRedDashesAndRetriesThirtySecondsAfterAnError) {
     EXPECT_EQ(rig.window.freezes + rig.window.releases, 2);
 }
 
-TEST(Retry, TheCommandCancelsTheCountdownAndTheNextRefreshRereads) {
-    CoreRig rig(1);
-    rig.drivers.codes[1] = -400; // the instrument refuses: the line itself works
-    rig.core.ScreenTimer_Timer();
-    rig.drivers.codes.clear();
-    rig.drivers.values[1] = 4.0f;
-    rig.core.mnuRetry_Click();
-    EXPECT_FALSE(rig.autoRetryTimer.IsActive() || rig.window.menus[MenuCommand::Retry]);
-    EXPECT_EQ(rig.drivers.calls, (CallLog{"READ 1 10"})); // the port is not reopened
-    rig.core.ScreenTimer_Timer();
-    EXPECT_EQ(rig.Tiles(), "04.000");
-    // The USB connection is reopened at every retry.
-    CoreRig usb(1, ProtocolUSB);
-    usb.core.mnuRetry_Click();
-    EXPECT_EQ(usb.drivers.calls, (CallLog{"CLOSE", "OPEN"}));
-}
-
-// The retry reopens the port only when no channel got an answer from the
-// line; a reopen that fails leaves the channels in error until the next one.
+// The automatic retry and the Retry command (which cancels the countdown)
+// reopen the port only when no channel got an answer from the line; a
+// reopen that fails leaves the channels in error until the next one.
 TEST(Retry, AFailedLineIsReopenedAHealthyOneNever) {
     struct Case {
         int16_t code1, code2, openResult;
-        bool reopened, cleared;
+        bool command, reopened, cleared;
     };
-    for (const Case& c : {Case{-100, -100, 0, true, true}, Case{-2, -999, 0, true, true},
-                          Case{-400, -100, 0, false, true}, Case{0, -100, 0, false, true},
-                          Case{-100, -100, -2, true, false}}) {
+    for (const Case& c :
+         {Case{-100, -100, 0, false, true, true}, Case{-2, -999, 0, false, true, true},
+          Case{-400, -100, 0, false, false, true}, Case{0, -100, 0, false, false, true},
+          Case{-100, -100, -2, false, true, false}, Case{-100, -100, 0, true, true, true},
+          Case{-400, -400, 0, true, false, true}}) {
         SCOPED_TRACE(std::to_string(c.code1) + " " + std::to_string(c.openResult));
         CoreRig rig(2);
         rig.AllAnswer();
@@ -66,7 +52,9 @@ TEST(Retry, AFailedLineIsReopenedAHealthyOneNever) {
         rig.RunFor(400);
         rig.drivers.codes.clear();
         rig.drivers.calls.clear();
-        rig.RunFor(30400); // the retry at 30333, a refresh after it
+        if (c.command) rig.core.mnuRetry_Click();
+        EXPECT_EQ(rig.autoRetryTimer.IsActive(), !c.command);
+        rig.RunFor(c.command ? 333 : 30400); // the retry at 30333, a refresh after it
         EXPECT_EQ(rig.drivers.Count("CLOSE") && rig.drivers.calls[1] == "OPEN 1 115200",
                   c.reopened);
         EXPECT_EQ(rig.core.Reconnects(), c.reopened && c.cleared ? 1 : 0);
@@ -78,6 +66,10 @@ TEST(Retry, AFailedLineIsReopenedAHealthyOneNever) {
                                                 : "Cannot reopen COM1: -2 Cannot open or close "
                                                   "serial port.");
     }
+    // The USB connection is reopened at every retry.
+    CoreRig usb(1, ProtocolUSB);
+    usb.core.mnuRetry_Click();
+    EXPECT_EQ(usb.drivers.calls, (CallLog{"CLOSE", "OPEN"}));
 }
 
 TEST(StatusLine, OffATerminalAChangeOrAMinuteMakesALine) {
