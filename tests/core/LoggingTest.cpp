@@ -188,28 +188,6 @@ TEST(Logging, AStopFromInsideATickEndsTheRunCleanly) {
     EXPECT_EQ(Lines(inside.desk.path).size(), 2u);
 }
 
-// Every read takes 0.4 ms and every row 3 ms: neither stretches the rows,
-// and nothing is lost to rounding of the tick times.
-TEST(Logging, MeasuredTicksKeepTheElapsedTimeOnTheClock) {
-    CoreRig rig(3);
-    rig.drivers.clockNow = &rig.clock.now;
-    for (int s = 1; s <= 3; ++s)
-        rig.drivers.replyMs[s] = 0.4;
-    double lastTick = rig.clock.now;
-    rig.logTimer.onTick = [&] {
-        lastTick = rig.clock.now;
-        rig.core.LogTimerFired();
-    };
-    rig.StartLogging("measured.csv");
-    rig.RunFor(60000);
-    EXPECT_EQ(rig.core.RowsWritten(), 60);
-    rig.window.onEvents = [&] { rig.clock.now += 3; };
-    rig.RunFor(10000);
-    EXPECT_FLOAT_EQ(rig.state.AchievedMs, 999);
-    EXPECT_NEAR(rig.state.ElapsedMs + rig.state.RowMs, lastTick, 1.0);
-    rig.core.DoLogging();
-}
-
 TEST(ViewLastLog, TellsWhenNoLogOrNoFileAndOtherwiseOpensIt) {
     CoreRig rig(1);
     const std::string folder = ::testing::TempDir();

@@ -102,14 +102,15 @@ TEST(StatusLine, OffATerminalAChangeOrAMinuteMakesALine) {
 }
 
 TEST(Refresh, FastLoggingLeavesReadingToTheLogTimer) {
+    CoreRig rig(1);
+    rig.workspace.LogInterval = 333;
+    rig.StartLogging("fast.csv");
     for (int32_t interval : {333, 334}) {
-        CoreRig rig(1);
         rig.workspace.LogInterval = interval;
-        rig.StartLogging("refresh-" + std::to_string(interval) + ".csv");
         rig.core.ScreenTimer_Timer();
-        EXPECT_EQ(rig.drivers.Reads(), interval == 333 ? 0 : 1) << interval;
-        rig.core.DoLogging();
     }
+    EXPECT_EQ(rig.drivers.Reads(), 1);
+    rig.core.DoLogging();
 }
 
 TEST(Probe, TimeOutIsThreeReplyTimesWithin20msAndTheReplyTimeOut) {
@@ -180,7 +181,9 @@ TEST(Probe, ADeadStationBlocksTheWindowForOneShortProbePerRetryAndComesBackAtOnc
 }
 
 // The unattended start: one full pass, then logging. The dead station's
-// full read is behind it, and no row waits for more than a probe.
+// full read is behind it, no row waits for more than a probe, and neither
+// the reads nor a row's 3 ms in the window stretch the rows: the log timer
+// keeps its beat, and the elapsed time stays on the clock.
 TEST(Probe, AfterTheFirstPassEveryRowComesOnTimeAroundADeadStation) {
     CoreRig rig(4);
     DeadFourth(rig);
@@ -189,9 +192,12 @@ TEST(Probe, AfterTheFirstPassEveryRowComesOnTimeAroundADeadStation) {
     EXPECT_EQ(rig.clock.now, 3 * 5 + 4000);
     rig.desk.path = ::testing::TempDir() + "probe-rows.csv";
     rig.core.DoLogging();
-    double lastRow = rig.clock.now, longestGap = 0;
+    double lastRow = rig.clock.now, longestGap = 0, lastTick = 0;
+    const double started = rig.clock.now;
+    rig.window.onEvents = [&] { rig.clock.now += 3; };
     rig.logTimer.onTick = [&] {
         const int64_t rows = rig.core.RowsWritten();
+        lastTick = rig.clock.now;
         rig.core.LogTimerFired();
         if (rig.core.RowsWritten() == rows) return;
         longestGap = std::max(longestGap, rig.clock.now - lastRow);
@@ -202,6 +208,7 @@ TEST(Probe, AfterTheFirstPassEveryRowComesOnTimeAroundADeadStation) {
     EXPECT_EQ(rig.core.Statistics().Of(4).probes, 2);
     EXPECT_GE(rig.core.RowsWritten(), 65000 / 200 - 1);
     EXPECT_LE(longestGap, 200 + 4 * 20);
+    EXPECT_NEAR(rig.state.ElapsedMs + rig.state.RowMs, lastTick - started, 1.0);
     rig.core.DoLogging();
 }
 
