@@ -4,6 +4,11 @@
 
 #include "../support/FileBytes.h"
 
+#include <csignal>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 // The lines of a log file, each ended by CR LF.
@@ -176,6 +181,42 @@ TEST(Logging, ASecondLoggerOnTheSameFileIsRefusedAndChangesNothing) {
     second.core.DoLogging();
     EXPECT_TRUE(second.core.IsLogging()) << "the lock ends with the first run";
 }
+
+#ifndef _WIN32
+// A file-size limit makes the rows fail half-way, as a full disk would: the
+// half row is cut off again, the failure told once and on the status line,
+// and the rows go on once there is room again.
+TEST(Logging, ARowThatFailsHalfWayIsCutOffAndToldOnce) {
+    CoreRig rig(1);
+    rig.StartLogging("failing.csv");
+    rig.RunFor(1000);
+    const std::string before = FileBytes(rig.desk.path);
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit saved{};
+    ::getrlimit(RLIMIT_FSIZE, &saved);
+    rlimit limit = saved;
+    limit.rlim_cur = static_cast<rlim_t>(before.size() + 5);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    rig.RunFor(2000);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    EXPECT_EQ(FileBytes(rig.desk.path), before);
+    rig.core.ScreenTimer_Timer();
+    EXPECT_EQ(rig.window.label,
+              "Cannot write to " + rig.desk.path + ": File too large (2 rows lost)");
+    rig.RunFor(1000);
+    rig.core.ScreenTimer_Timer();
+    EXPECT_EQ(rig.window.label.rfind("Logging requested at ", 0), 0u);
+    rig.core.DoLogging();
+    ASSERT_EQ(rig.boxes.shown.size(), 1u);
+    EXPECT_EQ(rig.boxes.shown[0].text,
+              "An error occurred while trying to write to log file " + rig.desk.path +
+                  "\r\nError: File too large\r\nLogging goes on; the rows that cannot be "
+                  "written are lost.");
+    const auto lines = Lines(rig.desk.path);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[2].find(",4000,"), std::string::npos);
+}
+#endif
 
 TEST(Logging, AStopFromInsideATickEndsTheRunCleanly) {
     CoreRig inside(2);
