@@ -17,15 +17,18 @@ struct Dispatch : ::testing::Test {
 };
 
 // The front ends open and close the port of any workspace: an unknown
-// protocol or a faulty USB driver is called for nothing.
+// protocol or a faulty USB driver calls nothing.
 TEST_F(Dispatch, AnUnknownProtocolOrAFaultyUsbDriverCallsNothingAndReturnsEmpty) {
     for (auto [index, fault] : {std::pair{3, false}, std::pair{-1, false}, std::pair{2, true}}) {
         workspace.Protocol = static_cast<int16_t>(index);
         UsbDriverFault = fault;
         EXPECT_FALSE(protocol.ProtocolOpenPort(1, 9600) || protocol.ProtocolClosePort());
+        EXPECT_FALSE(protocol.ProtocolRead(1, std::string("SYS"), value) ||
+                     protocol.ProtocolExecute(-1, std::string("SNAP")));
         protocol.ProtocolSetTimeout(1000);
     }
     EXPECT_TRUE(drivers.calls.empty());
+    EXPECT_FALSE(IsFailure(std::nullopt)); // empty is no failure: nothing was asked
     EXPECT_EQ(ResultCodeText(-3), "Unknown: -3");
 }
 
