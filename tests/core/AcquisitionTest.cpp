@@ -2,312 +2,181 @@
 
 #include "VeldaBusModule.h"
 
-#include <gtest/gtest.h>
-
 namespace {
 
-// Reads the given channels one by one, as the log timer does.
-void ReadEach(CoreRig& rig, std::initializer_list<int16_t> channels) {
-    for (int16_t channel : channels)
-        rig.core.ReadValues(channel);
+// Reads the channels one by one, as the log timer does.
+void ReadEach(CoreRig& rig, int last) {
+    for (int16_t channel = 1; channel <= last; ++channel)
+        rig.Read(channel);
 }
 
-struct UsbFaultGuard {
-    explicit UsbFaultGuard(bool on) { UsbDriverFault = on; }
-    ~UsbFaultGuard() { UsbDriverFault = false; }
-};
-
-TEST(SumChannels, AddRawReadingsOfTheirGroupAndSubtractOnlyTheirOwnTare) {
-    CoreRig rig(3);
-    rig.instruments.values = {{1, 10.0f}, {2, 2.5f}};
-    rig.workspace.Items[0].TareValue = 0.5f; // summed channels' tares are not subtracted
-    rig.workspace.Items[2].Command = "sum";
-    rig.workspace.Items[2].TareValue = 1.0f;
-    rig.FullPass();
-    EXPECT_FLOAT_EQ(rig.state.NetValues[1], 9.5f);
-    EXPECT_FLOAT_EQ(rig.state.NetValues[3], 11.5f);
-    EXPECT_FALSE(rig.state.CommsError[3]);
-    // The sum channel is never sent to an instrument.
-    EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 10", "READ 2 10"}));
-}
-
-TEST(SumChannels, EachGroupStartsAfterThePreviousSumAndChannelOneSumsNothing) {
-    CoreRig rig(6);
-    rig.instruments.values = {{1, 1}, {2, 2}, {4, 40}, {5, 50}};
-    rig.workspace.Items[2].Command = "SUM";
-    rig.workspace.Items[5].Command = "Sum";
-    rig.FullPass();
-    EXPECT_FLOAT_EQ(rig.state.Readings[3], 3.0f);
-    EXPECT_FLOAT_EQ(rig.state.Readings[6], 90.0f);
-    // The log timer's single reads group the channels as the full pass does.
-    rig.state.Readings[6] = 0;
-    ReadEach(rig, {1, 2, 3, 4, 5, 6});
-    EXPECT_FLOAT_EQ(rig.state.Readings[3], 3.0f);
-    EXPECT_FLOAT_EQ(rig.state.Readings[6], 90.0f);
-
-    CoreRig first(2);
-    first.instruments.values = {{2, 7}};
-    first.workspace.Items[0].Command = "SUM";
-    first.workspace.Items[0].TareValue = 2.0f;
-    first.FullPass();
-    EXPECT_FLOAT_EQ(first.state.NetValues[1], -2.0f);
-}
-
-TEST(SumChannels, AFailedChannelInTheGroupFailsTheSumUntilARetry) {
-    CoreRig rig(4);
-    rig.workspace.LogDefault = -1;
-    rig.instruments.values = {{1, 1}, {2, 2}, {3, 3}};
-    rig.instruments.codes[2] = -100;
-    rig.workspace.Items[2].Command = "SUM";
-    rig.workspace.Items[3].Command = "SUM";
-    for (bool single : {false, true}) {
-        SCOPED_TRACE(single);
-        rig.core.mnuRetry_Click();
-        if (single)
-            ReadEach(rig, {1, 2, 3, 4});
-        else
-            rig.FullPass();
-        EXPECT_TRUE(rig.state.CommsError[3]);
-        EXPECT_FLOAT_EQ(rig.state.NetValues[3], -1.0f);
-        EXPECT_FALSE(rig.state.CommsError[4]); // an empty group
-    }
-    rig.instruments.codes.clear();
-    rig.FullPass();
-    EXPECT_TRUE(rig.state.CommsError[3]);
-    rig.core.mnuRetry_Click();
-    rig.FullPass();
-    EXPECT_FALSE(rig.state.CommsError[3]);
-    EXPECT_FLOAT_EQ(rig.state.NetValues[3], 3.0f);
-}
-
-TEST(FailedReads, LogDefaultReplacesTheValueOrZeroKeepsThePreviousOne) {
-    for (float logDefault : {9999.0f, 0.0f}) {
-        CoreRig rig(2);
+// A sum adds the raw readings of the channels since the previous sum and
+// subtracts only its own tare; a failed member fails it until a retry. A
+// failed channel takes the log default, or keeps its value under 0.
+TEST(SumChannels, AddTheirGroupAndFailWithAFailedMember) {
+    for (float logDefault : {-1.0f, 0.0f}) {
+        CoreRig rig(7);
         rig.workspace.LogDefault = logDefault;
-        rig.instruments.values = {{1, 4.0f}, {2, 6.0f}};
-        rig.FullPass();
-        rig.instruments.codes[2] = -100;
-        rig.state.CommsError[2] = false;
-        rig.FullPass();
-        EXPECT_TRUE(rig.state.CommsError[2]);
-        EXPECT_TRUE(rig.window.menus[MenuCommand::Retry]);
-        EXPECT_FLOAT_EQ(rig.state.NetValues[2], logDefault == 0 ? 6.0f : 9999.0f);
-        // A channel in error is not read again until a retry.
-        const int reads = rig.instruments.Reads();
-        rig.FullPass();
-        EXPECT_EQ(rig.instruments.Reads(), reads + 1);
+        rig.drivers.values = {{2, 10.0f}, {3, 2.5f}, {5, 7.0f}};
+        rig.Read(0);
+        rig.drivers.codes[5] = -100;
+        for (int i : {0, 3, 5, 6}) // a sum of nothing, a group of two, a failed one, none
+            rig.workspace.Items[static_cast<size_t>(i)].Command = i == 3 ? "sum" : "SUM";
+        rig.workspace.Items[0].TareValue = 2.0f;
+        rig.workspace.Items[1].TareValue = 0.5f; // not subtracted from the sum
+        rig.workspace.Items[3].TareValue = 1.0f;
+        for (bool single : {false, true}) {
+            rig.core.mnuRetry_Click();
+            rig.drivers.calls.clear();
+            single ? ReadEach(rig, 7) : rig.Read(0);
+            EXPECT_EQ(rig.drivers.calls, (CallLog{"READ 2 10", "READ 3 10", "READ 5 10"}));
+            EXPECT_EQ(rig.Errors(), "....EE.");
+            EXPECT_EQ(std::vector<float>(&rig.state.NetValues[1], &rig.state.NetValues[8]),
+                      (std::vector<float>{-2, 9.5, 2.5, 11.5, logDefault != 0 ? -1.0f : 7.0f,
+                                          logDefault, 0}));
+        }
+        rig.drivers.codes.clear();
+        rig.Read(0);
+        EXPECT_EQ(rig.drivers.Reads(), 3 + 2); // a channel in error waits for a retry
+        rig.core.mnuRetry_Click();
+        rig.Read(0);
+        EXPECT_EQ(rig.Errors(), ".......");
+        EXPECT_FLOAT_EQ(rig.state.NetValues[6], 7.0f);
     }
 }
 
-TEST(BusCommands, OnlyANumberAboveZeroOverridesAndSnapModeUsesCommand23) {
-    CoreRig rig(4);
-    rig.AllAnswer();
-    rig.workspace.Items[0].Command = "0";
-    rig.workspace.Items[1].Command = "-3";
-    rig.workspace.Items[2].Command = "7";
-    rig.workspace.Items[3].Command = "abc";
-    rig.FullPass();
-    EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 10", "READ 2 10", "READ 3 7", "READ 4 10"}));
-
-    rig.workspace.Snap = 1;
-    rig.instruments.calls.clear();
-    ReadEach(rig, {1, 3});
-    EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 23", "READ 3 7"}));
-}
-
-TEST(BusCommands, AFractionOrOversizedNumberFailsTheChannelWithoutSending) {
-    CoreRig rig(2);
-    rig.AllAnswer();
-    rig.workspace.Items[0].Command = "7.5";
-    rig.workspace.Items[1].Command = "40000";
-    rig.FullPass();
-    EXPECT_TRUE(rig.instruments.calls.empty());
-    EXPECT_TRUE(rig.state.CommsError[1]);
-    EXPECT_TRUE(rig.state.CommsError[2]);
-    EXPECT_NE(rig.core.LastChannelFault().find("40000"), std::string::npos);
-}
-
-TEST(SerialStations, StationZeroOrAbove255FailsOnlyItsChannel) {
-    for (int16_t protocol : {ProtocolVeldaBus, ProtocolASCII}) {
-        CoreRig rig(4, protocol);
+// The item's command overrides the protocol's in normal and SNAP mode: a
+// whole bus command number above 0 (a fraction or an oversized one fails
+// the channel without a call), any text under ASCII and USB. USB serial
+// numbers pass whole.
+TEST(Commands, OverrideTheProtocolsInNormalAndSnapMode) {
+    const struct {
+        int16_t protocol;
+        std::vector<std::string> commands;
+        std::string errors, lastFault;
+        CallLog calls;
+    } cases[] = {
+        {ProtocolVeldaBus,
+         {"0", "-3", "7", "abc", "7.5", "40000"},
+         "....EE",
+         "Command \"40000\" is not a command number from 1 to 32767",
+         {"READ 1 10", "READ 2 10", "READ 3 7", "READ 4 10", "EXEC -1 103", "READ 1 23",
+          "READ 2 23", "READ 3 7", "READ 4 23"}},
+        {ProtocolASCII,
+         {"", "GRS"},
+         "..",
+         "",
+         {"READ 1 SYS", "READ 2 GRS", "EXEC -1 SNAP", "READ 1 SYSN", "READ 2 GRS"}},
+        {ProtocolUSB,
+         {"", "GRS"},
+         "..",
+         "",
+         {"READ 123456 SYS", "READ 2 GRS", "EXEC -1 SNAP", "READ 123456 SYSN", "READ 2 GRS"}}};
+    for (const auto& c : cases) {
+        const int channels = static_cast<int>(c.commands.size());
+        CoreRig rig(channels, c.protocol);
+        for (int i = 0; i < channels; ++i)
+            rig.workspace.Items[static_cast<size_t>(i)].Command = c.commands[i];
+        if (c.protocol == ProtocolUSB) rig.workspace.Items[0].Station = 123456;
         rig.AllAnswer();
-        rig.workspace.Items[0].Station = 0; // a broadcast, answered by nobody
+        rig.Read(0);
+        EXPECT_EQ(rig.Errors(), c.errors);
+        EXPECT_EQ(rig.core.ChannelFailure(channels), c.lastFault);
+        rig.workspace.Snap = 1;
+        rig.Read(-1);
+        ReadEach(rig, channels);
+        EXPECT_EQ(rig.drivers.calls, c.calls);
+    }
+}
+
+// Station 0 is a broadcast nobody answers: it and 256 fail only their
+// channel. An unknown protocol, a faulty USB driver and a missing driver
+// library fail every channel without a driver call, and nothing escapes.
+TEST(Drivers, WithoutAStationOrAUsableDriverChannelsFail) {
+    for (int16_t protocol : {ProtocolVeldaBus, ProtocolASCII}) {
+        CoreRig rig(3, protocol);
+        rig.AllAnswer();
+        rig.workspace.Items[0].Station = 0;
         rig.workspace.Items[1].Station = 256;
         rig.workspace.Items[2].Station = 255;
-        rig.instruments.values[0] = rig.instruments.values[255] = 1.0f;
-        rig.FullPass();
-        EXPECT_TRUE(rig.state.CommsError[1]);
-        EXPECT_TRUE(rig.state.CommsError[2]);
-        EXPECT_FALSE(rig.state.CommsError[3]);
-        EXPECT_FALSE(rig.state.CommsError[4]);
-        EXPECT_EQ(rig.instruments.Reads(), 2);
+        rig.drivers.values[0] = rig.drivers.values[255] = 1.0f;
+        rig.Read(0);
+        EXPECT_EQ(rig.Errors(), "EE.");
+        EXPECT_EQ(rig.drivers.Reads(), 1);
         EXPECT_NE(rig.core.LastChannelFault().find("256"), std::string::npos);
     }
-}
-
-TEST(TextCommands, AnyNonEmptyCommandReplacesSysAndSysnUnderAsciiAndUsb) {
-    for (int16_t protocol : {ProtocolASCII, ProtocolUSB}) {
-        CoreRig rig(2, protocol);
-        rig.AllAnswer();
-        rig.workspace.Items[1].Command = "GRS";
-        rig.FullPass();
-        EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 SYS", "READ 2 GRS"}));
-        rig.workspace.Snap = 1;
-        rig.instruments.calls.clear();
-        ReadEach(rig, {1, 2});
-        EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 1 SYSN", "READ 2 GRS"}));
-    }
-}
-
-TEST(Usb, SerialNumbersPassUnchangedAndADriverFaultFailsEveryChannelWithoutACall) {
-    CoreRig rig(2, ProtocolUSB);
-    rig.workspace.Items[0].Station = 123456;
-    rig.instruments.values = {{123456, 3.0f}, {2, 1.0f}};
-    rig.FullPass();
-    EXPECT_EQ(rig.instruments.calls, (CallLog{"READ 123456 SYS", "READ 2 SYS"}));
-
-    UsbFaultGuard fault(true);
-    CoreRig faulty(3, ProtocolUSB);
-    faulty.AllAnswer();
-    faulty.workspace.LogDefault = -1;
-    faulty.FullPass();
-    EXPECT_TRUE(faulty.instruments.calls.empty());
-    for (int i = 1; i <= 3; ++i) {
-        EXPECT_TRUE(faulty.state.CommsError[i]);
-        EXPECT_FLOAT_EQ(faulty.state.NetValues[i], -1.0f);
-    }
-}
-
-TEST(Drivers, AMissingLibraryFailsTheChannelsInsteadOfEscaping) {
-    CoreRig rig(2);
     auto missing = VeldaBusModule::BindFrom("/nonexistent-driver-folder");
-    ProtocolModule protocol(rig.workspace, *missing, rig.ascii, rig.usb);
-    LoggerCore core(rig.workspace, rig.state, protocol, RegionalSettings::point(),
-                    CoreSeams{rig.window, rig.boxes, rig.autoRetryTimer, rig.logTimer, rig.clock,
-                              rig.chooser, rig.settings, rig.shell});
-    int16_t index = 0;
-    core.ReadValues(index);
-    EXPECT_TRUE(rig.state.CommsError[1]);
-    EXPECT_TRUE(rig.state.CommsError[2]);
-    EXPECT_NE(core.LastChannelFault().find("Veldabus2Drv"), std::string::npos);
-    rig.workspace.Snap = 1;
-    index = -1;
-    core.ReadValues(index);
-    EXPECT_EQ(index, 0);
-}
-
-TEST(Snap, MinusOneSendsOnlyTheTriggerAndLeavesIndexAtZero) {
-    CoreRig bus(2);
-    bus.AllAnswer();
-    bus.workspace.Snap = 1;
-    int16_t index = -1;
-    bus.core.ReadValues(index);
-    EXPECT_EQ(index, 0);
-    EXPECT_EQ(bus.instruments.calls, (CallLog{"EXEC -1 103"}));
-    EXPECT_FALSE(bus.state.FirstScanDone);
-
-    CoreRig ascii(2, ProtocolASCII);
-    ascii.workspace.Snap = 1;
-    index = -1;
-    ascii.core.ReadValues(index);
-    EXPECT_EQ(ascii.instruments.calls, (CallLog{"EXEC -1 SNAP"}));
+    const struct {
+        int16_t protocol;
+        const char* fault;
+    } cases[] = {
+        {3, "Protocol 3 is none of"}, {ProtocolUSB, ""}, {ProtocolVeldaBus, "Veldabus2Drv"}};
+    for (const auto& c : cases) {
+        UsbDriverFault = c.protocol == ProtocolUSB;
+        CoreRig rig(2, c.protocol, missing.get());
+        rig.AllAnswer();
+        rig.Read(0);
+        rig.workspace.Snap = 1;
+        rig.Read(-1);
+        UsbDriverFault = false;
+        EXPECT_TRUE(rig.drivers.calls.empty());
+        EXPECT_EQ(rig.Errors(), "EE");
+        EXPECT_NE(rig.core.LastChannelFault().find(c.fault), std::string::npos);
+    }
 }
 
 TEST(Tare, CapturesTheRawReadingShiftClearsItAndAnErrorRefuses) {
     CoreRig rig(2);
-    rig.instruments.values = {{1, 5.2f}, {2, 1.0f}};
-    rig.FullPass();
+    rig.drivers.values = {{1, 5.2f}};
+    rig.core.ScreenTimer_Timer();
     rig.core.Tare(1);
     EXPECT_FLOAT_EQ(rig.workspace.Items[0].TareValue, 5.2f);
-    EXPECT_FALSE(rig.state.WorkspaceChanged);
     rig.core.ScreenTimer_Timer();
-    EXPECT_EQ(rig.window.tiles[1].value, "00.000");
-
+    EXPECT_EQ(rig.Tiles(), "00.000 -------(red)");
     rig.window.shift = true;
     rig.core.Tare(1);
     EXPECT_FLOAT_EQ(rig.workspace.Items[0].TareValue, 0.0f);
-    rig.core.ScreenTimer_Timer();
-    EXPECT_EQ(rig.window.tiles[1].value, "05.200");
-
-    rig.instruments.codes[2] = -100;
-    rig.core.mnuRetry_Click();
-    rig.FullPass();
     rig.workspace.Items[1].TareValue = 0.25f;
-    rig.core.Tare(2);
+    for (int tile : {2, 0, 3}) // in error; no such tiles
+        rig.core.Tare(tile);
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
     EXPECT_EQ(rig.boxes.shown[0].text, "Cannot tare while communications errors exist!");
     EXPECT_EQ(rig.boxes.shown[0].title, "Tare");
     EXPECT_EQ(rig.boxes.shown[0].icon, MessageIcon::Exclamation);
     EXPECT_FLOAT_EQ(rig.workspace.Items[1].TareValue, 0.25f);
-    rig.core.Tare(0); // no such tile: nothing happens
-    rig.core.Tare(3);
-    EXPECT_EQ(rig.boxes.shown.size(), 1u);
+    EXPECT_FALSE(rig.state.WorkspaceChanged);
 }
 
-TEST(FirstPass, ShowsProgressWithBusyPointerOnlyUntilAPassCompletes) {
-    CoreRig rig(2);
-    rig.AllAnswer();
-    rig.FullPass();
-    EXPECT_EQ(rig.window.labels,
-              (std::vector<std::string>{"Reading from: Channel 1", "Reading from: Channel 2", ""}));
-    EXPECT_FALSE(rig.window.busy);
-    EXPECT_TRUE(rig.state.FirstScanDone);
-    rig.window.labels.clear();
-    rig.FullPass();
-    EXPECT_TRUE(rig.window.labels.empty());
-}
-
-TEST(FirstPass, AChannelCountChangedWhileEventsRunAbortsThePass) {
-    CoreRig rig(3);
-    rig.AllAnswer();
-    rig.window.onEvents = [&] {
-        if (rig.instruments.Reads() == 1) {
-            rig.workspace.Channels = 1;
-            rig.workspace.Items.resize(1);
-        }
-    };
-    rig.FullPass();
-    EXPECT_EQ(rig.instruments.Reads(), 1);
-    EXPECT_FALSE(rig.state.FirstScanDone);
-}
-
-TEST(FirstPass, ClosingStopsThePassAfterTheCurrentChannel) {
-    CoreRig rig(3);
-    rig.AllAnswer();
-    rig.window.onEvents = [&] { rig.state.Closing = rig.instruments.Reads() >= 1; };
-    rig.FullPass();
-    EXPECT_EQ(rig.instruments.Reads(), 1);
-    EXPECT_FALSE(rig.window.busy);
-}
-
-TEST(ChannelCount, MoreThan24ChannelsOrMissingItemsAreLeftOut) {
+// The first pass tells which channel it reads under a busy pointer. Events
+// inside it that shrink the workspace or close the window end it after the
+// current channel; more than 24 channels or missing items are left out.
+TEST(FirstPass, ShowsProgressAndEndsEarlyWhenTheWorkspaceOrWindowGoes) {
     CoreRig rig(26);
     rig.AllAnswer();
-    rig.FullPass();
-    EXPECT_EQ(rig.instruments.Reads(), 24);
-    EXPECT_EQ(UsableChannels(rig.workspace), 24);
+    rig.Read(0);
+    rig.Read(0);
+    EXPECT_EQ(rig.drivers.Reads(), 2 * 24);
+    EXPECT_EQ(rig.window.labels.size(), 24u + 1);
+    EXPECT_EQ(rig.window.labels[1], "Reading from: Channel 2");
+    EXPECT_EQ(rig.window.labels.back(), "");
+    EXPECT_FALSE(rig.window.busy);
     rig.workspace.Items.resize(3);
-    EXPECT_EQ(UsableChannels(rig.workspace), 3);
-    int16_t beyond = 5;
-    rig.core.ReadValues(beyond);
-    EXPECT_EQ(rig.instruments.Reads(), 24);
+    rig.Read(5);
+    EXPECT_EQ(rig.drivers.Reads(), 2 * 24);
     rig.workspace.Channels = -2;
     EXPECT_EQ(UsableChannels(rig.workspace), 0);
-}
-
-TEST(OtherProtocols, AnUnknownProtocolReadsNothingAndFailsEveryChannel) {
-    CoreRig rig(2, 3);
-    rig.AllAnswer();
-    rig.workspace.LogDefault = -1;
-    rig.FullPass();
-    EXPECT_TRUE(rig.instruments.calls.empty());
-    EXPECT_TRUE(rig.state.CommsError[1]);
-    EXPECT_TRUE(rig.state.CommsError[2]);
-    EXPECT_FLOAT_EQ(rig.state.NetValues[1], -1.0f);
-    EXPECT_EQ(rig.core.LastChannelFault(), UnknownProtocolFault(3));
-    EXPECT_NE(UnknownProtocolFault(-1), "");
-    for (int16_t known : {ProtocolVeldaBus, ProtocolASCII, ProtocolUSB})
-        EXPECT_EQ(UnknownProtocolFault(known), "");
+    for (bool closing : {false, true}) {
+        CoreRig small(3);
+        small.AllAnswer();
+        small.window.onEvents = [&] {
+            small.state.Closing = closing && small.drivers.Reads() > 0;
+            if (!closing && small.drivers.Reads() > 0) small.workspace.Items.resize(1);
+        };
+        small.Read(0);
+        EXPECT_EQ(small.drivers.Reads(), 1);
+        EXPECT_FALSE(small.state.FirstScanDone);
+        EXPECT_TRUE(!closing || !small.window.busy);
+    }
 }
 
 } // namespace
