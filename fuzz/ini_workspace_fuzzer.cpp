@@ -10,7 +10,7 @@
 #include "FileBytes.h"
 #include "FuzzCheck.h"
 #include "IniFile.h"
-#include "MainWindowState.h"
+#include "Channels.h"
 #include "WorkspaceFile.h"
 
 #include <cmath>

@@ -1,6 +1,6 @@
 #include "ProtocolModule.h"
 
-#include "MainWindowState.h"
+#include "base/Channels.h"
 #include "NumberText.h"
 #include "VexaResultText.h"
 #include "Workspace.h"

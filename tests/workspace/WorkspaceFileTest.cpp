@@ -3,7 +3,7 @@
 #include "../support/FakeMessageBoxes.h"
 #include "../support/ScratchFolder.h"
 #include "IniFile.h"
-#include "MainWindowState.h"
+#include "Channels.h"
 
 #include <gtest/gtest.h>
 

@@ -11,8 +11,8 @@
 #include "CoreSeams.h"
 #include "MainWindowState.h"
 #include "ProtocolModule.h"
-#include "workspace/MessageBox.h"
-#include "workspace/NumberText.h"
+#include "base/MessageBox.h"
+#include "base/NumberText.h"
 #include "workspace/Workspace.h"
 #include "workspace/dialogs/FileDialogs.h"
 
