@@ -1,15 +1,16 @@
-// Fakes of the main window's seams: they record what the logic asks for and
-// answer from scripts, with a virtual clock that advances only when told.
+// Fakes of the controller's view and services: they record what the
+// controller asks for and answer from scripts, on a virtual clock.
 #pragma once
 
+#include "../support/FakeMessageBoxes.h"
 #include "../support/ScratchFolder.h"
 #include "MainFrameLogic.h"
+#include "workspace/WorkspaceFile.h"
 
 #include <algorithm>
 #include <deque>
 #include <filesystem>
 #include <fstream>
-#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -22,13 +23,13 @@ struct FakeClock : Clock {
 };
 
 struct FakeTimer : Timer {
+    std::function<void()> tick;
     bool active = false;
     int32_t interval = 0;
-    int starts = 0, stops = 0;
+    int stops = 0;
     void Start(int32_t ms) override {
         active = true;
         interval = ms;
-        ++starts;
     }
     void Stop() override {
         active = false;
@@ -37,21 +38,19 @@ struct FakeTimer : Timer {
     bool IsActive() const override { return active; }
 };
 
-struct FakeSurface : MainWindowSurface {
-    explicit FakeSurface(FakeClock& clock) : clock(clock) {}
+// The view as the controller sees it; tiles are laid out in rows as wide as fit.
+struct FakeView : MainWindowSurface {
+    explicit FakeView(FakeClock& clock) : clock(clock) {}
     FakeClock& clock;
     std::vector<std::string> log; // the order of the calls that matter
-    std::string caption = "24 Channel Vexa Logger";
+    std::string caption, version, logoTooltip, logo, logLabel;
     std::map<MenuItem, bool> visible;
     std::map<MenuCommand, bool> enabled;
-    std::string version, logoTooltip, logo, logLabel;
     std::map<int, std::pair<std::string, std::string>> tiles; // title, value
     std::map<int, uint32_t> tileColour;
-    TwipSize outer{16000 + 120, 4000 + 1000}, frame{120, 1000};
-    TwipSize tileSize{4050, 1290};
-    TwipSize container;
-    bool minimised = false, inputEnabled = true, busy = false, shown = false;
-    int freezes = 0, releases = 0, waits = 0;
+    TwipSize outer{16000 + 120, 4000 + 1000}, frame{120, 1000}, container;
+    bool minimised = false, inputEnabled = true, busy = false;
+    int freezes = 0, releases = 0;
 
     void SetLogLabel(const std::string& t) override { logLabel = t; }
     void SetBusyPointer(bool b) override { busy = b; }
@@ -67,15 +66,8 @@ struct FakeSurface : MainWindowSurface {
         tileColour[tile] = colour;
     }
     bool IsMinimised() override { return minimised; }
-    void FreezeDrawing() override {
-        ++freezes;
-        log.push_back("freeze");
-    }
-    void ReleaseDrawing() override {
-        ++releases;
-        log.push_back("release");
-    }
-
+    void FreezeDrawing() override { ++freezes; }
+    void ReleaseDrawing() override { ++releases; }
     void SetCaption(const std::string& c) override { caption = c; }
     void SetMenuVisible(MenuItem e, bool v) override { visible[e] = v; }
     void SetVersionLabel(const std::string& t) override { version = t; }
@@ -100,44 +92,32 @@ struct FakeSurface : MainWindowSurface {
         outer = s;
         log.push_back("size " + std::to_string(s.width) + "x" + std::to_string(s.height));
     }
-    // Rows of tiles as wide as fit, like the table container.
-    TwipSize Arrange(int32_t width) const {
-        const int n = static_cast<int>(tiles.size());
-        if (n == 0) return {2000, 920};
-        const int perRow = std::max<int>(1, width / tileSize.width);
-        const int cols = std::min(n, perRow);
-        const int rows = (n + perRow - 1) / perRow;
-        return {cols * tileSize.width, rows * tileSize.height + 920};
-    }
     TwipSize LayoutTiles() override {
-        container = Arrange(InnerSize().width);
         log.push_back("layout");
-        return container;
+        return PlaceContainer(InnerSize());
     }
     TwipSize PlaceContainer(TwipSize s) override {
-        container = Arrange(s.width);
-        return container;
+        const int n = static_cast<int>(tiles.size());
+        const int perRow = std::max<int>(1, s.width / 4050);
+        const int rows = (n + perRow - 1) / perRow;
+        return container = n == 0 ? TwipSize{2000, 920}
+                                  : TwipSize{std::min(n, perRow) * 4050, rows * 1290 + 920};
     }
-    void WaitForEvents(double maxMs) override {
-        ++waits;
-        clock.now += std::min(maxMs, 300.0);
-    }
+    void WaitForEvents(double maxMs) override { clock.now += std::min(maxMs, 300.0); }
     void DisableInput() override { inputEnabled = false; }
     void AttachHooks() override { log.push_back("hooks on"); }
     void DetachHooks() override { log.push_back("hooks off"); }
-    void ShowWindow() override {
-        shown = true;
-        log.push_back("show");
-    }
+    void ShowWindow() override { log.push_back("show"); }
 };
 
-// The three drivers, recording every call as "<driver> <entry> <args>".
+// The three drivers, recording the calls that open, close and time out the
+// line as "<driver> <entry> <args>"; the stations in failing do not answer.
 struct DriverCalls {
     std::vector<std::string> calls;
     int16_t openResult = 0;
     bool usbMissing = false;
     float reading = 1.5f;
-    std::set<int> failing; // stations that do not answer
+    std::set<int> failing;
     bool Has(const std::string& call) const {
         return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
@@ -147,7 +127,6 @@ struct DriverCalls {
     }
 };
 
-// A serial driver ("bus" or "ascii") whose command is a number or a text.
 template <class Driver, class Command> struct FakeSerialDriver : Driver {
     FakeSerialDriver(DriverCalls& d, std::string name) : d(d), name(std::move(name)) {}
     DriverCalls& d;
@@ -161,9 +140,8 @@ template <class Driver, class Command> struct FakeSerialDriver : Driver {
         return 0;
     }
     int16_t READCOMMAND(int16_t station, Command, float* value) override {
-        if (d.failing.count(station)) return -1;
         *value = d.reading;
-        return 0;
+        return d.failing.count(station) ? -1 : 0;
     }
     int16_t EXECUTECOMMAND(int16_t, Command) override { return 0; }
     int16_t SETTIMEOUT(int16_t ms) override {
@@ -171,33 +149,20 @@ template <class Driver, class Command> struct FakeSerialDriver : Driver {
         return 0;
     }
 };
-using FakeBus = FakeSerialDriver<BusDriver, int16_t>;
-using FakeAscii = FakeSerialDriver<AsciiDriver, const char*>;
 
 struct FakeUsb : UsbDriver {
     explicit FakeUsb(DriverCalls& d) : d(d) {}
     DriverCalls& d;
-    int16_t OPENPORT() override {
-        d.calls.push_back("usb open");
-        return d.openResult;
-    }
-    int16_t CLOSEPORT() override {
-        d.calls.push_back("usb close");
-        return 0;
-    }
+    int16_t OPENPORT() override { return d.openResult; }
+    int16_t CLOSEPORT() override { return 0; }
     int16_t READCOMMAND(int32_t, const char*, float* value) override {
         *value = 3.5f;
         return 0;
     }
     int16_t EXECUTECOMMAND(int32_t, const char*) override { return 0; }
-    int16_t SETTIMEOUT(int16_t ms) override {
-        d.calls.push_back("usb timeout " + std::to_string(ms));
-        return 0;
-    }
+    int16_t SETTIMEOUT(int16_t) override { return 0; }
     float VERSION() override {
-        d.calls.push_back("usb version");
-        if (d.usbMissing)
-            throw ProtocolError(ProtocolError::Kind::FileNotFound, "libVexaUSBDrv.so");
+        if (d.usbMissing) throw ProtocolError(ProtocolError::Kind::FileNotFound, "VexaUSBDrv");
         return 1.0f;
     }
 };
@@ -208,73 +173,45 @@ struct FakeDialogs : FileDialogService {
     std::vector<FileDialogRequest> requests;
     FileDialogResult Show(const FileDialogRequest& request) override {
         requests.push_back(request);
-        if (answers.empty() || answers.front().empty()) {
-            if (!answers.empty()) answers.pop_front();
-            return {};
-        }
-        FileDialogResult r{true, answers.front()};
-        answers.pop_front();
-        return r;
+        const std::string answer = answers.empty() ? "" : answers.front();
+        if (!answers.empty()) answers.pop_front();
+        return answer.empty() ? FileDialogResult{} : FileDialogResult{true, answer};
     }
 };
 
-struct FakeSpecialFolders : SpecialFolderSource {
-    std::string localAppData, documents;
-    std::string GetSpecialFolder(int number) override {
-        return number == CSIDL_LOCAL_APPDATA ? localAppData
-               : number == CSIDL_PERSONAL    ? documents
-                                             : std::string();
-    }
-};
-
-struct FakeEditor : WorkspaceEditorHost {
-    int shown = 0;
-    bool locked = false;
-    std::function<void(WorkspaceClass&)> edit;
-    void EditWorkspace(WorkspaceClass& ws, bool fixedInstall) override {
-        ++shown;
-        locked = fixedInstall;
-        if (edit) edit(ws);
-    }
-};
-
-struct FakeShell : ShellOpener {
-    std::vector<std::string> opened;
-    void OpenFile(const std::string& path) override { opened.push_back(path); }
-};
-
-struct FakeSizes : SizeSettings {
-    std::map<std::pair<std::string, std::string>, std::string> values;
-    std::optional<std::string> Read(const std::string& s, const std::string& k) override {
-        const auto it = values.find({s, k});
-        if (it == values.end()) return std::nullopt;
-        return it->second;
-    }
-    void Write(const std::string& s, const std::string& k, const std::string& v) override {
-        values[{s, k}] = v;
-    }
-};
-
-struct Shown {
-    std::string text, title;
-    MessageIcon icon;
-    MessageButtons buttons;
-};
-
-struct FakeBoxes : MessageBoxes {
-    std::vector<Shown> shown;
+struct FakeBoxes : RecordingBoxes {
     std::deque<MessageAnswer> answers;
     MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
                        MessageButtons buttons) override {
-        shown.push_back({text, title, icon, buttons});
-        if (answers.empty()) return MessageAnswer::Ok;
-        const MessageAnswer a = answers.front();
-        answers.pop_front();
+        RecordingBoxes::show(text, title, icon, buttons);
+        const MessageAnswer a = answers.empty() ? MessageAnswer::Ok : answers.front();
+        if (!answers.empty()) answers.pop_front();
         return a;
     }
-    bool Saw(const std::string& title) const {
-        return std::any_of(shown.begin(), shown.end(),
-                           [&](const Shown& s) { return s.title == title; });
+};
+
+struct FakeServices : SpecialFolderSource, WorkspaceEditorHost, ShellOpener, SizeSettings {
+    std::string localAppData, documents;
+    int edits = 0;
+    bool locked = false;
+    std::function<void(WorkspaceClass&)> edit;
+    std::vector<std::string> opened;
+    std::map<std::string, std::string> sizes; // "Size/Width"
+    std::string GetSpecialFolder(int number) override {
+        return number == CSIDL_LOCAL_APPDATA ? localAppData : documents;
+    }
+    void EditWorkspace(WorkspaceClass& ws, bool fixedInstall) override {
+        ++edits;
+        locked = fixedInstall;
+        if (edit) edit(ws);
+    }
+    void OpenFile(const std::string& path) override { opened.push_back(path); }
+    std::optional<std::string> Read(const std::string& s, const std::string& k) override {
+        const auto it = sizes.find(s + "/" + k);
+        return it == sizes.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    void Write(const std::string& s, const std::string& k, const std::string& v) override {
+        sizes[s + "/" + k] = v;
     }
 };
 
@@ -287,42 +224,62 @@ inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Unti
     ws.Baudrate = 9600;
     ws.LogInterval = 1000;
     for (int i = 1; i <= channels; ++i) {
-        ItemClass item = DefaultChannelItem(i);
-        item.Format = format;
-        ws.Items.push_back(item);
+        ws.Items.push_back(DefaultChannelItem(i));
+        ws.Items.back().Format = format;
     }
     return ws;
 }
 
-// A temporary application folder that removes itself.
-struct TempFolder {
-    std::filesystem::path path = MakeScratchFolder("tarnvik-mw");
-    TempFolder() = default;
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    std::string Write(const std::string& name, const std::string& content) const {
-        const auto p = path / name;
-        std::ofstream(p, std::ios::binary) << content;
-        return p.string();
-    }
-};
-
-// The seams around the window that every window test answers alike, with
-// the user's folders in temporary places.
-struct WindowFakes {
-    TempFolder appData, documents;
+// Everything around the controller, the user's and the program's folders
+// in one temporary folder that removes itself.
+struct Rig {
+    std::filesystem::path root = MakeScratchFolder("tarnvik-mw");
+    FakeClock clock;
     FakeBoxes boxes;
     FakeDialogs dialogs;
-    FakeEditor editor;
-    FakeSizes sizes;
-    FakeShell shell;
-    FakeSpecialFolders special;
-    WindowFakes() {
-        special.localAppData = appData.path.string();
-        special.documents = documents.path.string();
+    FakeServices more;
+    DriverCalls drivers;
+    FakeSerialDriver<BusDriver, int16_t> bus{drivers, "bus"};
+    FakeSerialDriver<AsciiDriver, const char*> ascii{drivers, "ascii"};
+    FakeUsb usb{drivers};
+    std::vector<FakeTimer*> timers; // screen, retry, log
+    ProgramFacts facts{
+        {(root / "app").string(), "Tarnvik"}, "", 1, 2, 3, RegionalSettings::point()};
+
+    Rig() {
+        UsbDriverFault = false;
+        for (const char* folder : {"app", "appdata", "documents", "runs"})
+            std::filesystem::create_directory(root / folder);
+        more.localAppData = (root / "appdata").string();
+        more.documents = (root / "documents").string();
+        Write("app/libVexaUSBDrv.so", "ELF");
+    }
+    ~Rig() {
+        UsbDriverFault = false;
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    Rig(const Rig&) = delete;
+    Rig& operator=(const Rig&) = delete;
+    std::string Write(const std::string& name, const std::string& content) const {
+        std::ofstream(root / name, std::ios::binary) << content;
+        return (root / name).string();
+    }
+    std::string Save(const std::string& name, const WorkspaceClass& ws) const {
+        RecordingBoxes quiet;
+        SaveWorkspace(ws, (root / name).string(), facts.regional, quiet);
+        return (root / name).string();
+    }
+    std::string SettingsFile() const { return (root / "appdata/Tarnvik/config.ini").string(); }
+    // With fake timers unless realTimers.
+    MainFrameServices Services(bool realTimers = false) {
+        TimerMaker maker = [this](std::function<void()> tick, bool) {
+            auto timer = std::make_unique<FakeTimer>();
+            timer->tick = std::move(tick);
+            timers.push_back(timer.get());
+            return timer;
+        };
+        return {&boxes, &dialogs, &more, more,  more,  more,
+                bus,    ascii,    usb,   clock, facts, realTimers ? TimerMaker() : maker};
     }
 };
