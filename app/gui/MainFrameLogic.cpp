@@ -215,7 +215,7 @@ void MainFrameLogic::SetupDisplays() {
 
     MeasureFrame();
     ui.ProcessPendingEvents();
-    ui.SetOuterSize(SavedSize());
+    SetWindowSize(SavedSize());
     FitWindowToTiles(ui.LayoutTiles());
 }
 
@@ -228,9 +228,13 @@ void MainFrameLogic::MeasureFrame() {
 }
 
 void MainFrameLogic::FitWindowToTiles(TwipSize tc) {
+    SetWindowSize({tc.width + 2 * m_state.BorderWidth,
+                   tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth});
+}
+
+void MainFrameLogic::SetWindowSize(TwipSize outer) {
     m_fitting = true;
-    m_view.SetOuterSize({tc.width + 2 * m_state.BorderWidth,
-                         tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth});
+    m_view.SetOuterSize(outer);
     // A hidden window gets its resize event only when shown; the container
     // must follow the new size now.
     FillWindow();

@@ -185,6 +185,8 @@ class MainFrameLogic {
     void RebuildWithFreeze();
     void MeasureFrame();
     void FitWindowToTiles(TwipSize tc);
+    // Sizes the window (outer size) and has the container fill it.
+    void SetWindowSize(TwipSize outer);
     void FillWindow();
     TwipSize SavedSize();
 

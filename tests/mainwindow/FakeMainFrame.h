@@ -16,114 +16,81 @@
 #include <string>
 #include <vector>
 
-struct FakeClock : Clock {
-    double now = 5000;
-    double MonotonicMs() override { return now; }
-    LocalDateTime Now() override { return {2026, 12, 7, 3, 0, 0}; }
-};
-
 struct FakeTimer : Timer {
     std::function<void()> tick;
     bool active = false;
     int32_t interval = 0;
-    int stops = 0;
     void Start(int32_t ms) override {
         active = true;
         interval = ms;
     }
-    void Stop() override {
-        active = false;
-        ++stops;
-    }
+    void Stop() override { active = false; }
     bool IsActive() const override { return active; }
 };
 
-// The view as the controller sees it; tiles are laid out in rows as wide as fit.
+// The view; tiles 4050 x 1290 twips are laid out in rows as wide as fit.
+// said holds the texts it was given and the calls that matter, in order.
 struct FakeView : MainWindowSurface {
-    explicit FakeView(FakeClock& clock) : clock(clock) {}
-    FakeClock& clock;
-    std::vector<std::string> log; // the order of the calls that matter
-    std::string caption, version, logoTooltip, logo, logLabel;
+    explicit FakeView(double& clock) : clock(clock) {}
+    double& clock;
+    std::vector<std::string> said;
     std::map<MenuItem, bool> visible;
     std::map<MenuCommand, bool> enabled;
     std::map<int, std::pair<std::string, std::string>> tiles; // title, value
-    std::map<int, uint32_t> tileColour;
     TwipSize outer{16000 + 120, 4000 + 1000}, frame{120, 1000}, container;
-    bool minimised = false, inputEnabled = true, busy = false;
-    int freezes = 0, releases = 0;
+    bool minimised = false, busy = false;
 
-    void SetLogLabel(const std::string& t) override { logLabel = t; }
+    void SetLogLabel(const std::string&) override {}
     void SetBusyPointer(bool b) override { busy = b; }
-    void ProcessPendingEvents() override { log.push_back("events"); }
+    void ProcessPendingEvents() override {}
     bool IsShift() override { return false; }
     void EnableMenu(MenuCommand c, bool e) override { enabled[c] = e; }
-    std::string TileTitle(int tile) override {
-        const auto it = tiles.find(tile);
-        return it == tiles.end() ? std::string() : it->second.first;
-    }
-    void SetTile(int tile, const std::string& value, uint32_t colour) override {
-        tiles[tile].second = value;
-        tileColour[tile] = colour;
-    }
+    std::string TileTitle(int tile) override { return tiles[tile].first; }
+    void SetTile(int tile, const std::string& v, uint32_t) override { tiles[tile].second = v; }
     bool IsMinimised() override { return minimised; }
-    void FreezeDrawing() override { ++freezes; }
-    void ReleaseDrawing() override { ++releases; }
-    void SetCaption(const std::string& c) override { caption = c; }
+    void FreezeDrawing() override { said.push_back("freeze"); }
+    void ReleaseDrawing() override {}
+    void SetCaption(const std::string& c) override { said.push_back(c); }
     void SetMenuVisible(MenuItem e, bool v) override { visible[e] = v; }
-    void SetVersionLabel(const std::string& t) override { version = t; }
-    void SetLogoTooltip(const std::string& t) override { logoTooltip = t; }
-    void SetWindowIcon() override { log.push_back("icon"); }
-    bool LoadLogo(const std::string& path) override {
-        logo = path;
-        return true;
-    }
-    void RemoveTiles() override {
-        tiles.clear();
-        log.push_back("remove tiles");
-    }
-    void CreateTile(int index, const std::string& title, const std::string& value) override {
-        tiles[index] = {title, value};
+    void SetVersionLabel(const std::string& t) override { said.push_back(t); }
+    void SetLogoTooltip(const std::string& t) override { said.push_back(t); }
+    void SetWindowIcon() override {}
+    bool LoadLogo(const std::string&) override { return true; }
+    void RemoveTiles() override { tiles.clear(); }
+    void CreateTile(int i, const std::string& title, const std::string& value) override {
+        tiles[i] = {title, value};
     }
     TwipSize OuterSize() override { return outer; }
     TwipSize InnerSize() override {
         return {outer.width - frame.width, outer.height - frame.height};
     }
-    void SetOuterSize(TwipSize s) override {
-        outer = s;
-        log.push_back("size " + std::to_string(s.width) + "x" + std::to_string(s.height));
-    }
-    TwipSize LayoutTiles() override {
-        log.push_back("layout");
-        return PlaceContainer(InnerSize());
-    }
+    void SetOuterSize(TwipSize s) override { outer = s; }
+    TwipSize LayoutTiles() override { return PlaceContainer(InnerSize()); }
     TwipSize PlaceContainer(TwipSize s) override {
-        const int n = static_cast<int>(tiles.size());
-        const int perRow = std::max<int>(1, s.width / 4050);
-        const int rows = (n + perRow - 1) / perRow;
-        return container = n == 0 ? TwipSize{2000, 920}
-                                  : TwipSize{std::min(n, perRow) * 4050, rows * 1290 + 920};
+        const int n = static_cast<int>(tiles.size()), perRow = std::max<int>(1, s.width / 4050);
+        return container = {std::min(n, perRow) * 4050, (n + perRow - 1) / perRow * 1290 + 920};
     }
-    void WaitForEvents(double maxMs) override { clock.now += std::min(maxMs, 300.0); }
-    void DisableInput() override { inputEnabled = false; }
-    void AttachHooks() override { log.push_back("hooks on"); }
-    void DetachHooks() override { log.push_back("hooks off"); }
-    void ShowWindow() override { log.push_back("show"); }
+    void WaitForEvents(double maxMs) override { clock += std::min(maxMs, 300.0); }
+    void DisableInput() override { said.push_back("input off"); }
+    void AttachHooks() override { said.push_back("hooks on"); }
+    void DetachHooks() override {}
+    void ShowWindow() override { said.push_back("show"); }
 };
 
-// The three drivers, recording the calls that open, close and time out the
-// line as "<driver> <entry> <args>"; the stations in failing do not answer.
+// The drivers, recording the calls that open, close and time out the line
+// as "<driver> <entry> <args>"; the stations in failing do not answer.
 struct DriverCalls {
     std::vector<std::string> calls;
     int16_t openResult = 0;
     bool usbMissing = false;
     float reading = 1.5f;
     std::set<int> failing;
+    int16_t Note(const std::string& call, int16_t result = 0) {
+        calls.push_back(call);
+        return result;
+    }
     bool Has(const std::string& call) const {
         return std::find(calls.begin(), calls.end(), call) != calls.end();
-    }
-    bool HasPrefix(const std::string& prefix) const {
-        return std::any_of(calls.begin(), calls.end(),
-                           [&](const std::string& c) { return c.starts_with(prefix); });
     }
 };
 
@@ -132,21 +99,17 @@ template <class Driver, class Command> struct FakeSerialDriver : Driver {
     DriverCalls& d;
     std::string name;
     int16_t OPENPORT(int16_t port, int32_t baud) override {
-        d.calls.push_back(name + " open " + std::to_string(port) + " " + std::to_string(baud));
-        return d.openResult;
+        return d.Note(name + " open " + std::to_string(port) + " " + std::to_string(baud),
+                      d.openResult);
     }
-    int16_t CLOSEPORT() override {
-        d.calls.push_back(name + " close");
-        return 0;
-    }
+    int16_t CLOSEPORT() override { return d.Note(name + " close"); }
     int16_t READCOMMAND(int16_t station, Command, float* value) override {
         *value = d.reading;
         return d.failing.count(station) ? -1 : 0;
     }
     int16_t EXECUTECOMMAND(int16_t, Command) override { return 0; }
     int16_t SETTIMEOUT(int16_t ms) override {
-        d.calls.push_back(name + " timeout " + std::to_string(ms));
-        return 0;
+        return d.Note(name + " timeout " + std::to_string(ms));
     }
 };
 
@@ -155,10 +118,7 @@ struct FakeUsb : UsbDriver {
     DriverCalls& d;
     int16_t OPENPORT() override { return d.openResult; }
     int16_t CLOSEPORT() override { return 0; }
-    int16_t READCOMMAND(int32_t, const char*, float* value) override {
-        *value = 3.5f;
-        return 0;
-    }
+    int16_t READCOMMAND(int32_t, const char*, float*) override { return 0; }
     int16_t EXECUTECOMMAND(int32_t, const char*) override { return 0; }
     int16_t SETTIMEOUT(int16_t) override { return 0; }
     float VERSION() override {
@@ -167,38 +127,36 @@ struct FakeUsb : UsbDriver {
     }
 };
 
-// Answers each dialog from a script; an empty answer is a cancel.
-struct FakeDialogs : FileDialogService {
-    std::deque<std::string> answers;
-    std::vector<FileDialogRequest> requests;
-    FileDialogResult Show(const FileDialogRequest& request) override {
-        requests.push_back(request);
-        const std::string answer = answers.empty() ? "" : answers.front();
-        if (!answers.empty()) answers.pop_front();
-        return answer.empty() ? FileDialogResult{} : FileDialogResult{true, answer};
-    }
-};
-
-struct FakeBoxes : RecordingBoxes {
+// The services beside the drivers, answering dialogs and boxes from scripts
+// (an empty dialog answer cancels), on a clock that moves step at every reading.
+struct FakeServices : RecordingBoxes,
+                      FileDialogService,
+                      SpecialFolderSource,
+                      WorkspaceEditorHost,
+                      ShellOpener,
+                      SizeSettings,
+                      Clock {
+    std::filesystem::path root;
     std::deque<MessageAnswer> answers;
-    MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
-                       MessageButtons buttons) override {
-        RecordingBoxes::show(text, title, icon, buttons);
-        const MessageAnswer a = answers.empty() ? MessageAnswer::Ok : answers.front();
-        if (!answers.empty()) answers.pop_front();
-        return a;
-    }
-};
-
-struct FakeServices : SpecialFolderSource, WorkspaceEditorHost, ShellOpener, SizeSettings {
-    std::string localAppData, documents;
+    std::deque<std::string> dialogAnswers;
     int edits = 0;
     bool locked = false;
     std::function<void(WorkspaceClass&)> edit;
     std::vector<std::string> opened;
     std::map<std::string, std::string> sizes; // "Size/Width"
+    double now = 5000, step = 0;
+
+    MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
+                       MessageButtons buttons) override {
+        RecordingBoxes::show(text, title, icon, buttons);
+        return answers.empty() ? MessageAnswer::Ok : Take(answers);
+    }
+    FileDialogResult Show(const FileDialogRequest&) override {
+        const std::string answer = dialogAnswers.empty() ? "" : Take(dialogAnswers);
+        return {!answer.empty(), answer};
+    }
     std::string GetSpecialFolder(int number) override {
-        return number == CSIDL_LOCAL_APPDATA ? localAppData : documents;
+        return (root / (number == CSIDL_LOCAL_APPDATA ? "appdata" : "documents")).string();
     }
     void EditWorkspace(WorkspaceClass& ws, bool fixedInstall) override {
         ++edits;
@@ -213,45 +171,42 @@ struct FakeServices : SpecialFolderSource, WorkspaceEditorHost, ShellOpener, Siz
     void Write(const std::string& s, const std::string& k, const std::string& v) override {
         sizes[s + "/" + k] = v;
     }
+    double MonotonicMs() override { return now += step; }
+    LocalDateTime Now() override { return {2026, 12, 7, 3, 0, 0}; }
+    template <class T> static T Take(std::deque<T>& queue) {
+        T first = queue.front();
+        queue.pop_front();
+        return first;
+    }
 };
 
-inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Untitled",
-                                  const std::string& format = "00.000") {
+inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Untitled") {
     WorkspaceClass ws;
     ws.Title = title;
     ws.Channels = static_cast<int16_t>(channels);
     ws.Port = 1;
     ws.Baudrate = 9600;
-    ws.LogInterval = 1000;
-    for (int i = 1; i <= channels; ++i) {
+    for (int i = 1; i <= channels; ++i)
         ws.Items.push_back(DefaultChannelItem(i));
-        ws.Items.back().Format = format;
-    }
     return ws;
 }
 
-// Everything around the controller, the user's and the program's folders
-// in one temporary folder that removes itself.
-struct Rig {
-    std::filesystem::path root = MakeScratchFolder("tarnvik-mw");
-    FakeClock clock;
-    FakeBoxes boxes;
-    FakeDialogs dialogs;
-    FakeServices more;
+// Everything around the controller, with the program's and the user's
+// folders in one temporary folder that removes itself.
+struct Rig : FakeServices {
     DriverCalls drivers;
     FakeSerialDriver<BusDriver, int16_t> bus{drivers, "bus"};
     FakeSerialDriver<AsciiDriver, const char*> ascii{drivers, "ascii"};
     FakeUsb usb{drivers};
     std::vector<FakeTimer*> timers; // screen, retry, log
-    ProgramFacts facts{
-        {(root / "app").string(), "Tarnvik"}, "", 1, 2, 3, RegionalSettings::point()};
+    ProgramFacts facts{{"", "Tarnvik"}, "", 1, 2, 3, RegionalSettings::point()};
 
     Rig() {
         UsbDriverFault = false;
+        root = MakeScratchFolder("tarnvik-mw");
+        facts.location.ApplicationFolder = (root / "app").string();
         for (const char* folder : {"app", "appdata", "documents", "runs"})
             std::filesystem::create_directory(root / folder);
-        more.localAppData = (root / "appdata").string();
-        more.documents = (root / "documents").string();
         Write("app/libVexaUSBDrv.so", "ELF");
     }
     ~Rig() {
@@ -259,13 +214,11 @@ struct Rig {
         std::error_code ec;
         std::filesystem::remove_all(root, ec);
     }
-    Rig(const Rig&) = delete;
-    Rig& operator=(const Rig&) = delete;
     std::string Write(const std::string& name, const std::string& content) const {
         std::ofstream(root / name, std::ios::binary) << content;
         return (root / name).string();
     }
-    std::string Save(const std::string& name, const WorkspaceClass& ws) const {
+    std::string Save(const std::string& name, const WorkspaceClass& ws) {
         RecordingBoxes quiet;
         SaveWorkspace(ws, (root / name).string(), facts.regional, quiet);
         return (root / name).string();
@@ -273,13 +226,13 @@ struct Rig {
     std::string SettingsFile() const { return (root / "appdata/Tarnvik/config.ini").string(); }
     // With fake timers unless realTimers.
     MainFrameServices Services(bool realTimers = false) {
+        timers.clear();
         TimerMaker maker = [this](std::function<void()> tick, bool) {
-            auto timer = std::make_unique<FakeTimer>();
-            timer->tick = std::move(tick);
-            timers.push_back(timer.get());
-            return timer;
+            timers.push_back(new FakeTimer);
+            timers.back()->tick = std::move(tick);
+            return std::unique_ptr<Timer>(timers.back());
         };
-        return {&boxes, &dialogs, &more, more,  more,  more,
-                bus,    ascii,    usb,   clock, facts, realTimers ? TimerMaker() : maker};
+        return {this, this,  this, *this, *this, *this,
+                bus,  ascii, usb,  *this, facts, realTimers ? TimerMaker() : maker};
     }
 };
