@@ -35,20 +35,18 @@ struct FakeView : MainWindowSurface {
     double& clock;
     std::vector<std::string> said;
     std::map<MenuItem, bool> visible;
-    std::map<MenuCommand, bool> enabled;
     std::map<int, std::pair<std::string, std::string>> tiles; // title, value
-    TwipSize outer{16000 + 120, 4000 + 1000}, frame{120, 1000}, container;
-    bool minimised = false, busy = false;
+    TwipSize outer{16000 + 120, 4000 + 1000}, frame{120, 1000};
 
     void SetLogLabel(const std::string&) override {}
-    void SetBusyPointer(bool b) override { busy = b; }
+    void SetBusyPointer(bool) override {}
     void ProcessPendingEvents() override {}
     bool IsShift() override { return false; }
-    void EnableMenu(MenuCommand c, bool e) override { enabled[c] = e; }
+    void EnableMenu(MenuCommand, bool) override {}
     std::string TileTitle(int tile) override { return tiles[tile].first; }
     void SetTile(int tile, const std::string& v, uint32_t) override { tiles[tile].second = v; }
-    bool IsMinimised() override { return minimised; }
-    void FreezeDrawing() override { said.push_back("freeze"); }
+    bool IsMinimised() override { return false; }
+    void FreezeDrawing() override {}
     void ReleaseDrawing() override {}
     void SetCaption(const std::string& c) override { said.push_back(c); }
     void SetMenuVisible(MenuItem e, bool v) override { visible[e] = v; }
@@ -68,11 +66,11 @@ struct FakeView : MainWindowSurface {
     TwipSize LayoutTiles() override { return PlaceContainer(InnerSize()); }
     TwipSize PlaceContainer(TwipSize s) override {
         const int n = static_cast<int>(tiles.size()), perRow = std::max<int>(1, s.width / 4050);
-        return container = {std::min(n, perRow) * 4050, (n + perRow - 1) / perRow * 1290 + 920};
+        return {std::min(n, perRow) * 4050, (n + perRow - 1) / perRow * 1290 + 920};
     }
     void WaitForEvents(double maxMs) override { clock += std::min(maxMs, 300.0); }
-    void DisableInput() override { said.push_back("input off"); }
-    void AttachHooks() override { said.push_back("hooks on"); }
+    void DisableInput() override {}
+    void AttachHooks() override {}
     void DetachHooks() override {}
     void ShowWindow() override { said.push_back("show"); }
 };
@@ -88,9 +86,6 @@ struct DriverCalls {
     int16_t Note(const std::string& call, int16_t result = 0) {
         calls.push_back(call);
         return result;
-    }
-    bool Has(const std::string& call) const {
-        return std::find(calls.begin(), calls.end(), call) != calls.end();
     }
 };
 
@@ -139,9 +134,7 @@ struct FakeServices : RecordingBoxes,
     std::filesystem::path root;
     std::deque<MessageAnswer> answers;
     std::deque<std::string> dialogAnswers;
-    int edits = 0;
     bool locked = false;
-    std::function<void(WorkspaceClass&)> edit;
     std::vector<std::string> opened;
     std::map<std::string, std::string> sizes; // "Size/Width"
     double now = 5000, step = 0;
@@ -158,11 +151,7 @@ struct FakeServices : RecordingBoxes,
     std::string GetSpecialFolder(int number) override {
         return (root / (number == CSIDL_LOCAL_APPDATA ? "appdata" : "documents")).string();
     }
-    void EditWorkspace(WorkspaceClass& ws, bool fixedInstall) override {
-        ++edits;
-        locked = fixedInstall;
-        if (edit) edit(ws);
-    }
+    void EditWorkspace(WorkspaceClass&, bool fixedInstall) override { locked = fixedInstall; }
     void OpenFile(const std::string& path) override { opened.push_back(path); }
     std::optional<std::string> Read(const std::string& s, const std::string& k) override {
         const auto it = sizes.find(s + "/" + k);
