@@ -7,14 +7,10 @@
 #include "MainFrameLogic.h"
 #include "workspace/WorkspaceFile.h"
 
-#include <algorithm>
 #include <deque>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
-#include <string>
-#include <vector>
 
 struct FakeTimer : Timer {
     std::function<void()> tick;
@@ -81,7 +77,6 @@ struct DriverCalls {
     std::vector<std::string> calls;
     int16_t openResult = 0;
     bool usbMissing = false;
-    float reading = 1.5f;
     std::set<int> failing;
     int16_t Note(const std::string& call, int16_t result = 0) {
         calls.push_back(call);
@@ -99,7 +94,7 @@ template <class Driver, class Command> struct FakeSerialDriver : Driver {
     }
     int16_t CLOSEPORT() override { return d.Note(name + " close"); }
     int16_t READCOMMAND(int16_t station, Command, float* value) override {
-        *value = d.reading;
+        *value = 1.5f;
         return d.failing.count(station) ? -1 : 0;
     }
     int16_t EXECUTECOMMAND(int16_t, Command) override { return 0; }
@@ -213,15 +208,13 @@ struct Rig : FakeServices {
         return (root / name).string();
     }
     std::string SettingsFile() const { return (root / "appdata/Tarnvik/config.ini").string(); }
-    // With fake timers unless realTimers.
-    MainFrameServices Services(bool realTimers = false) {
+    MainFrameServices Services() {
         timers.clear();
         TimerMaker maker = [this](std::function<void()> tick, bool) {
             timers.push_back(new FakeTimer);
             timers.back()->tick = std::move(tick);
             return std::unique_ptr<Timer>(timers.back());
         };
-        return {this, this,  this, *this, *this, *this,
-                bus,  ascii, usb,  *this, facts, realTimers ? TimerMaker() : maker};
+        return {this, this, this, *this, *this, *this, bus, ascii, usb, *this, facts, maker};
     }
 };
