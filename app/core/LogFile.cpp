@@ -173,12 +173,7 @@ bool LogFile::WriteAtEnd(const std::string& text, std::string& error) {
     return true;
 }
 
-bool LogFile::Reopen(std::string& error) {
-    if (m_fd < 0) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    if (m_stream) return true;
+bool LogFile::ReopenAtPath(std::string& error) {
     const int fd = OpenRetrying(m_path, O_RDWR | O_CREAT);
     struct stat fresh {
     }, own{};

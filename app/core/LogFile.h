@@ -62,6 +62,8 @@ class LogFile {
     // Puts fd, the file now at the path, in place of the open one, which
     // stays when fd cannot be taken over.
     bool Swap(int fd, std::string& error);
+    // Reopen of a regular file, on the system's calls.
+    bool ReopenAtPath(std::string& error);
     bool TakeOver(std::string& error);
     bool WriteAtEnd(const std::string& text, std::string& error);
     bool FollowPath(std::string& error);

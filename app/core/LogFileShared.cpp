@@ -89,6 +89,14 @@ bool LogFile::Append(const std::string& text, std::string& error) {
     return FollowPath(error) && WriteAtEnd(text, error);
 }
 
+bool LogFile::Reopen(std::string& error) {
+    if (m_fd < 0) {
+        error = std::strerror(EBADF);
+        return false;
+    }
+    return m_stream || ReopenAtPath(error);
+}
+
 void LogFile::Close() {
     CloseDescriptor(m_fd);
     m_fd = -1;

@@ -247,12 +247,7 @@ bool LogFile::WriteAtEnd(const std::string& text, std::string& error) {
     return true;
 }
 
-bool LogFile::Reopen(std::string& error) {
-    if (m_fd < 0) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    if (m_stream) return true;
+bool LogFile::ReopenAtPath(std::string& error) {
     // A file deleted while it is open keeps its name until it is closed: it
     // is let go first, so the name is free for the new file.
     const bool deleted = IsDeleted(Native(m_fd));
