@@ -103,30 +103,30 @@ template <class Driver, class Command> struct FakeSerialDriver : Driver {
     }
 };
 
-struct FakeUsb : UsbDriver {
-    explicit FakeUsb(DriverCalls& d) : d(d) {}
-    DriverCalls& d;
-    int16_t OPENPORT() override { return d.openResult; }
-    int16_t CLOSEPORT() override { return 0; }
-    int16_t READCOMMAND(int32_t, const char*, float*) override { return 0; }
-    int16_t EXECUTECOMMAND(int32_t, const char*) override { return 0; }
-    int16_t SETTIMEOUT(int16_t) override { return 0; }
-    float VERSION() override {
-        if (d.usbMissing) throw ProtocolError(ProtocolError::Kind::FileNotFound, "VexaUSBDrv");
-        return 1.0f;
-    }
-};
+inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Untitled") {
+    WorkspaceClass ws;
+    ws.Title = title;
+    ws.Channels = static_cast<int16_t>(channels);
+    ws.Port = 1;
+    ws.Baudrate = 9600;
+    for (int i = 1; i <= channels; ++i)
+        ws.Items.push_back(DefaultChannelItem(i));
+    return ws;
+}
 
-// The services beside the drivers, answering dialogs and boxes from scripts
-// (an empty dialog answer cancels), on a clock that moves step at every reading.
-struct FakeServices : RecordingBoxes,
-                      FileDialogService,
-                      SpecialFolderSource,
-                      WorkspaceEditorHost,
-                      ShellOpener,
-                      SizeSettings,
-                      Clock {
-    std::filesystem::path root;
+// Everything around the controller: the services answering dialogs and boxes
+// from scripts (an empty dialog answer cancels), a clock that moves step at
+// every reading, the USB driver, and the program's and the user's folders in
+// one temporary folder that removes itself.
+struct Rig : RecordingBoxes,
+             FileDialogService,
+             SpecialFolderSource,
+             WorkspaceEditorHost,
+             ShellOpener,
+             SizeSettings,
+             Clock,
+             UsbDriver {
+    std::filesystem::path root = MakeScratchFolder("tarnvik-mw");
     std::deque<MessageAnswer> answers;
     std::deque<std::string> dialogAnswers;
     bool locked = false;
@@ -157,37 +157,29 @@ struct FakeServices : RecordingBoxes,
     }
     double MonotonicMs() override { return now += step; }
     LocalDateTime Now() override { return {2026, 12, 7, 3, 0, 0}; }
+    int16_t OPENPORT() override { return drivers.openResult; }
+    int16_t CLOSEPORT() override { return 0; }
+    int16_t READCOMMAND(int32_t, const char*, float*) override { return 0; }
+    int16_t EXECUTECOMMAND(int32_t, const char*) override { return 0; }
+    int16_t SETTIMEOUT(int16_t) override { return 0; }
+    float VERSION() override {
+        if (drivers.usbMissing) throw ProtocolError(ProtocolError::Kind::FileNotFound, "USB");
+        return 1.0f;
+    }
     template <class T> static T Take(std::deque<T>& queue) {
         T first = queue.front();
         queue.pop_front();
         return first;
     }
-};
 
-inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Untitled") {
-    WorkspaceClass ws;
-    ws.Title = title;
-    ws.Channels = static_cast<int16_t>(channels);
-    ws.Port = 1;
-    ws.Baudrate = 9600;
-    for (int i = 1; i <= channels; ++i)
-        ws.Items.push_back(DefaultChannelItem(i));
-    return ws;
-}
-
-// Everything around the controller, with the program's and the user's
-// folders in one temporary folder that removes itself.
-struct Rig : FakeServices {
     DriverCalls drivers;
     FakeSerialDriver<BusDriver, int16_t> bus{drivers, "bus"};
     FakeSerialDriver<AsciiDriver, const char*> ascii{drivers, "ascii"};
-    FakeUsb usb{drivers};
     std::vector<FakeTimer*> timers; // screen, retry, log
     ProgramFacts facts{{"", "Tarnvik"}, "", 1, 2, 3, RegionalSettings::point()};
 
     Rig() {
         UsbDriverFault = false;
-        root = MakeScratchFolder("tarnvik-mw");
         facts.location.ApplicationFolder = (root / "app").string();
         for (const char* folder : {"app", "appdata", "documents", "runs"})
             std::filesystem::create_directory(root / folder);
@@ -215,6 +207,6 @@ struct Rig : FakeServices {
             timers.back()->tick = std::move(tick);
             return std::unique_ptr<Timer>(timers.back());
         };
-        return {this, this, this, *this, *this, *this, bus, ascii, usb, *this, facts, maker};
+        return {this, this, this, *this, *this, *this, bus, ascii, *this, *this, facts, maker};
     }
 };

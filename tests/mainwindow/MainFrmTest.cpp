@@ -57,6 +57,11 @@ TEST_F(MainWindow, WhatStartupShows) {
     EXPECT_EQ(w->windowIcon().availableSizes().size(), 4);
     EXPECT_EQ(w->ImageLogo()->toolTip().toStdString(), std::string("Go to ") + MakerWebSite);
     EXPECT_EQ(w->findChildren<LCDModule*>().size(), 3); // with the hidden template
+    std::int32_t x1 = 10, y1 = 10, x2 = 1000, y2 = 500, hit = formevents::HTBOTTOM;
+    w->Resizing(x1, y1, x2, y2, formevents::WMSZ_RIGHT);
+    EXPECT_EQ(x2, 10 + 2 * w->Tile(1)->width() + w->frameGeometry().width() - w->TC()->width());
+    w->NCHitTest(0, 0, hit);
+    EXPECT_EQ(hit, formevents::HTNOWHERE);
 }
 
 TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
@@ -92,7 +97,7 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
 // The window's own editor, and the close box: asked, then closed with the size saved.
 TEST_F(MainWindow, OwnEditorAndTheCloseBox) {
     Start(MainFrameServices{
-        this, this, nullptr, *this, *this, *this, bus, ascii, usb, *this, facts, {}});
+        this, this, nullptr, *this, *this, *this, bus, ascii, *this, *this, facts, {}});
     QTimer::singleShot(
         0, [] { qobject_cast<WorkSpaceFrm*>(QApplication::activeModalWidget())->close(); });
     w->Menu("mnuEditWorkspace")->trigger();
