@@ -93,8 +93,9 @@ struct ProgramFacts {
 // for the log timer.
 using TimerMaker = std::function<std::unique_ptr<Timer>(std::function<void()> tick, bool precise)>;
 
-// Everything the controller reaches beyond its view. MainFrm serves the
-// seams left empty (nullptr, no timer maker) with its own Qt ones.
+// Everything the controller reaches beyond its view; the controller needs
+// every seam. MainFrm serves those left empty (nullptr, no timer maker) with
+// its own Qt ones before it makes the controller.
 struct MainFrameServices {
     MessageBoxes* boxes;
     FileDialogService* fileDialogs;
