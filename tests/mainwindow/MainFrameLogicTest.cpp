@@ -65,7 +65,10 @@ TEST_F(Controller, StartupChoosesTheWorkspace) {
 
 TEST_F(Controller, StartupEndsAtOnceWithoutTheUsbDriverFile) {
     drivers.usbMissing = true;
+    ASSERT_TRUE(Start()); // the file is there: the driver's fault is only noted
+    EXPECT_TRUE(UsbDriverFault);
     Write("app/libVexaUSBDrv.so", "");
+    view.said.clear();
     EXPECT_FALSE(Start());
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "Cannot find the VexaUSBDrv.DLL. This should be located in the same "

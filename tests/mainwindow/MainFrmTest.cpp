@@ -125,6 +125,15 @@ TEST(QtMessageBoxesTest, ShowsTheTextAndReportsTheButtonPressed) {
         EXPECT_EQ(boxes.show("One\r\nTwo", "Title", MessageIcon::Exclamation, buttons), answer);
         EXPECT_EQ(text, "Title|One\nTwo");
     }
+    // A notice waits for nobody: the window goes on behind it.
+    boxes.notify("Cannot write", "Log File", MessageIcon::Critical);
+    QMessageBox* notice = nullptr;
+    for (QWidget* box : QApplication::topLevelWidgets())
+        if (box->isVisible() && box->windowTitle() == "Log File")
+            notice = qobject_cast<QMessageBox*>(box);
+    ASSERT_NE(notice, nullptr);
+    EXPECT_EQ(notice->windowModality(), Qt::NonModal);
+    notice->close();
 }
 
 // A retry 300 ms after each refresh that shows the error probes the silent
