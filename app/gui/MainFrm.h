@@ -131,6 +131,5 @@ class MainFrm : public QMainWindow,
     StatisticsFrm* m_statistics = nullptr;
     QSize m_frameSeen; // frame margins the last measurement saw
     bool m_busy = false;
-    bool m_closeAccepted = false;
     bool m_unloaded = false;
 };
