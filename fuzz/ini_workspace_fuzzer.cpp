@@ -6,11 +6,11 @@
 // Input: a flags byte (bit 0 comma locale, bit 1 USB driver fault), a length
 // byte n, n bytes "section" 0x01 "key" 0x01 "value" for one entry to write,
 // and the rest of the input as the file.
+#include "Channels.h"
 #include "FakeMessageBoxes.h"
 #include "FileBytes.h"
 #include "FuzzCheck.h"
 #include "IniFile.h"
-#include "MainWindowState.h"
 #include "WorkspaceFile.h"
 
 #include <algorithm>

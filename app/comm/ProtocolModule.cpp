@@ -1,9 +1,9 @@
 #include "ProtocolModule.h"
 
-#include "MainWindowState.h"
 #include "NumberText.h"
 #include "VexaResultText.h"
 #include "Workspace.h"
+#include "base/Channels.h"
 
 #include <cmath>
 #include <limits>

@@ -1,4 +1,5 @@
 #include "LogFile.h"
+#include "LogFilePlatform.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -9,35 +10,19 @@
 #include <cstring>
 #include <ctime>
 
-namespace {
+using namespace logfile;
 
-// How often the path is compared with the open file.
-constexpr double PathCheckMs = 1000;
-
-int OpenRetrying(const std::string& path, int flags) {
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-double MonotonicMs() {
+double logfile::MonotonicMs() {
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     return static_cast<double>(now.tv_sec) * 1000.0 + static_cast<double>(now.tv_nsec) / 1e6;
 }
 
-bool SameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-void CloseFd(int fd) {
+void logfile::CloseDescriptor(int fd) {
     if (fd >= 0) ::close(fd);
 }
 
-// Writes all of text where the stream stands.
-bool WriteStream(int fd, const std::string& text, std::string& error) {
+bool logfile::WriteStream(int fd, const std::string& text, std::string& error) {
     size_t done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
@@ -49,6 +34,36 @@ bool WriteStream(int fd, const std::string& text, std::string& error) {
         done += static_cast<size_t>(n);
     }
     return true;
+}
+
+bool logfile::SizeOf(int fd, int64_t& size, std::string& error) {
+    struct stat info {};
+    if (::fstat(fd, &info) != 0) {
+        error = std::strerror(errno);
+        return false;
+    }
+    size = info.st_size;
+    return true;
+}
+
+int64_t logfile::ReadAt(int fd, char* into, size_t size, int64_t offset, std::string& error) {
+    const ssize_t n = ::pread(fd, into, size, static_cast<off_t>(offset));
+    if (n < 0) error = std::strerror(errno);
+    return n;
+}
+
+namespace {
+
+int OpenRetrying(const std::string& path, int flags) {
+    int fd;
+    do {
+        fd = ::open(path.c_str(), flags | O_CLOEXEC | O_NOCTTY, 0666);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // A regular file, locked against every other logger. Closes fd on failure.
@@ -65,16 +80,9 @@ bool LockFile(int fd, std::string& error) {
 
 } // namespace
 
-LogFile::~LogFile() {
-    Close();
-}
-
 bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string& header,
                    std::string& error) {
-    Close();
-    m_path = path;
-    m_header = header;
-    m_renewals = 0;
+    Begin(path, header);
     int fd = -1;
     struct stat info {};
     if (path == StandardOutputLog) {
@@ -95,17 +103,10 @@ bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string&
     }
     if (fd < 0 || ::fstat(fd, &info) != 0) {
         error = std::strerror(errno);
-        CloseFd(fd);
+        CloseDescriptor(fd);
         return false;
     }
-    if (!S_ISREG(info.st_mode)) {
-        m_stream = true;
-        m_fd = fd;
-        m_size = 0;
-        if (WriteStream(m_fd, header, error)) return true;
-        Close();
-        return false;
-    }
+    if (!S_ISREG(info.st_mode)) return StartStream(fd, error);
     if (!LockFile(fd, error)) return false;
     if (mode == LogFileMode::NewOnly && info.st_size > 0) {
         error = "the file already holds data";
@@ -120,51 +121,7 @@ bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string&
             return false;
         }
     }
-    m_fd = fd;
-    m_stream = false;
-    if (!TakeOver(error)) {
-        Close();
-        return false;
-    }
-    m_pathCheckedMs = MonotonicMs();
-    return true;
-}
-
-// Makes the open regular file the log: an empty one gets the header, one
-// that starts with the header is continued at its end.
-bool LogFile::TakeOver(std::string& error) {
-    struct stat info {};
-    if (::fstat(m_fd, &info) != 0) {
-        error = std::strerror(errno);
-        return false;
-    }
-    m_size = 0;
-    if (info.st_size == 0) return WriteAtEnd(m_header, error);
-    std::string first(m_header.size(), '\0');
-    const ssize_t n = ::pread(m_fd, first.data(), first.size(), 0);
-    if (n < 0) {
-        error = std::string("cannot read its first line: ") + std::strerror(errno);
-        return false;
-    }
-    if (static_cast<size_t>(n) != first.size() || first != m_header) {
-        error = "its first line is not the header of these channels";
-        return false;
-    }
-    m_size = info.st_size;
-    char last = '\n';
-    if (::pread(m_fd, &last, 1, static_cast<off_t>(m_size - 1)) != 1) last = '\n';
-    // A row cut off by an earlier crash is ended, so the next row starts on a
-    // line of its own.
-    return last == '\n' || WriteAtEnd("\r\n", error);
-}
-
-bool LogFile::Append(const std::string& text, std::string& error) {
-    if (m_fd < 0) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    if (m_stream) return WriteStream(m_fd, text, error);
-    return FollowPath(error) && WriteAtEnd(text, error);
+    return Adopt(fd, error);
 }
 
 // Notices a file emptied or written to from outside (at every row: the next
@@ -216,18 +173,13 @@ bool LogFile::WriteAtEnd(const std::string& text, std::string& error) {
     return true;
 }
 
-bool LogFile::Reopen(std::string& error) {
-    if (m_fd < 0) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    if (m_stream) return true;
+bool LogFile::ReopenAtPath(std::string& error) {
     const int fd = OpenRetrying(m_path, O_RDWR | O_CREAT);
     struct stat fresh {
     }, own{};
     if (fd < 0 || ::fstat(fd, &fresh) != 0 || ::fstat(m_fd, &own) != 0) {
         error = std::strerror(errno);
-        CloseFd(fd);
+        CloseDescriptor(fd);
         return false;
     }
     if (SameFile(fresh, own)) {
@@ -239,19 +191,7 @@ bool LogFile::Reopen(std::string& error) {
         ::close(fd);
         return false;
     }
-    if (!LockFile(fd, error)) return false;
-    const int old = m_fd;
-    const int64_t oldSize = m_size;
-    m_fd = fd;
-    if (!TakeOver(error)) {
-        m_fd = old;
-        m_size = oldSize;
-        ::close(fd);
-        return false;
-    }
-    ::close(old);
-    m_pathCheckedMs = MonotonicMs();
-    return true;
+    return LockFile(fd, error) && Swap(fd, error);
 }
 
 bool LogFile::Sync(std::string& error) {
@@ -269,11 +209,4 @@ bool LogFile::Sync(std::string& error) {
         return false;
     }
     return true;
-}
-
-void LogFile::Close() {
-    CloseFd(m_fd);
-    m_fd = -1;
-    m_size = 0;
-    m_stream = false;
 }

@@ -53,6 +53,17 @@ class LogFile {
     bool IsOpen() const { return m_fd >= 0; }
 
   private:
+    // The start of Open: the old file closed, the new one's path and header.
+    void Begin(const std::string& path, const std::string& header);
+    // Makes fd, a pipe, FIFO or device, the log; it gets the header.
+    bool StartStream(int fd, std::string& error);
+    // Makes fd, a regular file, the log; closes it when it cannot.
+    bool Adopt(int fd, std::string& error);
+    // Puts fd, the file now at the path, in place of the open one, which
+    // stays when fd cannot be taken over.
+    bool Swap(int fd, std::string& error);
+    // Reopen of a regular file, on the system's calls.
+    bool ReopenAtPath(std::string& error);
     bool TakeOver(std::string& error);
     bool WriteAtEnd(const std::string& text, std::string& error);
     bool FollowPath(std::string& error);

@@ -4,6 +4,7 @@
 // beyond any data marks the file as a logger's, so a second logger can say
 // why it is refused.
 #include "LogFile.h"
+#include "LogFilePlatform.h"
 
 #include "WindowsError.h"
 
@@ -16,20 +17,16 @@
 #include <cstdio>
 #include <cstring>
 
+using namespace logfile;
+
 namespace {
 
-// How often the path is compared with the open file.
-constexpr double PathCheckMs = 1000;
 constexpr DWORD MarkerOffsetHigh = 0x40000000; // 4 EiB: never a real byte of a log
 
 constexpr DWORD ShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 HANDLE Native(int fd) {
     return reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-}
-
-double MonotonicMs() {
-    return static_cast<double>(::GetTickCount64());
 }
 
 std::string LastErrorText() {
@@ -118,33 +115,23 @@ bool IsDeleted(HANDLE file) {
            (info.DeletePending || info.NumberOfLinks == 0);
 }
 
-bool FileSize(HANDLE file, int64_t& size, std::string& error) {
-    LARGE_INTEGER value{};
-    if (!::GetFileSizeEx(file, &value)) {
-        error = LastErrorText();
-        return false;
-    }
-    size = value.QuadPart;
-    return true;
-}
-
 bool CutTo(HANDLE file, int64_t size) {
     LARGE_INTEGER at{};
     at.QuadPart = size;
     return ::SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
 }
 
-// Reads up to size bytes at offset; the count read, or -1.
-int64_t ReadAt(HANDLE file, char* into, DWORD size, int64_t offset) {
-    OVERLAPPED at = At(offset);
-    DWORD n = 0;
-    if (!::ReadFile(file, into, size, &n, &at))
-        return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;
-    return n;
+} // namespace
+
+double logfile::MonotonicMs() {
+    return static_cast<double>(::GetTickCount64());
 }
 
-// Writes all of text where the stream stands.
-bool WriteStream(int fd, const std::string& text, std::string& error) {
+void logfile::CloseDescriptor(int fd) {
+    if (fd >= 0) ::_close(fd);
+}
+
+bool logfile::WriteStream(int fd, const std::string& text, std::string& error) {
     size_t done = 0;
     while (done < text.size()) {
         DWORD n = 0;
@@ -160,18 +147,28 @@ bool WriteStream(int fd, const std::string& text, std::string& error) {
     return true;
 }
 
-} // namespace
+bool logfile::SizeOf(int fd, int64_t& size, std::string& error) {
+    LARGE_INTEGER value{};
+    if (!::GetFileSizeEx(Native(fd), &value)) {
+        error = LastErrorText();
+        return false;
+    }
+    size = value.QuadPart;
+    return true;
+}
 
-LogFile::~LogFile() {
-    Close();
+int64_t logfile::ReadAt(int fd, char* into, size_t size, int64_t offset, std::string& error) {
+    OVERLAPPED at = At(offset);
+    DWORD n = 0;
+    if (::ReadFile(Native(fd), into, static_cast<DWORD>(size), &n, &at)) return n;
+    if (::GetLastError() == ERROR_HANDLE_EOF) return 0;
+    error = LastErrorText();
+    return -1;
 }
 
 bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string& header,
                    std::string& error) {
-    Close();
-    m_path = path;
-    m_header = header;
-    m_renewals = 0;
+    Begin(path, header);
     int fd = -1;
     if (path == StandardOutputLog) {
         fd = ::_dup(::_fileno(stdout));
@@ -185,16 +182,10 @@ bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string&
     }
     // Standard output is written in order whatever it is: the file it may
     // stand for belongs to whoever redirected it.
-    if (path == StandardOutputLog || ::GetFileType(Native(fd)) != FILE_TYPE_DISK) {
-        m_stream = true;
-        m_fd = fd;
-        m_size = 0;
-        if (WriteStream(m_fd, header, error)) return true;
-        Close();
-        return false;
-    }
+    if (path == StandardOutputLog || ::GetFileType(Native(fd)) != FILE_TYPE_DISK)
+        return StartStream(fd, error);
     int64_t size = 0;
-    bool ok = FileSize(Native(fd), size, error);
+    bool ok = SizeOf(fd, size, error);
     if (ok && mode == LogFileMode::NewOnly && size > 0) {
         error = "the file already holds data";
         ok = false;
@@ -203,49 +194,9 @@ bool LogFile::Open(const std::string& path, LogFileMode mode, const std::string&
         error = LastErrorText();
         ok = false;
     }
-    m_fd = fd;
-    m_stream = false;
-    if (!ok || !TakeOver(error)) {
-        Close();
-        return false;
-    }
-    m_pathCheckedMs = MonotonicMs();
-    return true;
-}
-
-// Makes the open file the log: an empty one gets the header, one that starts
-// with the header is continued at its end.
-bool LogFile::TakeOver(std::string& error) {
-    const HANDLE file = Native(m_fd);
-    int64_t size = 0;
-    if (!FileSize(file, size, error)) return false;
-    m_size = 0;
-    if (size == 0) return WriteAtEnd(m_header, error);
-    std::string first(m_header.size(), '\0');
-    const int64_t n = ReadAt(file, first.data(), static_cast<DWORD>(first.size()), 0);
-    if (n < 0) {
-        error = "cannot read its first line: " + LastErrorText();
-        return false;
-    }
-    if (static_cast<size_t>(n) != first.size() || first != m_header) {
-        error = "its first line is not the header of these channels";
-        return false;
-    }
-    m_size = size;
-    char last = '\n';
-    if (ReadAt(file, &last, 1, m_size - 1) != 1) last = '\n';
-    // A row cut off by an earlier crash is ended, so the next row starts on a
-    // line of its own.
-    return last == '\n' || WriteAtEnd("\r\n", error);
-}
-
-bool LogFile::Append(const std::string& text, std::string& error) {
-    if (m_fd < 0) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    if (m_stream) return WriteStream(m_fd, text, error);
-    return FollowPath(error) && WriteAtEnd(text, error);
+    if (ok) return Adopt(fd, error);
+    CloseDescriptor(fd);
+    return false;
 }
 
 // Notices a file deleted or moved away from its path (once a second). Its
@@ -254,7 +205,7 @@ bool LogFile::Append(const std::string& text, std::string& error) {
 bool LogFile::FollowPath(std::string& error) {
     const HANDLE own = Native(m_fd);
     int64_t size = 0;
-    if (!FileSize(own, size, error)) return false;
+    if (!SizeOf(m_fd, size, error)) return false;
     if (size != m_size && !TakeOver(error)) return false;
     const double now = MonotonicMs();
     if (now - m_pathCheckedMs < PathCheckMs) return true;
@@ -296,12 +247,7 @@ bool LogFile::WriteAtEnd(const std::string& text, std::string& error) {
     return true;
 }
 
-bool LogFile::Reopen(std::string& error) {
-    if (m_fd < 0) {
-        error = std::strerror(EBADF);
-        return false;
-    }
-    if (m_stream) return true;
+bool LogFile::ReopenAtPath(std::string& error) {
     // A file deleted while it is open keeps its name until it is closed: it
     // is let go first, so the name is free for the new file.
     const bool deleted = IsDeleted(Native(m_fd));
@@ -315,19 +261,7 @@ bool LogFile::Reopen(std::string& error) {
         return false;
     }
     const int fd = AsDescriptor(file, error);
-    if (fd < 0) return false;
-    const int old = m_fd;
-    const int64_t oldSize = m_size;
-    m_fd = fd;
-    if (!TakeOver(error)) {
-        m_fd = old;
-        m_size = oldSize;
-        ::_close(fd);
-        return false;
-    }
-    if (old >= 0) ::_close(old);
-    m_pathCheckedMs = MonotonicMs();
-    return true;
+    return fd >= 0 && Swap(fd, error);
 }
 
 bool LogFile::Sync(std::string& error) {
@@ -343,11 +277,4 @@ bool LogFile::Sync(std::string& error) {
         return false;
     }
     return true;
-}
-
-void LogFile::Close() {
-    if (m_fd >= 0) ::_close(m_fd);
-    m_fd = -1;
-    m_size = 0;
-    m_stream = false;
 }

@@ -1,14 +1,12 @@
-// The state record shared by the main window's logic, and the program-wide
-// USB driver flag. Plain data: every field is read and written directly.
+// The state record shared by the main window's logic. Plain data: every
+// field is read and written directly.
 #pragma once
+
+#include "base/Channels.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
-
-// Channel i uses entry i of the channel arrays; entry 0 is never used.
-constexpr int ChannelSlots = 25;
-constexpr int MaxChannels = ChannelSlots - 1;
 
 struct MainWindowState {
     bool FixedInstall = false;
@@ -27,7 +25,3 @@ struct MainWindowState {
     bool FirstScanDone = false;
     bool WorkspaceChanged = false;
 };
-
-// The USB driver file lies beside the program but could not be loaded.
-// Set once at start-up, never cleared.
-extern bool UsbDriverFault;

@@ -9,7 +9,7 @@
 #pragma once
 
 #include "TrendModel.h"
-#include "workspace/MessageBox.h"
+#include "base/MessageBox.h"
 
 #include <QFutureWatcher>
 #include <QTimer>

@@ -44,6 +44,16 @@ int NotRegularError(const struct stat& st) {
     return S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
 }
 
+// Opens file (non-blocking, so a FIFO in its place cannot hang the program)
+// and checks that it is a regular file. fd is -1 when it could not be
+// opened; otherwise it is open for the caller to close, whatever the result.
+int OpenRegular(const std::string& file, int flags, int& fd, struct stat& st) {
+    fd = open(file.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return errno;
+    if (fstat(fd, &st) != 0) return errno;
+    return S_ISREG(st.st_mode) ? 0 : NotRegularError(st);
+}
+
 // A symbolic link is followed, so the rename replaces the file it names and
 // the link stays.
 std::string ResolveTarget(const std::string& file) {
@@ -62,17 +72,13 @@ std::string ResolveTarget(const std::string& file) {
 // The room for the new text is taken first where the file system allows, so
 // a full disk fails before a byte of the old text is overwritten.
 int StoreInPlace(const std::string& target, const std::string& text) {
-    const int fd = open(target.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
+    int fd = -1;
     struct stat st;
-    int error = 0;
-    if (fstat(fd, &st) != 0)
-        error = errno;
-    else if (!S_ISREG(st.st_mode))
-        error = NotRegularError(st);
-    else if (static_cast<off_t>(text.size()) > st.st_size &&
-             fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 &&
-             errno != EOPNOTSUPP && errno != ENOSYS)
+    int error = OpenRegular(target, O_WRONLY | O_CREAT, fd, st);
+    if (fd < 0) return error;
+    if (error == 0 && static_cast<off_t>(text.size()) > st.st_size &&
+        fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(text.size())) != 0 &&
+        errno != EOPNOTSUPP && errno != ENOSYS)
         error = errno;
     if (error == 0) error = WriteAll(fd, text);
     if (error == 0 && ftruncate(fd, static_cast<off_t>(text.size())) != 0) error = errno;
@@ -85,18 +91,13 @@ int StoreInPlace(const std::string& target, const std::string& text) {
 
 int LoadIniText(const std::string& file, std::string& text) {
     text.clear();
-    // Non-blocking, so a FIFO in the file's place cannot hang the program.
-    const int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return errno;
+    int fd = -1;
     struct stat st;
-    int error = 0;
-    if (fstat(fd, &st) != 0)
-        error = errno;
-    else if (!S_ISREG(st.st_mode))
-        error = NotRegularError(st);
-    else if (static_cast<std::size_t>(st.st_size) > MaxIniFileBytes)
+    int error = OpenRegular(file, O_RDONLY, fd, st);
+    if (fd < 0) return error;
+    if (error == 0 && static_cast<std::size_t>(st.st_size) > MaxIniFileBytes)
         error = EFBIG;
-    else
+    else if (error == 0)
         error = ReadAll(fd, text);
     close(fd);
     if (error != 0) text.clear();

@@ -1,7 +1,7 @@
 #include "WorkspaceFile.h"
 
 #include "IniFile.h"
-#include "MainWindowState.h"
+#include "base/Channels.h"
 
 #include <algorithm>
 #include <cstring>

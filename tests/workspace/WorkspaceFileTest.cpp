@@ -2,8 +2,8 @@
 
 #include "../support/FakeMessageBoxes.h"
 #include "../support/ScratchFolder.h"
+#include "Channels.h"
 #include "IniFile.h"
-#include "MainWindowState.h"
 
 #include <gtest/gtest.h>
 

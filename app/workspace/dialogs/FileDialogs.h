@@ -9,7 +9,7 @@
 //   std::string path = chooser.ChooseWorkspaceToOpen();   // "" = cancelled
 #pragma once
 
-#include "workspace/MessageBox.h"
+#include "base/MessageBox.h"
 
 #include <string>
 #include <utility>

@@ -8,7 +8,7 @@
 //   frm.exec();            // closing by OK, Escape or the close box applies
 #pragma once
 
-#include "workspace/NumberText.h"
+#include "base/NumberText.h"
 #include "workspace/Workspace.h"
 
 #include <cstdint>

@@ -64,9 +64,18 @@ int main(int argc, char** argv) {
     QtShell shell;
     QtSpecialFolders folders;
     SystemClock clock;
-    MainFrm w(MainFrmServices{nullptr, nullptr, nullptr, sizes, shell, folders,
-                              VeldaBusModule::Library(), VeldaASCIIModule::Library(),
-                              VexaUSBModule::Library(), clock, facts});
+    MainFrm w(MainFrameServices{nullptr,
+                                nullptr,
+                                nullptr,
+                                sizes,
+                                shell,
+                                folders,
+                                VeldaBusModule::Library(),
+                                VeldaASCIIModule::Library(),
+                                VexaUSBModule::Library(),
+                                clock,
+                                facts,
+                                {}});
     if (!w.Startup()) return 1;
     return app.exec();
 }

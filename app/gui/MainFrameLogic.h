@@ -1,22 +1,27 @@
-// The desktop program's start-up, shutdown, channel set-up, workspace
-// commands and window geometry, free of any toolkit. MainFrm (the Qt window)
-// implements the small interfaces below and forwards its events here.
+// The desktop program's controller, free of any toolkit. It owns the
+// workspace, the state record, the protocol dispatch and the logging core,
+// and runs start-up, shutdown, channel set-up, the commands and the window
+// geometry. MainFrm (the Qt window) is its view: it implements
+// MainWindowSurface and forwards its events here; the controller starts
+// and stops its own timers.
 //
-//   MainFrameLogic logic(state, workspace, services);   // beside the LoggerCore
+//   MainFrameLogic logic(view, services);
 //   if (!logic.Startup()) return 1;        // the USB driver file is missing
 //   ... close box:  if (!logic.QueryUnload()) { logic.Unload(); accept(); }
 #pragma once
 
 #include "ColourValue.h"
 #include "CoreSeams.h"
+#include "LoggerCore.h"
 #include "MainWindowState.h"
 #include "ProtocolModule.h"
-#include "workspace/MessageBox.h"
-#include "workspace/NumberText.h"
+#include "base/MessageBox.h"
+#include "base/NumberText.h"
 #include "workspace/Workspace.h"
 #include "workspace/dialogs/FileDialogs.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -84,28 +89,35 @@ struct ProgramFacts {
     RegionalSettings regional;
 };
 
+// Makes a window-thread timer that calls tick at every timeout; precise
+// for the log timer.
+using TimerMaker = std::function<std::unique_ptr<Timer>(std::function<void()> tick, bool precise)>;
+
+// Everything the controller reaches beyond its view; the controller needs
+// every seam. MainFrm serves those left empty (nullptr, no timer maker) with
+// its own Qt ones before it makes the controller.
 struct MainFrameServices {
-    MainWindowSurface& surface;
-    ProtocolModule& protocol;
-    UsbDriver& usb; // probed at start-up
-    Timer& screenTimer;
-    Timer& logTimer;
-    MessageBoxes& boxes;
-    Clock& clock;
-    SpecialFolderSource& specialFolders;
-    FileDialogService& fileDialogs;
-    WorkspaceEditorHost& editor;
+    MessageBoxes* boxes;
+    FileDialogService* fileDialogs;
+    WorkspaceEditorHost* editor;
     SizeSettings& sizes;
     ShellOpener& shell;
+    SpecialFolderSource& specialFolders;
+    BusDriver& bus;
+    AsciiDriver& ascii;
+    UsbDriver& usb; // probed at start-up
+    Clock& clock;
     ProgramFacts facts;
+    TimerMaker timers;
 };
 
 inline constexpr const char* MakerWebSite = "https://www.vexa-instruments.example/";
-inline constexpr int32_t ScreenTimerMs = 333;
 
 class MainFrameLogic {
   public:
-    MainFrameLogic(MainWindowState& state, WorkspaceClass& ws, MainFrameServices services);
+    MainFrameLogic(MainWindowSurface& view, MainFrameServices services);
+    MainFrameLogic(const MainFrameLogic&) = delete;
+    MainFrameLogic& operator=(const MainFrameLogic&) = delete;
 
     // The start-up sequence; false when the program must end at once.
     bool Startup();
@@ -114,11 +126,19 @@ class MainFrameLogic {
     void Unload();
 
     void SetupDisplays();
+    // --- the commands ---
     void OpenWorkspace();
     void SaveWorkspace();
     void ConfigureWorkspace();
     void LogoClicked();
+    void StartStopLogging() { m_core.DoLogging(); }
+    void ViewLastLog() { m_core.ViewLastLog(); }
+    void Retry() { m_core.mnuRetry_Click(); }
+    // The Zero button of tile index.
+    void Tare(int index) { m_core.Tare(index); }
 
+    // --- window geometry ---
+    // The window was resized: the container fills its inner area.
     void FormResize();
     // The window frame appeared or changed after set-up (window managers
     // decorate a window only once it is shown): measure it again and fit
@@ -128,28 +148,65 @@ class MainFrameLogic {
     // The proposed window rectangle in screen pixels, changed to the snapped one.
     void Resizing(int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2, int16_t draggedBorder);
 
+    MainWindowState& State() { return m_state; }
+    WorkspaceClass& Workspace() { return m_ws; }
+    LoggerCore& Core() { return m_core; }
+    const MainFrameServices& Services() const { return m_s; }
+    bool ScreenTimerActive() const { return m_screenTimer->IsActive(); }
     const AppFolders& Folders() const { return m_folders; }
+    // The folder the log file dialog starts in.
+    std::string LogFolder() const;
     // Valid after Startup: the dialogs that remember their folder and name.
     FileChooser& Chooser() { return *m_chooser; }
 
   private:
+    class LogChooser : public LogFileChooser {
+      public:
+        explicit LogChooser(MainFrameLogic& logic) : m_logic(logic) {}
+        std::string ChooseLogFile() override { return m_logic.Chooser().ChooseLogFile(); }
+
+      private:
+        MainFrameLogic& m_logic;
+    };
+    class Settings : public SettingsReader {
+      public:
+        explicit Settings(MainFrameLogic& logic) : m_logic(logic) {}
+        std::string ReadSetting(const std::string& section, const std::string& key,
+                                const std::string& defaultValue) override;
+
+      private:
+        MainFrameLogic& m_logic;
+    };
+
     bool CheckUsbDriver();
     void Load(const std::string& path);
     bool Save(const std::string& path);
-    bool OpenPort();
     void ClosePort();
     void ChooseWorkspace();
     void RebuildWithFreeze();
     void MeasureFrame();
     void FitWindowToTiles(TwipSize tc);
+    // Sizes the window (outer size) and has the container fill it.
+    void SetWindowSize(TwipSize outer);
+    void FillWindow();
     TwipSize SavedSize();
 
-    MainWindowState& m_state;
-    WorkspaceClass& m_ws;
+    MainWindowSurface& m_view;
     MainFrameServices m_s;
+    MainWindowState m_state;
+    WorkspaceClass m_ws;
+    ProtocolModule m_protocol;
+    std::unique_ptr<Timer> m_screenTimer;
+    std::unique_ptr<Timer> m_retryTimer;
+    std::unique_ptr<Timer> m_logTimer;
+    LogChooser m_logChooser{*this};
+    Settings m_settings{*this};
+    LoggerCore m_core;
     AppFolders m_folders;
     std::unique_ptr<FileChooser> m_chooser;
-    bool m_inResize = false;
+    // Fitting the window or its container: the resizes this causes need
+    // no fitting of their own.
+    bool m_fitting = false;
 };
 
 // "Title - Program", or the bare title in a fixed installation.

@@ -49,6 +49,8 @@ MessageAnswer QtMessageBoxes::show(const std::string& text, const std::string& t
         break;
     }
     switch (box.exec()) {
+    case QMessageBox::Ok:
+        return MessageAnswer::Ok;
     case QMessageBox::Yes:
         return MessageAnswer::Yes;
     case QMessageBox::No:

@@ -1,6 +1,7 @@
 #include "MainFrameLogic.h"
 
 #include "DriverLibrary.h"
+#include "PortSetup.h"
 
 #include "window/FormEvents.h"
 #include "workspace/IniFile.h"
@@ -19,7 +20,6 @@ namespace {
 constexpr int32_t DefaultWidthTwips = 16000;
 constexpr int32_t DefaultHeightTwips = 4000;
 constexpr int32_t CaptionAllowanceTwips = 300;
-constexpr int16_t ReplyTimeoutMs = 1000;
 constexpr double UnloadWaitMs = 1000;
 
 bool FileWithContent(const std::string& path) {
@@ -72,13 +72,28 @@ std::string CommandLineWorkspace(const std::string& commandLine) {
     return extension == ".lws" ? path : std::string();
 }
 
-MainFrameLogic::MainFrameLogic(MainWindowState& state, WorkspaceClass& ws,
-                               MainFrameServices services)
-    : m_state(state), m_ws(ws), m_s(std::move(services)) {}
+MainFrameLogic::MainFrameLogic(MainWindowSurface& view, MainFrameServices services)
+    : m_view(view), m_s(std::move(services)), m_protocol(m_ws, m_s.bus, m_s.ascii, m_s.usb),
+      m_screenTimer(m_s.timers([this] { m_core.ScreenTimer_Timer(); }, false)),
+      m_retryTimer(m_s.timers([this] { m_core.AutoRetryTimer_Timer(); }, false)),
+      m_logTimer(m_s.timers([this] { m_core.LogTimerFired(); }, true)),
+      m_core(m_ws, m_state, m_protocol, m_s.facts.regional,
+             CoreSeams{m_view, *m_s.boxes, *m_retryTimer, *m_logTimer, m_s.clock, m_logChooser,
+                       m_settings, m_s.shell}) {}
+
+std::string MainFrameLogic::Settings::ReadSetting(const std::string& section,
+                                                  const std::string& key,
+                                                  const std::string& defaultValue) {
+    return ReadIniValue(m_logic.Folders().SettingsFile, section, key, defaultValue);
+}
+
+std::string MainFrameLogic::LogFolder() const {
+    return ReadIniValue(m_folders.SettingsFile, "LogFiles", "InitDir", m_folders.DataFolder);
+}
 
 bool MainFrameLogic::Startup() {
     const ProgramFacts& f = m_s.facts;
-    MainWindowSurface& ui = m_s.surface;
+    MainWindowSurface& ui = m_view;
     ui.SetVersionLabel("v" + IntegerText(f.versionMajor) + "." + IntegerText(f.versionMinor) + "." +
                        IntegerText(f.versionRevision));
     if (!CheckUsbDriver()) return false;
@@ -87,8 +102,8 @@ bool MainFrameLogic::Startup() {
     const std::string zero = FormatPattern(0, "0.0", f.regional);
     m_state.DecimalComma = zero.size() >= 2 && zero[1] == ',';
 
-    m_folders = InitFolders(f.location, m_s.specialFolders, m_s.boxes);
-    m_chooser = std::make_unique<FileChooser>(m_s.fileDialogs, m_folders.SettingsFile,
+    m_folders = InitFolders(f.location, m_s.specialFolders, *m_s.boxes);
+    m_chooser = std::make_unique<FileChooser>(*m_s.fileDialogs, m_folders.SettingsFile,
                                               m_folders.DataFolder);
 
     const std::string base = JoinPath(f.location.ApplicationFolder, f.location.ProgramName);
@@ -101,7 +116,7 @@ bool MainFrameLogic::Startup() {
     ui.AttachHooks();
     ui.ProcessPendingEvents();
     ui.ShowWindow();
-    m_s.screenTimer.Start(ScreenTimerMs);
+    m_screenTimer->Start(ScreenTimerMs);
     ui.SetLogoTooltip(std::string("Go to ") + MakerWebSite);
     return true;
 }
@@ -115,9 +130,9 @@ bool MainFrameLogic::CheckUsbDriver() {
     const std::string folder =
         DriverLibrary::FolderFor("VexaUSBDrv", m_s.facts.location.ApplicationFolder);
     if (!FileWithContent(JoinPath(folder, "libVexaUSBDrv.so"))) {
-        m_s.boxes.show("Cannot find the VexaUSBDrv.DLL. This should be located in the same "
-                       "folder as this application.",
-                       "Critical Error", MessageIcon::Critical, MessageButtons::Ok);
+        m_s.boxes->show("Cannot find the VexaUSBDrv.DLL. This should be located in the same "
+                        "folder as this application.",
+                        "Critical Error", MessageIcon::Critical, MessageButtons::Ok);
         return false;
     }
     UsbDriverFault = true;
@@ -125,7 +140,7 @@ bool MainFrameLogic::CheckUsbDriver() {
 }
 
 void MainFrameLogic::Load(const std::string& path) {
-    ::LoadWorkspace(m_ws, path, m_s.facts.regional, m_s.boxes);
+    ::LoadWorkspace(m_ws, path, m_s.facts.regional, *m_s.boxes);
 }
 
 bool MainFrameLogic::Save(const std::string& path) {
@@ -139,7 +154,7 @@ bool MainFrameLogic::Save(const std::string& path) {
             shown = true;
             return inner.show(text, title, icon, buttons);
         }
-    } watch(m_s.boxes);
+    } watch(*m_s.boxes);
     ::SaveWorkspace(m_ws, path, m_s.facts.regional, watch);
     return !watch.shown;
 }
@@ -150,13 +165,13 @@ void MainFrameLogic::ChooseWorkspace() {
         JoinPath(f.location.ApplicationFolder, f.location.ProgramName + ".lws");
     m_state.FixedInstall = FileExists(fixedPath);
     if (m_state.FixedInstall) {
-        m_s.surface.SetMenuVisible(MenuItem::OpenWorkspace, false);
-        m_s.surface.SetMenuVisible(MenuItem::SaveWorkspace, false);
-        m_s.surface.SetMenuVisible(MenuItem::Separator, false);
+        m_view.SetMenuVisible(MenuItem::OpenWorkspace, false);
+        m_view.SetMenuVisible(MenuItem::SaveWorkspace, false);
+        m_view.SetMenuVisible(MenuItem::Separator, false);
         Load(fixedPath);
         return;
     }
-    m_s.surface.SetMenuVisible(MenuItem::ConfigureWorkspace, true);
+    m_view.SetMenuVisible(MenuItem::ConfigureWorkspace, true);
     const std::string fromCommandLine = CommandLineWorkspace(f.commandLine);
     if (!fromCommandLine.empty()) {
         Load(fromCommandLine);
@@ -176,7 +191,7 @@ TwipSize MainFrameLogic::SavedSize() {
 }
 
 void MainFrameLogic::SetupDisplays() {
-    MainWindowSurface& ui = m_s.surface;
+    MainWindowSurface& ui = m_view;
     ui.SetCaption(WindowCaption(LegibleText(m_ws.Title), m_s.facts.location.ProgramName,
                                 m_state.FixedInstall));
 
@@ -192,45 +207,49 @@ void MainFrameLogic::SetupDisplays() {
     ui.EnableMenu(MenuCommand::StartLog, tiles >= 1);
     ui.EnableMenu(MenuCommand::StopLog, false);
 
-    if (!OpenPort()) {
-        m_s.boxes.show("Cannot open COM" + IntegerText(m_ws.Port) + "!\r\n" +
-                           "Either load another workspace or edit the current workspace and "
-                           "select a valid COM port.",
-                       "Critical Error", MessageIcon::Critical, MessageButtons::Ok);
-    }
-    try {
-        m_s.protocol.ProtocolSetTimeout(ReplyTimeoutMs);
-    } catch (const ProtocolError&) {
-        // the failed open above has already told the operator
-    }
+    // A driver fault beyond a refused port (the time-out) goes untold here:
+    // a failed open has told the operator already, and the reads will.
+    if (!SetUpPort(m_protocol, m_ws).opened)
+        m_s.boxes->show(CannotOpenPortText(m_ws.Port), "Critical Error", MessageIcon::Critical,
+                        MessageButtons::Ok);
 
     MeasureFrame();
     ui.ProcessPendingEvents();
-    ui.SetOuterSize(SavedSize());
+    SetWindowSize(SavedSize());
     FitWindowToTiles(ui.LayoutTiles());
 }
 
 void MainFrameLogic::MeasureFrame() {
-    const TwipSize outer = m_s.surface.OuterSize();
-    const TwipSize inner = m_s.surface.InnerSize();
+    const TwipSize outer = m_view.OuterSize();
+    const TwipSize inner = m_view.InnerSize();
     m_state.BorderWidth = static_cast<int32_t>(RoundHalfEven((outer.width - inner.width) / 2.0));
     m_state.CaptionHeight =
         (outer.height - inner.height) - 2 * m_state.BorderWidth - CaptionAllowanceTwips;
 }
 
 void MainFrameLogic::FitWindowToTiles(TwipSize tc) {
-    m_s.surface.SetOuterSize({tc.width + 2 * m_state.BorderWidth,
-                              tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth});
+    SetWindowSize({tc.width + 2 * m_state.BorderWidth,
+                   tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth});
+}
+
+void MainFrameLogic::SetWindowSize(TwipSize outer) {
+    m_fitting = true;
+    m_view.SetOuterSize(outer);
+    // A hidden window gets its resize event only when shown; the container
+    // must follow the new size now.
+    FillWindow();
+    m_fitting = false;
 }
 
 void MainFrameLogic::FrameChanged() {
+    if (m_fitting) return;
     MeasureFrame();
-    FitWindowToTiles(m_s.surface.LayoutTiles());
+    FitWindowToTiles(m_view.LayoutTiles());
 }
 
 bool MainFrameLogic::QueryUnload() {
     if (m_state.WorkspaceChanged) {
-        const MessageAnswer answer = m_s.boxes.show(
+        const MessageAnswer answer = m_s.boxes->show(
             "You have made changes to the workspace but have not saved those changes!\r\n"
             "Would you like to save the workspace now?",
             "Unsaved Workspace", MessageIcon::Exclamation, MessageButtons::YesNoCancel);
@@ -245,14 +264,14 @@ bool MainFrameLogic::QueryUnload() {
         }
     }
     m_state.Closing = true;
-    m_s.logTimer.Stop();
-    m_s.screenTimer.Stop();
-    m_s.surface.SetBusyPointer(true);
+    m_logTimer->Stop();
+    m_screenTimer->Stop();
+    m_view.SetBusyPointer(true);
     return false;
 }
 
 void MainFrameLogic::Unload() {
-    MainWindowSurface& ui = m_s.surface;
+    MainWindowSurface& ui = m_view;
     ui.DetachHooks();
     if (!ui.IsMinimised()) {
         const TwipSize outer = ui.OuterSize();
@@ -269,14 +288,14 @@ void MainFrameLogic::Unload() {
 }
 
 void MainFrameLogic::RebuildWithFreeze() {
-    const bool minimised = m_s.surface.IsMinimised();
-    if (!minimised) m_s.surface.FreezeDrawing();
+    const bool minimised = m_view.IsMinimised();
+    if (!minimised) m_view.FreezeDrawing();
     SetupDisplays();
-    if (!minimised) m_s.surface.ReleaseDrawing();
+    if (!minimised) m_view.ReleaseDrawing();
 }
 
 void MainFrameLogic::OpenWorkspace() {
-    m_s.screenTimer.Stop();
+    m_screenTimer->Stop();
     const std::string path = m_chooser->ChooseWorkspaceToOpen();
     if (!path.empty()) {
         // Each driver holds its device exclusively: release the old
@@ -286,7 +305,7 @@ void MainFrameLogic::OpenWorkspace() {
         m_state.WorkspaceChanged = false;
         RebuildWithFreeze();
     }
-    m_s.screenTimer.Start(ScreenTimerMs);
+    m_screenTimer->Start(ScreenTimerMs);
 }
 
 void MainFrameLogic::SaveWorkspace() {
@@ -296,12 +315,12 @@ void MainFrameLogic::SaveWorkspace() {
 }
 
 void MainFrameLogic::ConfigureWorkspace() {
-    m_s.screenTimer.Stop();
+    m_screenTimer->Stop();
     ClosePort(); // the editor may change the protocol
-    m_s.editor.EditWorkspace(m_ws, m_state.FixedInstall);
+    m_s.editor->EditWorkspace(m_ws, m_state.FixedInstall);
     m_state.WorkspaceChanged = true;
     RebuildWithFreeze();
-    m_s.screenTimer.Start(ScreenTimerMs);
+    m_screenTimer->Start(ScreenTimerMs);
 }
 
 void MainFrameLogic::LogoClicked() {
@@ -309,28 +328,24 @@ void MainFrameLogic::LogoClicked() {
     if (!address.empty()) m_s.shell.OpenFile(address);
 }
 
-bool MainFrameLogic::OpenPort() {
-    try {
-        return !IsFailure(m_s.protocol.ProtocolOpenPort(m_ws.Port, m_ws.Baudrate));
-    } catch (const ProtocolError&) {
-        return false; // the serial driver's library is missing or broken
-    }
-}
-
 void MainFrameLogic::ClosePort() {
     try {
-        m_s.protocol.ProtocolClosePort();
+        m_protocol.ProtocolClosePort();
     } catch (const ProtocolError&) {
     }
 }
 
 void MainFrameLogic::FormResize() {
-    if (m_inResize) return;
-    m_inResize = true;
-    m_s.surface.PlaceContainer(m_s.surface.InnerSize());
-    m_s.surface.ProcessPendingEvents();
-    m_s.surface.ReleaseDrawing();
-    m_inResize = false;
+    if (m_fitting) return;
+    m_fitting = true;
+    FillWindow();
+    m_fitting = false;
+}
+
+void MainFrameLogic::FillWindow() {
+    m_view.PlaceContainer(m_view.InnerSize());
+    m_view.ProcessPendingEvents();
+    m_view.ReleaseDrawing();
 }
 
 int32_t MainFrameLogic::HitTest(int32_t hitCode) {
@@ -341,9 +356,9 @@ int32_t MainFrameLogic::HitTest(int32_t hitCode) {
 void MainFrameLogic::Resizing(int32_t& x1, int32_t& y1, int32_t& x2, int32_t& y2,
                               int16_t draggedBorder) {
     using namespace formevents;
-    m_s.surface.FreezeDrawing();
+    m_view.FreezeDrawing();
     const TwipSize tc =
-        m_s.surface.PlaceContainer({(x2 - x1) * TwipsPerPixel, (y2 - y1) * TwipsPerPixel});
+        m_view.PlaceContainer({(x2 - x1) * TwipsPerPixel, (y2 - y1) * TwipsPerPixel});
     const int32_t h = TwipsToPixels(tc.height + m_state.CaptionHeight + 2 * m_state.BorderWidth);
     const int32_t w = TwipsToPixels(tc.width + 2 * m_state.BorderWidth);
     switch (draggedBorder) {

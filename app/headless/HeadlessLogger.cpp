@@ -5,6 +5,7 @@
 #include "LogTarget.h"
 #include "LoggerCore.h"
 #include "MessageBox.h"
+#include "PortSetup.h"
 #include "RunReport.h"
 #include "RunSignals.h"
 #include "VeldaASCIIModule.h"
@@ -141,17 +142,8 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     state.DecimalComma = regional.decimalSeparator == ',';
     ProtocolModule protocol(workspace, VeldaBusModule::Library(), VeldaASCIIModule::Library(),
                             VexaUSBModule::Library());
-    try {
-        if (IsFailure(protocol.ProtocolOpenPort(workspace.Port, workspace.Baudrate))) {
-            boxes.show("Cannot open COM" + IntegerText(workspace.Port) +
-                           "!\r\nEither load another workspace or edit the current workspace "
-                           "and select a valid COM port.",
-                       "Critical Error", MessageIcon::Critical);
-            return 1;
-        }
-        protocol.ProtocolSetTimeout(1000);
-    } catch (const ProtocolError& error) {
-        boxes.show(error.what(), "Critical Error", MessageIcon::Critical);
+    if (const PortSetup setup = SetUpPort(protocol, workspace); !setup.fault.empty()) {
+        boxes.show(setup.fault, "Critical Error", MessageIcon::Critical);
         return 1;
     }
 
@@ -222,7 +214,7 @@ int RunHeadlessLogger(const HeadlessOptions& options) {
     core.FirstPassBeforeTheFirstRow();
 
     QtTimer screenTimer([&] { core.ScreenTimer_Timer(); });
-    screenTimer.Start(333);
+    screenTimer.Start(ScreenTimerMs);
     StatusReporter status(::isatty(STDERR_FILENO) == 1);
     QtTimer statusTimer([&] {
         const StatusEvents events = EventsOf(core, state, workspace);

@@ -1,8 +1,8 @@
 // The one main window of the desktop program: menu, tiles, status strip.
-// It implements the window seams of the acquisition logic (LoggerCore) and of
-// the start-up/command logic (MainFrameLogic) and forwards its events to them.
+// It is the view of the controller (MainFrameLogic): it implements the
+// controller's view interface and forwards its events to it.
 //
-//   MainFrmServices services{boxes, dialogs, editor, sizes, shell, folders, ...};
+//   MainFrameServices services{boxes, dialogs, editor, sizes, shell, folders, ...};
 //   MainFrm w(services);
 //   if (!w.Startup()) return 1;   // shows the window and starts acquisition
 //   return app.exec();
@@ -27,39 +27,24 @@ class QtFormEvents;
 class StatisticsFrm;
 class TableContainer;
 
-// Everything the window reaches beyond itself; tests pass fakes.
-// A nullptr seam is served by the window's own Qt message boxes, file
-// dialogs or workspace editor.
-struct MainFrmServices {
-    MessageBoxes* boxes;
-    FileDialogService* fileDialogs;
-    WorkspaceEditorHost* editor;
-    SizeSettings& sizes;
-    ShellOpener& shell;
-    SpecialFolderSource& specialFolders;
-    BusDriver& bus;
-    AsciiDriver& ascii;
-    UsbDriver& usb;
-    Clock& clock;
-    ProgramFacts facts;
-};
-
 class MainFrm : public QMainWindow,
                 public MainWindowSurface,
                 public formevents::FormEventsSink,
                 private WorkspaceEditorHost {
     Q_OBJECT
   public:
-    explicit MainFrm(MainFrmServices services, QWidget* parent = nullptr);
+    // The seams left empty are served by the window's own Qt message boxes,
+    // file dialogs, workspace editor and timers.
+    explicit MainFrm(MainFrameServices services, QWidget* parent = nullptr);
     ~MainFrm() override;
 
     // The start-up sequence; false when the program must end at once.
     bool Startup();
 
-    MainWindowState& State() { return m_state; }
-    WorkspaceClass& Workspace() { return m_ws; }
-    LoggerCore& Core() { return *m_core; }
     MainFrameLogic& Logic() { return *m_logic; }
+    MainWindowState& State() { return m_logic->State(); }
+    WorkspaceClass& Workspace() { return m_logic->Workspace(); }
+    LoggerCore& Core() { return m_logic->Core(); }
     QAction* Menu(const std::string& name) const; // mnuopen, mnuSave, ... by name
     LCDModule* Tile(int index) const;             // nullptr when absent
     int TileCount() const { return static_cast<int>(m_disp.size()) - 1; }
@@ -71,7 +56,7 @@ class MainFrm : public QMainWindow,
     QtFormEvents* FormX() const { return m_formX.get(); }
     QFrame* StatusPanel() const { return m_statusPanel; }
     QWidget* ButtonBar() const { return m_buttonBar; }
-    bool ScreenTimerActive() const { return m_screenTimer.IsActive(); }
+    bool ScreenTimerActive() const { return m_logic->ScreenTimerActive(); }
     // "Statistics…" of the Communications menu; created at its first use.
     void ShowStatistics();
     StatisticsFrm* Statistics() const { return m_statistics; }
@@ -127,21 +112,8 @@ class MainFrm : public QMainWindow,
     void CheckFrame();
     QAction* AddEntry(QMenu* menu, const char* name, const char* caption, const char* shortcut);
 
-    class LogChooser;
-    class Settings;
-
-    MainFrmServices m_services;
     std::unique_ptr<MessageBoxes> m_ownBoxes;
     std::unique_ptr<FileDialogService> m_ownDialogs;
-    MainWindowState m_state;
-    WorkspaceClass m_ws;
-    ProtocolModule m_protocol;
-    QtTimer m_screenTimer;
-    QtTimer m_retryTimer;
-    QtTimer m_logTimer;
-    std::unique_ptr<LogChooser> m_logChooser;
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<LoggerCore> m_core;
     std::unique_ptr<MainFrameLogic> m_logic;
     std::unique_ptr<QtFormEvents> m_formX;
 
@@ -158,8 +130,6 @@ class MainFrm : public QMainWindow,
     QLabel* m_sizer;
     StatisticsFrm* m_statistics = nullptr;
     QSize m_frameSeen; // frame margins the last measurement saw
-    bool m_fitting = false;
     bool m_busy = false;
-    bool m_closeAccepted = false;
     bool m_unloaded = false;
 };

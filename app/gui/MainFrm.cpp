@@ -46,41 +46,10 @@ TwipSize Twips(const QSize& s) {
 
 } // namespace
 
-class MainFrm::LogChooser : public LogFileChooser {
-  public:
-    explicit LogChooser(MainFrm& w) : m_w(w) {}
-    std::string ChooseLogFile() override { return m_w.m_logic->Chooser().ChooseLogFile(); }
-
-  private:
-    MainFrm& m_w;
-};
-
-class MainFrm::Settings : public SettingsReader {
-  public:
-    explicit Settings(MainFrm& w) : m_w(w) {}
-    std::string ReadSetting(const std::string& section, const std::string& key,
-                            const std::string& defaultValue) override {
-        return ReadIniValue(m_w.m_logic->Folders().SettingsFile, section, key, defaultValue);
-    }
-
-  private:
-    MainFrm& m_w;
-};
-
-MainFrm::MainFrm(MainFrmServices services, QWidget* parent)
-    : QMainWindow(parent), m_services(std::move(services)),
-      m_ownBoxes(m_services.boxes ? nullptr : std::make_unique<QtMessageBoxes>(this)),
-      m_ownDialogs(m_services.fileDialogs ? nullptr : std::make_unique<QtFileDialogService>(this)),
-      m_protocol(m_ws, m_services.bus, m_services.ascii, m_services.usb),
-      m_screenTimer([this] { m_core->ScreenTimer_Timer(); }),
-      m_retryTimer([this] { m_core->AutoRetryTimer_Timer(); }),
-      m_logTimer([this] { m_core->LogTimerFired(); }, Qt::PreciseTimer),
-      m_logChooser(std::make_unique<LogChooser>(*this)),
-      m_settings(std::make_unique<Settings>(*this)) {
+MainFrm::MainFrm(MainFrameServices services, QWidget* parent) : QMainWindow(parent) {
     RegisterResources();
     setObjectName("MainFrm");
     setWindowTitle("24 Channel Vexa Logger");
-    BuildMenu();
 
     m_client = new QWidget(this);
     setCentralWidget(m_client);
@@ -97,18 +66,23 @@ MainFrm::MainFrm(MainFrmServices services, QWidget* parent)
     m_disp.push_back(pattern);
     BuildStatusStrip();
 
-    MessageBoxes& boxes = m_services.boxes ? *m_services.boxes : *m_ownBoxes;
-    FileDialogService& dialogs = m_services.fileDialogs ? *m_services.fileDialogs : *m_ownDialogs;
-    CoreSeams seams{*this,         boxes,       m_retryTimer,    m_logTimer, m_services.clock,
-                    *m_logChooser, *m_settings, m_services.shell};
-    m_core =
-        std::make_unique<LoggerCore>(m_ws, m_state, m_protocol, m_services.facts.regional, seams);
-    WorkspaceEditorHost& editor = m_services.editor ? *m_services.editor : *this;
-    m_logic = std::make_unique<MainFrameLogic>(
-        m_state, m_ws,
-        MainFrameServices{*this, m_protocol, m_services.usb, m_screenTimer, m_logTimer, boxes,
-                          m_services.clock, m_services.specialFolders, dialogs, editor,
-                          m_services.sizes, m_services.shell, m_services.facts});
+    if (!services.boxes) {
+        m_ownBoxes = std::make_unique<QtMessageBoxes>(this);
+        services.boxes = m_ownBoxes.get();
+    }
+    if (!services.fileDialogs) {
+        m_ownDialogs = std::make_unique<QtFileDialogService>(this);
+        services.fileDialogs = m_ownDialogs.get();
+    }
+    if (!services.editor) services.editor = this;
+    if (!services.timers) {
+        services.timers = [](std::function<void()> tick, bool precise) {
+            return std::make_unique<QtTimer>(std::move(tick),
+                                             precise ? Qt::PreciseTimer : Qt::CoarseTimer);
+        };
+    }
+    m_logic = std::make_unique<MainFrameLogic>(*this, std::move(services));
+    BuildMenu();
 }
 
 MainFrm::~MainFrm() {
@@ -163,17 +137,13 @@ void MainFrm::BuildMenu() {
     connect(save, &QAction::triggered, this, [this] { m_logic->SaveWorkspace(); });
     connect(exit, &QAction::triggered, this, &QWidget::close);
     connect(configure, &QAction::triggered, this, [this] { m_logic->ConfigureWorkspace(); });
-    connect(start, &QAction::triggered, this, [this] { m_core->DoLogging(); });
-    connect(stop, &QAction::triggered, this, [this] { m_core->DoLogging(); });
-    connect(view, &QAction::triggered, this, [this] { m_core->ViewLastLog(); });
-    connect(retry, &QAction::triggered, this, [this] { m_core->mnuRetry_Click(); });
+    connect(start, &QAction::triggered, this, [this] { m_logic->StartStopLogging(); });
+    connect(stop, &QAction::triggered, this, [this] { m_logic->StartStopLogging(); });
+    connect(view, &QAction::triggered, this, [this] { m_logic->ViewLastLog(); });
+    connect(retry, &QAction::triggered, this, [this] { m_logic->Retry(); });
     connect(statistics, &QAction::triggered, this, &MainFrm::ShowStatistics);
-    AddTrendCommands(
-        this, logging, comms, {[this] { return TilePass(m_ws, m_state); }, {}},
-        m_services.boxes ? *m_services.boxes : *m_ownBoxes, [this] {
-            const AppFolders& folders = m_logic->Folders();
-            return Q(ReadIniValue(folders.SettingsFile, "LogFiles", "InitDir", folders.DataFolder));
-        });
+    AddTrendCommands(this, logging, comms, {[this] { return TilePass(Workspace(), State()); }, {}},
+                     *m_logic->Services().boxes, [this] { return Q(m_logic->LogFolder()); });
 }
 
 void MainFrm::BuildStatusStrip() {
@@ -285,7 +255,8 @@ void MainFrm::SetTileTip(int tile, const std::string& tip) {
 }
 
 void MainFrm::ShowStatistics() {
-    if (!m_statistics) m_statistics = new StatisticsFrm(*m_core, m_ws, m_services.clock, this);
+    if (!m_statistics)
+        m_statistics = new StatisticsFrm(Core(), Workspace(), m_logic->Services().clock, this);
     m_statistics->show();
     m_statistics->raise();
     m_statistics->activateWindow();
@@ -362,7 +333,7 @@ void MainFrm::CreateTile(int index, const std::string& title, const std::string&
     tile->setTitle(Q(title));
     tile->setValue(Q(value));
     tile->show();
-    connect(tile, &LCDModule::Zero, this, [this, index] { m_core->Tare(index); });
+    connect(tile, &LCDModule::Zero, this, [this, index] { m_logic->Tare(index); });
     if (static_cast<int>(m_disp.size()) <= index) m_disp.resize(index + 1, nullptr);
     m_disp[index] = tile;
 }
@@ -396,9 +367,6 @@ void MainFrm::SetOuterSize(TwipSize size) {
         resize(inner);
     }
     if (layout()) layout()->activate();
-    // A hidden window gets its resize event only when shown; the container
-    // must follow the new size now.
-    m_logic->FormResize();
     m_frameSeen = frameGeometry().size() - QWidget::size();
 }
 
@@ -472,11 +440,11 @@ void MainFrm::showEvent(QShowEvent* event) {
 }
 
 void MainFrm::CheckFrame() {
-    if (m_fitting || !isVisible() || isMinimized() || m_state.Closing) return;
-    if (frameGeometry().size() - size() == m_frameSeen) return;
-    m_fitting = true;
+    if (!isVisible() || isMinimized() || State().Closing) return;
+    const QSize frame = frameGeometry().size() - size();
+    if (frame == m_frameSeen) return;
+    m_frameSeen = frame;
     m_logic->FrameChanged();
-    m_fitting = false;
 }
 
 void MainFrm::closeEvent(QCloseEvent* event) {
@@ -494,7 +462,7 @@ void MainFrm::closeEvent(QCloseEvent* event) {
 }
 
 void MainFrm::EditWorkspace(WorkspaceClass& ws, bool fixedInstall) {
-    WorkSpaceFrm frm(ws, m_services.facts.regional, this);
+    WorkSpaceFrm frm(ws, m_logic->Services().facts.regional, this);
     frm.SetFixedInstall(fixedInstall);
     frm.exec();
 }

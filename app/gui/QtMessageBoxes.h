@@ -2,7 +2,7 @@
 // is awaited, a box that stays open beside the window for a notice.
 #pragma once
 
-#include "workspace/MessageBox.h"
+#include "base/MessageBox.h"
 
 class QWidget;
 

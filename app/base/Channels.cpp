@@ -1,3 +1,3 @@
-#include "MainWindowState.h"
+#include "Channels.h"
 
 bool UsbDriverFault = false;
