@@ -365,10 +365,6 @@ void WorkSpaceFrm::SelectListEntry(EditorList which, int index) {
 }
 
 void WorkSpaceFrm::SetListEnabled(EditorList which, bool enabled) {
-    // The fixed installation's lock outlasts the protocol procedure.
-    if (m_fixed && (which == EditorList::Protocol || which == EditorList::Channels ||
-                    which == EditorList::Snap))
-        enabled = false;
     list(which)->setEnabled(enabled);
 }
 

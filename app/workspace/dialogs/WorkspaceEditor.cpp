@@ -125,6 +125,7 @@ const char* WorkspaceEditor::FieldToolTip(EditorField field) {
 }
 
 void WorkspaceEditor::Open(bool fixedInstall) {
+    m_fixed = fixedInstall;
     m_form.SetListEntries(EditorList::Protocol, ProtocolNames());
     m_form.SetListEntries(EditorList::Baudrate, Baudrates());
     m_form.SetListEntries(EditorList::Snap, {"No", "Yes"});
@@ -234,7 +235,8 @@ void WorkspaceEditor::protocolSelected() {
     const bool usb = p == ProtocolUSB;
     m_form.SetListEnabled(EditorList::Port, !usb);
     m_form.SetListEnabled(EditorList::Baudrate, !usb);
-    m_form.SetListEnabled(EditorList::Snap, !usb);
+    // The fixed installation's lock outlasts the protocol procedure.
+    m_form.SetListEnabled(EditorList::Snap, !usb && !m_fixed);
     if (usb) m_form.SelectListEntry(EditorList::Snap, 0);
     if (p == ProtocolVeldaBus || p == ProtocolASCII) {
         m_form.SetFieldMaxLength(EditorField::Station, kStationLimit);

@@ -116,4 +116,5 @@ class WorkspaceEditor {
     int m_current = 0;
     bool m_updating = false;
     bool m_closed = false;
+    bool m_fixed = false;
 };
