@@ -52,7 +52,6 @@ TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsAndKeepsTheRest) {
     EXPECT_EQ(ws, Defaults(4));
     const std::pair<const char*, int> counts[] = {{"", 4},
                                                   {"Channels=2", 2},
-                                                  {"Channels=0", 0},
                                                   {"Channels=-5", 0},
                                                   {"Channels=", 4},
                                                   {"Channels=30000", MaxChannels},
