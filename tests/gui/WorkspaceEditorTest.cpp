@@ -154,23 +154,16 @@ TEST_F(EditorFixture, OpeningFillsTheFormAndChannelEditsLandInItemAndList) {
     EXPECT_FALSE(editor->Updating());
 
     editor->RowSelected(2);
-    const struct {
-        EditorField field;
-        const char* typed;
-        int column;
-        const char* cell;
-    } edits[] = {{EditorField::Station, "2.5", 2, "2"},
-                 {EditorField::Station, "2147483647", 2, "2147483647"},
-                 {EditorField::Station, "9999999999", 2, "2147483647"},
-                 {EditorField::TareValue, "1,5", 4, "1"},
-                 {EditorField::TareValue, "1e39", 4, "1"},
-                 {EditorField::Caption, "Load cell", 1, "Load cell"},
-                 {EditorField::Format, "0.0", 3, "0.0"},
-                 {EditorField::Command, "12", 5, "12"}};
-    for (const auto& e : edits) {
-        form.Type(e.field, e.typed);
-        EXPECT_EQ(form.rows[2][size_t(e.column)], e.cell) << e.typed;
-    }
+    const auto cell = [&](EditorField field, const char* typed, size_t column) {
+        form.Type(field, typed);
+        return form.rows[2][column];
+    };
+    using F = EditorField;
+    EXPECT_EQ((Row{cell(F::Station, "2.5", 2), cell(F::Station, "2147483647", 2),
+                   cell(F::Station, "9999999999", 2), cell(F::TareValue, "1,5", 4),
+                   cell(F::TareValue, "1e39", 4), cell(F::Caption, "Load cell", 1),
+                   cell(F::Format, "0.0", 3), cell(F::Command, "12", 5)}),
+              (Row{"2", "2147483647", "2147483647", "1", "1", "Load cell", "0.0", "12"}));
     EXPECT_EQ(ws.Items[2], (ItemClass{2147483647, "Load cell", "0.0", 1, "12"}));
     EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
 }
