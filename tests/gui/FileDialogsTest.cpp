@@ -67,8 +67,7 @@ TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgram) {
     const AppFolders folders = InitFolders(program, shell, messages);
     EXPECT_EQ(folders.SettingsFile, root + "/local/Tarnvik/config.ini");
     EXPECT_EQ(folders.DataFolder, root + "/docs/Tarnvik Logs");
-    EXPECT_TRUE(fs::is_directory(folders.SettingsFolder));
-    EXPECT_TRUE(fs::is_directory(folders.DataFolder));
+    EXPECT_TRUE(fs::is_directory(folders.SettingsFolder) && fs::is_directory(folders.DataFolder));
     PutFileBytes(folders.DataFolder + "/keep.csv", "1");
     EXPECT_EQ(InitFolders(program, shell, messages).DataFolder, folders.DataFolder);
     EXPECT_TRUE(fs::exists(folders.DataFolder + "/keep.csv"));
@@ -79,8 +78,7 @@ TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgram) {
     EXPECT_EQ(FileInFolder(root + "/none", "config.ini"), root + "/none/config.ini");
     shell.folders.clear();
     const AppFolders none = InitFolders(program, shell, messages);
-    EXPECT_EQ(none.SettingsFolder, root + "/app");
-    EXPECT_EQ(none.DataFolder, root + "/app");
+    EXPECT_EQ(none.SettingsFolder + " " + none.DataFolder, root + "/app " + root + "/app");
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -90,10 +88,11 @@ TEST_F(TempDirTest, FolderCreationFailures) {
     const std::string orphan = root + "/missing/child";
     EXPECT_FALSE(CreateFolder(orphan, messages));
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].title, "Error");
-    EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_EQ(messages.shown[0].text,
-              "Error No such file or directory while attempting to create folder: " + orphan);
+    EXPECT_EQ(std::tie(messages.shown[0].title, messages.shown[0].icon, messages.shown[0].text),
+              std::make_tuple("Error", MessageIcon::Critical,
+                              "Error No such file or directory while attempting to create "
+                              "folder: " +
+                                  orphan));
     shell.folders[CSIDL_PERSONAL] = root + "/nothing-here";
     EXPECT_EQ(InitFolders(program, shell, messages).DataFolder,
               root + "/nothing-here/Tarnvik Logs");

@@ -37,15 +37,13 @@ void Pick(QComboBox* box, int index) {
 
 struct FrmFixture : ::testing::Test {
     FrmFixture() {
-        ws.Channels = 4;
-        ws.Port = 2;
         for (int i = 1; i <= 4; ++i)
             ws.Items.push_back(DefaultChannelItem(i));
         frm = std::make_unique<WorkSpaceFrm>(ws, RegionalSettings::point());
         frm->show();
         QApplication::processEvents();
     }
-    WorkspaceClass ws;
+    WorkspaceClass ws{4, "", "", 2, 0, 0, 0, {}, 0, 0};
     std::unique_ptr<WorkSpaceFrm> frm;
 };
 

@@ -65,11 +65,6 @@ struct FakeForm : WorkspaceEditorForm {
 
 struct EditorFixture : ::testing::Test {
     EditorFixture() {
-        ws.Channels = 4;
-        ws.Title = "Rig 1";
-        ws.Port = 3;
-        ws.Baudrate = 115200;
-        ws.LogInterval = 1000;
         for (int i = 1; i <= 4; ++i)
             ws.Items.push_back(DefaultChannelItem(i));
     }
@@ -79,7 +74,7 @@ struct EditorFixture : ::testing::Test {
         editor->Open(fixed);
     }
     bool enabled(EditorList l) const { return !form.disabled.count({true, int(l)}); }
-    WorkspaceClass ws;
+    WorkspaceClass ws{4, "Rig 1", "", 3, 115200, 0, 0, {}, 1000, 0};
     FakeForm form;
     std::unique_ptr<WorkspaceEditor> editor;
 };
