@@ -68,6 +68,11 @@ TEST_F(FrmFixture, SelectionsAndTypingReachTheEditor) {
     Pick(frm->cbProtocol, ProtocolUSB);
     EXPECT_FALSE(frm->cbPort->isEnabled());
     EXPECT_EQ(frm->lblStation->text(), "Serial Number");
+    // A lock set on the open dialog holds through a protocol change too.
+    frm->SetFixedInstall(true);
+    Pick(frm->cbProtocol, ProtocolASCII);
+    EXPECT_TRUE(frm->cbPort->isEnabled());
+    EXPECT_FALSE(frm->cbSnap->isEnabled() || frm->tbTitle->isEnabled());
 }
 
 // Every key passes the editor's filter: paste unfiltered, cut and undo

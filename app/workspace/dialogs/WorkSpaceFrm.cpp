@@ -276,11 +276,7 @@ WorkSpaceFrm::~WorkSpaceFrm() = default;
 
 void WorkSpaceFrm::SetFixedInstall(bool fixed) {
     m_fixed = fixed;
-    if (m_opened && fixed) {
-        for (QWidget* w :
-             std::initializer_list<QWidget*>{tbTitle, cbProtocol, cbChannels, cbSnap, tbCommand})
-            w->setEnabled(false);
-    }
+    if (m_opened && fixed) m_editor->LockFixedInstall();
 }
 
 void WorkSpaceFrm::OpenEditor() {

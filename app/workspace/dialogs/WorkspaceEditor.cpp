@@ -125,7 +125,6 @@ const char* WorkspaceEditor::FieldToolTip(EditorField field) {
 }
 
 void WorkspaceEditor::Open(bool fixedInstall) {
-    m_fixed = fixedInstall;
     m_form.SetListEntries(EditorList::Protocol, ProtocolNames());
     m_form.SetListEntries(EditorList::Baudrate, Baudrates());
     m_form.SetListEntries(EditorList::Snap, {"No", "Yes"});
@@ -133,18 +132,21 @@ void WorkspaceEditor::Open(bool fixedInstall) {
     m_form.SetListEntries(EditorList::Channels, Numbered(kChannelCount));
     m_form.SetFieldMaxLength(EditorField::LogInterval, 5);
     m_form.SetFieldMaxLength(EditorField::Station, kStationLimit);
-    if (fixedInstall) {
-        m_form.SetFieldEnabled(EditorField::Title, false);
-        m_form.SetListEnabled(EditorList::Protocol, false);
-        m_form.SetListEnabled(EditorList::Channels, false);
-        m_form.SetListEnabled(EditorList::Snap, false);
-        m_form.SetFieldEnabled(EditorField::Command, false);
-    }
+    if (fixedInstall) LockFixedInstall();
     WorkspaceToForm();
     if (m_form.RowCount() >= 1) {
         m_form.SelectRow(0);
         RowSelected(0);
     }
+}
+
+void WorkspaceEditor::LockFixedInstall() {
+    m_fixed = true;
+    m_form.SetFieldEnabled(EditorField::Title, false);
+    m_form.SetListEnabled(EditorList::Protocol, false);
+    m_form.SetListEnabled(EditorList::Channels, false);
+    m_form.SetListEnabled(EditorList::Snap, false);
+    m_form.SetFieldEnabled(EditorField::Command, false);
 }
 
 void WorkspaceEditor::selectAndHandle(EditorList list, int index) {

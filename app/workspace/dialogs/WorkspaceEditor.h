@@ -73,6 +73,8 @@ class WorkspaceEditor {
 
     // Fills the lists, copies the workspace in, selects row 1.
     void Open(bool fixedInstall);
+    // Locks title, protocol, channel count, snap and command for good.
+    void LockFixedInstall();
     void WorkspaceToForm();
     void WorkSpaceToList();
     void FormToWorkspace();
