@@ -57,12 +57,10 @@ struct DisplayRender : ::testing::Test {
 // "1": upper left unlit, upper right lit; position 7 blank.
 TEST_F(DisplayRender, LitAndUnlitSegmentsAndDotsTakeTheirColours) {
     lcd.setCaption("12.3");
-    EXPECT_EQ(SegmentPixel(lcd, 0), Rgb(Off));
-    EXPECT_EQ(SegmentPixel(lcd, 2), Rgb(On));
-    EXPECT_EQ(SegmentPixel(lcd, 7 * 7 + 3), Rgb(Off));
-    EXPECT_EQ(dot(2), Rgb(On));
-    EXPECT_EQ(dot(8), Rgb(Off));
-    EXPECT_EQ(lcd.image().pixelColor(lcd.width() - 1, lcd.height() - 1), Rgb(Back));
+    EXPECT_EQ(
+        (std::vector{SegmentPixel(lcd, 0), SegmentPixel(lcd, 2), SegmentPixel(lcd, 7 * 7 + 3),
+                     dot(2), dot(8), lcd.image().pixelColor(lcd.width() - 1, lcd.height() - 1)}),
+        (std::vector{Rgb(Off), Rgb(On), Rgb(Off), Rgb(On), Rgb(Off), Rgb(Back)}));
 }
 
 TEST_F(DisplayRender, ALitSegmentTurnedOffLeavesNoTrace) {
@@ -116,7 +114,7 @@ TEST(TileRender, DesignSchemeAndZero) {
     LCDModule tile;
     eLCD& lcd = *tile.display();
     eLCDContainer& frame = *tile.frame();
-    EXPECT_EQ(frame.geometry(), QRect(4, 28, 261, 57));
+    ASSERT_EQ(frame.geometry(), QRect(4, 28, 261, 57));
     EXPECT_EQ(std::vector({frame.OnColor(), frame.OffColor()}),
               std::vector<ColourValue>({0, 0xC0C0C0}));
     tile.setTitle("<b>x</b> & y");
@@ -130,16 +128,15 @@ TEST(TileRender, DesignSchemeAndZero) {
     tile.setValue("1");
     tile.setScheme(4);
     const QImage shot = tile.grab().toImage();
-    EXPECT_EQ(shot.pixelColor(frame.x() + 2, frame.y() + 40), QColor(21, 0, 1));
-    EXPECT_EQ(SegmentPixel(lcd, 0), QColor(128, 0, 0));
-    EXPECT_EQ(shot.pixelColor(frame.pos() + lcd.pos() + MiddleOf(lcd.geometry().seg[2])),
-              QColor(255, 0, 0));
+    EXPECT_EQ(
+        (std::vector{shot.pixelColor(frame.x() + 2, frame.y() + 40), SegmentPixel(lcd, 0),
+                     shot.pixelColor(frame.pos() + lcd.pos() + MiddleOf(lcd.geometry().seg[2]))}),
+        (std::vector{QColor(21, 0, 1), QColor(128, 0, 0), QColor(255, 0, 0)}));
     // A back colour equal to the display's changes nothing but itself.
     const int drawn = lcd.drawings();
     tile.setBackColor(65557);
-    EXPECT_EQ(tile.BackColor(), 65557u);
-    EXPECT_EQ(lcd.OffColor(), 128u);
-    EXPECT_EQ(lcd.drawings(), drawn);
+    EXPECT_EQ(std::make_tuple(tile.BackColor(), lcd.OffColor(), lcd.drawings()),
+              std::make_tuple(65557u, 128u, drawn));
 }
 
 // Black back colour hides the unlit segments; the fresh tile saves only its
@@ -162,11 +159,9 @@ TEST(TileRender, BackColorHidesUnlitSegmentsAndLoadsAndSaves) {
     PropertyBag bag;
     SaveTileProperties(bag, {0x0000FF, 0xFFFFFF, "Flow", "-------", 7});
     tile.load(bag);
-    EXPECT_EQ(tile.display()->OffColor(), 0x0000FFu);
-    EXPECT_EQ(tile.frame()->BackColor(), 0x0000FFu);
-    EXPECT_EQ(tile.Title(), "Flow");
-    EXPECT_EQ(tile.Value(), "-------");
-    EXPECT_EQ(tile.Digits(), 7);
+    EXPECT_EQ(std::make_tuple(tile.display()->OffColor(), tile.frame()->BackColor(), tile.Title(),
+                              tile.Value(), tile.Digits()),
+              std::make_tuple(0x0000FFu, 0x0000FFu, "Flow", "-------", 7));
 }
 
 // Scheme 0 pushes the frame's present colours to its displays, passing over

@@ -51,8 +51,8 @@ TEST(PropertyBagStore, DefaultsAreNotStoredAndTheWrongKindReadsAsTheDefault) {
     bag.write("A", int64_t(5), int64_t(5));
     bag.write("B", std::string("x"), std::string("y"));
     EXPECT_EQ(KeysOf(bag), Keys{"B"});
-    EXPECT_EQ(bag.readNumber("A", 5), 5);
-    EXPECT_EQ(bag.readText("B", "y"), "x");
+    EXPECT_EQ(std::make_pair(bag.readNumber("A", 5), bag.readText("B", "y")),
+              std::make_pair(int64_t(5), std::string("x")));
     bag.write("B", std::string("y"), std::string("y")); // back to the default
     EXPECT_FALSE(bag.contains("B"));
     bag.write("C", std::string("text"), int64_t(0));

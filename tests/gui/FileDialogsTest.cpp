@@ -61,23 +61,24 @@ class TempDirTest : public ScratchTest {
 } // namespace
 
 // The folders under the special folders, created once; a config.ini beside
-// the program in any letter case wins; without special folders everything
-// is in the program's folder.
+// the program in any letter case wins, the exact spelling first; without
+// special folders everything is in the program's folder.
 TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgram) {
     const AppFolders folders = InitFolders(program, shell, messages);
     EXPECT_EQ(folders.SettingsFile, root + "/local/Tarnvik/config.ini");
     EXPECT_EQ(folders.DataFolder, root + "/docs/Tarnvik Logs");
-    EXPECT_TRUE(fs::is_directory(folders.SettingsFolder));
-    EXPECT_TRUE(fs::is_directory(folders.DataFolder));
+    EXPECT_TRUE(fs::is_directory(folders.SettingsFolder) && fs::is_directory(folders.DataFolder));
     PutFileBytes(folders.DataFolder + "/keep.csv", "1");
     EXPECT_EQ(InitFolders(program, shell, messages).DataFolder, folders.DataFolder);
     EXPECT_TRUE(fs::exists(folders.DataFolder + "/keep.csv"));
     PutFileBytes(root + "/app/CONFIG.ini", "[WorkspaceFiles]\r\n");
     EXPECT_EQ(InitFolders(program, shell, messages).SettingsFile, root + "/app/CONFIG.ini");
+    PutFileBytes(root + "/app/config.ini", "");
+    EXPECT_EQ(FileInFolder(root + "/app", "config.ini"), root + "/app/config.ini");
+    EXPECT_EQ(FileInFolder(root + "/none", "config.ini"), root + "/none/config.ini");
     shell.folders.clear();
     const AppFolders none = InitFolders(program, shell, messages);
-    EXPECT_EQ(none.SettingsFolder, root + "/app");
-    EXPECT_EQ(none.DataFolder, root + "/app");
+    EXPECT_EQ(none.SettingsFolder + " " + none.DataFolder, root + "/app " + root + "/app");
     EXPECT_TRUE(messages.shown.empty());
 }
 
@@ -87,10 +88,11 @@ TEST_F(TempDirTest, FolderCreationFailures) {
     const std::string orphan = root + "/missing/child";
     EXPECT_FALSE(CreateFolder(orphan, messages));
     ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_EQ(messages.shown[0].title, "Error");
-    EXPECT_EQ(messages.shown[0].icon, MessageIcon::Critical);
-    EXPECT_EQ(messages.shown[0].text,
-              "Error No such file or directory while attempting to create folder: " + orphan);
+    EXPECT_EQ(std::tie(messages.shown[0].title, messages.shown[0].icon, messages.shown[0].text),
+              std::make_tuple("Error", MessageIcon::Critical,
+                              "Error No such file or directory while attempting to create "
+                              "folder: " +
+                                  orphan));
     shell.folders[CSIDL_PERSONAL] = root + "/nothing-here";
     EXPECT_EQ(InitFolders(program, shell, messages).DataFolder,
               root + "/nothing-here/Tarnvik Logs");
@@ -103,28 +105,17 @@ TEST_F(TempDirTest, FolderCreationFailures) {
     }
 }
 
+// The XDG folder is created when missing.
 TEST_F(TempDirTest, XdgFoldersAreCreatedWhenMissing) {
-    const char* savedConfig = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = savedConfig ? savedConfig : "";
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string kept = saved ? saved : "";
     ::setenv("XDG_CONFIG_HOME", (root + "/fresh/config").c_str(), 1);
-    XdgSpecialFolders xdg;
-    QtSpecialFolders qt;
-    EXPECT_EQ(xdg.GetSpecialFolder(CSIDL_LOCAL_APPDATA), root + "/fresh/config");
+    EXPECT_EQ(XdgSpecialFolders().GetSpecialFolder(CSIDL_LOCAL_APPDATA), root + "/fresh/config");
     EXPECT_TRUE(fs::is_directory(root + "/fresh/config"));
-    EXPECT_EQ(qt.GetSpecialFolder(CSIDL_LOCAL_APPDATA), root + "/fresh/config");
-    EXPECT_EQ(xdg.GetSpecialFolder(99) + qt.GetSpecialFolder(99), "");
-    if (savedConfig)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
-}
-
-TEST_F(TempDirTest, FileInFolderPrefersTheExactSpelling) {
-    PutFileBytes(root + "/app/config.ini", "");
-    PutFileBytes(root + "/app/Config.INI", "");
-    EXPECT_EQ(FileInFolder(root + "/app", "config.ini"), root + "/app/config.ini");
-    EXPECT_EQ(FileInFolder(root + "/app", "CONFIG.INI").size(), (root + "/app/config.ini").size());
-    EXPECT_EQ(FileInFolder(root + "/none", "config.ini"), root + "/none/config.ini");
+    EXPECT_EQ(QtSpecialFolders().GetSpecialFolder(CSIDL_LOCAL_APPDATA), root + "/fresh/config");
+    EXPECT_EQ(XdgSpecialFolders().GetSpecialFolder(99) + QtSpecialFolders().GetSpecialFolder(99),
+              "");
+    saved ? ::setenv("XDG_CONFIG_HOME", kept.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
 }
 
 // The first cancel writes the defaults; a chosen file is remembered per
@@ -154,26 +145,24 @@ TEST_F(TempDirTest, ChosenFileIsRememberedPerKind) {
 
 // The three dialogs' parameters, as the Qt dialog takes them.
 TEST(FileDialogForTest, ParametersReachTheQtDialog) {
-    const auto shown = [](FileKind kind) {
+    const std::pair<FileKind, const char*> cases[] = {
+        {FileKind::WorkspaceOpen, "Logger Workspace File 0 1 1 lws Log Files (*.lws) (*.lws)"},
+        {FileKind::WorkspaceSave, "Logger Workspace File 1 0 0 lws Log Files (*.lws) (*.lws)"},
+        {FileKind::LogFile, "Log File 1 0 0 csv Log Files (*.csv) (*.csv)"}};
+    for (const auto& [kind, shown] : cases) {
         FileDialogRequest request = FileDialogFor(kind);
         request.InitialFolder = "/tmp";
         QFileDialog dialog;
         ConfigureFileDialog(dialog, request);
         EXPECT_TRUE(dialog.testOption(QFileDialog::HideNameFilterDetails));
         EXPECT_EQ(dialog.directory().absolutePath(), "/tmp");
-        return QStringList{dialog.windowTitle(),
-                           QString::number(dialog.acceptMode()),
-                           QString::number(dialog.fileMode()),
-                           QString::number(dialog.testOption(QFileDialog::DontConfirmOverwrite)),
-                           dialog.defaultSuffix(),
-                           dialog.nameFilters().join(", ")}
-            .join(" | ");
-    };
-    EXPECT_EQ(shown(FileKind::WorkspaceOpen), "Logger Workspace File | 0 | 1 | 1 | lws | "
-                                              "Log Files (*.lws) (*.lws), All Files (*.*) (*)");
-    EXPECT_EQ(shown(FileKind::WorkspaceSave), "Logger Workspace File | 1 | 0 | 0 | lws | "
-                                              "Log Files (*.lws) (*.lws), All Files (*.*) (*)");
-    EXPECT_EQ(shown(FileKind::LogFile),
-              "Log File | 1 | 0 | 0 | csv | Log Files (*.csv) (*.csv), All Files (*.*) (*)");
-    EXPECT_FALSE(FileDialogFor(FileKind::WorkspaceSave).FileMustExist);
+        EXPECT_EQ(dialog.nameFilters().value(1), "All Files (*.*) (*)");
+        EXPECT_EQ(QString("%1 %2 %3 %4 %5 %6")
+                      .arg(dialog.windowTitle())
+                      .arg(dialog.acceptMode())
+                      .arg(dialog.fileMode())
+                      .arg(dialog.testOption(QFileDialog::DontConfirmOverwrite))
+                      .arg(dialog.defaultSuffix(), dialog.nameFilters().value(0)),
+                  shown);
+    }
 }

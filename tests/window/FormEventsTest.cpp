@@ -87,8 +87,10 @@ std::intptr_t PackPoint(std::int16_t x, std::int16_t y) {
 
 // The default handling runs first, every time; the answer is what the
 // handler leaves (a failing handler leaves the answer reached before it).
-// Coordinates left of and above the primary screen are negative.
-TEST_F(HookedForm, HitTestAnswerIsWhatTheHandlerLeaves) {
+// Coordinates left of and above the primary screen are negative. A
+// rectangle the handler leaves alone keeps the default handling's answer; a
+// changed one answers -1. Moving follows the same rule.
+TEST_F(HookedForm, HitTestAndRectanglesAnswerWhatTheHandlerLeaves) {
     ASSERT_EQ(formX.SlotNumber(), 1);
     const auto hitTest = [&](std::intptr_t answer, std::intptr_t point = 0) {
         g_answer = answer;
@@ -100,13 +102,7 @@ TEST_F(HookedForm, HitTestAnswerIsWhatTheHandlerLeaves) {
     sink.fail = true;
     EXPECT_EQ(hitTest(HTTOP), HTTOP);
     EXPECT_EQ(g_delivered, 4);
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"NCHitTest 10 20 12", "NCHitTest -5 -1200 15",
-                                                  "NCHitTest 0 0 11", "NCHitTest 0 0 12"}));
-}
-
-// A rectangle the handler leaves alone keeps the default handling's answer;
-// a changed one answers -1. Moving follows the same rule.
-TEST_F(HookedForm, SizingAndMovingRectanglesChangeOnlyWhenTheHandlerChangesThem) {
+    sink.fail = false;
     WindowRect rect{10, 20, 300, 200}, moved{0, 0, 50, 50};
     g_answer = 1;
     EXPECT_EQ(system.Send(W, WM_SIZING, WMSZ_RIGHT, &rect), 1);
@@ -118,7 +114,9 @@ TEST_F(HookedForm, SizingAndMovingRectanglesChangeOnlyWhenTheHandlerChangesThem)
     sink.edge = 5;
     EXPECT_EQ(system.Send(W, WM_MOVING, 9, &moved), -1);
     EXPECT_EQ(moved.left, 5);
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"Resizing 10 20 300 200 2",
+    EXPECT_EQ(sink.log, (std::vector<std::string>{"NCHitTest 10 20 12", "NCHitTest -5 -1200 15",
+                                                  "NCHitTest 0 0 11", "NCHitTest 0 0 12",
+                                                  "Resizing 10 20 300 200 2",
                                                   "Resizing 10 20 300 200 8", "Moving 9"}));
 }
 

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,35 +20,20 @@ TEST(IniRead, CaseBlanksQuotesNullCommentsAndLineEndings) {
         "nullish=*null*\r\n  ;k=commented out\nno equals sign\nkey=first\n"
         "KEY=second\n[t]\nother=1\rcmd=SYS\r!002:SYS\n\r\ncr=x\r\r"
         "[workspace]\nlate=in a repeated section\nkey=third\nlast=no final newline";
-    // "section/key" and the value read, "-" for the default.
-    const std::pair<const char*, const char*> cases[] = {
-        {"Workspace/LogInterval", "250"},
-        {"workspace/a", "plain text"},
-        {"Workspace/b", "  padded "},
-        {"Workspace/c", "single"},
-        {"Workspace/d", "\"twice\""},
-        {"Workspace/e", "\"mixed'"},
-        {"Workspace/f", "\""},
-        {"Workspace/empty", "-"},
-        {"Workspace/blank", "-"},
-        {"Workspace/quotes", "-"},
-        {"Workspace/null", ""},
-        {"Workspace/nullish", "*null*"},
-        {"Workspace/missing", "-"},
-        {"Other/a", "-"},
-        {"Workspace/key", "first"},
-        {"Workspace/;k", "-"},
-        {"Workspace/orphan", "-"},
-        {"Workspace/other", "-"},
-        {"t/other", "1"},
-        {"t/cmd", "SYS"},
-        {"t/!002:SYS", "-"},
-        {"t/cr", "x"},
-        {"Workspace/late", "in a repeated section"},
-        {"Workspace/last", "no final newline"}};
-    for (const auto& [name, expected] : cases) {
-        const std::string section(name, std::strchr(name, '/'));
-        EXPECT_EQ(IniRead(text, section, std::strchr(name, '/') + 1, "-"), expected) << name;
+    // "section/key=value read" between bars, "-" for the default.
+    const std::string cases =
+        "Workspace/LogInterval=250|workspace/a=plain text|Workspace/b=  padded |"
+        "Workspace/c=single|Workspace/d=\"twice\"|Workspace/e=\"mixed'|Workspace/f=\"|"
+        "Workspace/empty=-|Workspace/blank=-|Workspace/quotes=-|Workspace/null=|"
+        "Workspace/nullish=*null*|Other/a=-|Workspace/key=first|Workspace/;k=-|"
+        "Workspace/orphan=-|Workspace/other=-|t/other=1|t/cmd=SYS|t/!002:SYS=-|t/cr=x|"
+        "Workspace/late=in a repeated section|Workspace/last=no final newline|";
+    for (size_t at = 0, bar; (bar = cases.find('|', at)) != std::string::npos; at = bar + 1) {
+        const std::string c = cases.substr(at, bar - at);
+        const size_t slash = c.find('/'), equals = c.find('=', slash);
+        EXPECT_EQ(IniRead(text, c.substr(0, slash), c.substr(slash + 1, equals - slash - 1), "-"),
+                  c.substr(equals + 1))
+            << c;
     }
     EXPECT_EQ(IniRead("\xEF\xBB\xBF[Workspace]\r\nTitle=x\r\n", "Workspace", "Title", "-"), "x");
     using namespace std::string_literals;

@@ -50,24 +50,17 @@ TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsAndKeepsTheRest) {
     WorkspaceClass ws;
     LoadWorkspace(ws, "", m_rs, m_boxes);
     EXPECT_EQ(ws, Defaults(4));
-    const std::pair<const char*, int> counts[] = {{"", 4},
-                                                  {"Channels=2", 2},
-                                                  {"Channels=0", 0},
-                                                  {"Channels=-5", 0},
-                                                  {"Channels=", 4},
-                                                  {"Channels=30000", MaxChannels},
-                                                  {"Channels=2.5", 2}};
-    for (const auto& [line, count] : counts)
-        EXPECT_EQ(LoadText(std::string("[Workspace]\r\n") + line + "\r\n"), Defaults(count))
-            << line;
+    std::vector<int> counts;
+    for (const char* line :
+         {"", "Channels=2", "Channels=-5", "Channels=", "Channels=30000", "Channels=2.5"}) {
+        const WorkspaceClass loaded = LoadText(std::string("[Workspace]\r\n") + line + "\r\n");
+        EXPECT_EQ(loaded, Defaults(loaded.Channels)) << line;
+        counts.push_back(loaded.Channels);
+    }
+    EXPECT_EQ(counts, (std::vector{4, 2, 0, 4, int(MaxChannels), 2}));
 
     WorkspaceClass before{3, "", "", 7, 9600, 0, 1, {}, 0, 2.5f};
-    WorkspaceClass expected = Defaults(3);
-    expected.Port = 7;
-    expected.Baudrate = 9600;
-    expected.Snap = 1;
-    expected.LogDefault = 2.5f;
-    expected.Protocol = 2;
+    WorkspaceClass expected{3, "Title Text", "", 7, 9600, 2, 1, Defaults(3).Items, 1000, 2.5f};
     expected.Items[1].Station = 0;
     expected.Items[2].Station = 0;
     EXPECT_EQ(LoadText("[Workspace]\r\nPort=abc\r\nBaudrate=1E+20\r\nSnap=1,5\r\n"

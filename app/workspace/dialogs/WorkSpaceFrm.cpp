@@ -276,11 +276,7 @@ WorkSpaceFrm::~WorkSpaceFrm() = default;
 
 void WorkSpaceFrm::SetFixedInstall(bool fixed) {
     m_fixed = fixed;
-    if (m_opened && fixed) {
-        for (QWidget* w :
-             std::initializer_list<QWidget*>{tbTitle, cbProtocol, cbChannels, cbSnap, tbCommand})
-            w->setEnabled(false);
-    }
+    if (m_opened && fixed) m_editor->LockFixedInstall();
 }
 
 void WorkSpaceFrm::OpenEditor() {
@@ -365,10 +361,6 @@ void WorkSpaceFrm::SelectListEntry(EditorList which, int index) {
 }
 
 void WorkSpaceFrm::SetListEnabled(EditorList which, bool enabled) {
-    // The fixed installation's lock outlasts the protocol procedure.
-    if (m_fixed && (which == EditorList::Protocol || which == EditorList::Channels ||
-                    which == EditorList::Snap))
-        enabled = false;
     list(which)->setEnabled(enabled);
 }
 

@@ -132,18 +132,21 @@ void WorkspaceEditor::Open(bool fixedInstall) {
     m_form.SetListEntries(EditorList::Channels, Numbered(kChannelCount));
     m_form.SetFieldMaxLength(EditorField::LogInterval, 5);
     m_form.SetFieldMaxLength(EditorField::Station, kStationLimit);
-    if (fixedInstall) {
-        m_form.SetFieldEnabled(EditorField::Title, false);
-        m_form.SetListEnabled(EditorList::Protocol, false);
-        m_form.SetListEnabled(EditorList::Channels, false);
-        m_form.SetListEnabled(EditorList::Snap, false);
-        m_form.SetFieldEnabled(EditorField::Command, false);
-    }
+    if (fixedInstall) LockFixedInstall();
     WorkspaceToForm();
     if (m_form.RowCount() >= 1) {
         m_form.SelectRow(0);
         RowSelected(0);
     }
+}
+
+void WorkspaceEditor::LockFixedInstall() {
+    m_fixed = true;
+    m_form.SetFieldEnabled(EditorField::Title, false);
+    m_form.SetListEnabled(EditorList::Protocol, false);
+    m_form.SetListEnabled(EditorList::Channels, false);
+    m_form.SetListEnabled(EditorList::Snap, false);
+    m_form.SetFieldEnabled(EditorField::Command, false);
 }
 
 void WorkspaceEditor::selectAndHandle(EditorList list, int index) {
@@ -234,7 +237,8 @@ void WorkspaceEditor::protocolSelected() {
     const bool usb = p == ProtocolUSB;
     m_form.SetListEnabled(EditorList::Port, !usb);
     m_form.SetListEnabled(EditorList::Baudrate, !usb);
-    m_form.SetListEnabled(EditorList::Snap, !usb);
+    // The fixed installation's lock outlasts the protocol procedure.
+    m_form.SetListEnabled(EditorList::Snap, !usb && !m_fixed);
     if (usb) m_form.SelectListEntry(EditorList::Snap, 0);
     if (p == ProtocolVeldaBus || p == ProtocolASCII) {
         m_form.SetFieldMaxLength(EditorField::Station, kStationLimit);

@@ -73,6 +73,8 @@ class WorkspaceEditor {
 
     // Fills the lists, copies the workspace in, selects row 1.
     void Open(bool fixedInstall);
+    // Locks title, protocol, channel count, snap and command for good.
+    void LockFixedInstall();
     void WorkspaceToForm();
     void WorkSpaceToList();
     void FormToWorkspace();
@@ -116,4 +118,5 @@ class WorkspaceEditor {
     int m_current = 0;
     bool m_updating = false;
     bool m_closed = false;
+    bool m_fixed = false;
 };
