@@ -95,14 +95,12 @@ TEST(Drivers, WithoutAStationOrAUsableDriverChannelsFail) {
         EXPECT_NE(rig.core.LastChannelFault().find("256"), std::string::npos);
     }
     auto missing = VeldaBusModule::BindFrom("/nonexistent-driver-folder");
-    const struct {
-        int16_t protocol;
-        const char* fault;
-    } cases[] = {
-        {3, "Protocol 3 is none of"}, {ProtocolUSB, ""}, {ProtocolVeldaBus, "Veldabus2Drv"}};
-    for (const auto& c : cases) {
-        UsbDriverFault = c.protocol == ProtocolUSB;
-        CoreRig rig(2, c.protocol, missing.get());
+    for (const auto& [protocol, fault] :
+         {std::pair<int16_t, const char*>{3, "Protocol 3 is none of"},
+          {ProtocolUSB, ""},
+          {ProtocolVeldaBus, "Veldabus2Drv"}}) {
+        UsbDriverFault = protocol == ProtocolUSB;
+        CoreRig rig(2, protocol, missing.get());
         rig.AllAnswer();
         rig.Read(0);
         rig.workspace.Snap = 1;
@@ -110,7 +108,7 @@ TEST(Drivers, WithoutAStationOrAUsableDriverChannelsFail) {
         UsbDriverFault = false;
         EXPECT_TRUE(rig.drivers.calls.empty());
         EXPECT_EQ(rig.Errors(), "EE");
-        EXPECT_NE(rig.core.LastChannelFault().find(c.fault), std::string::npos);
+        EXPECT_NE(rig.core.LastChannelFault().find(fault), std::string::npos);
     }
 }
 

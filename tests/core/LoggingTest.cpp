@@ -123,9 +123,7 @@ TEST(Logging, WithoutAWritableFileLoggingStaysOff) {
     first.RunFor(2000);
     const std::string locked = first.desk.path, before = FileBytes(locked);
     const std::string told = "An error occurred while trying to create log file ";
-    const struct {
-        std::string path, told;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"/nonexistent-folder/log.csv",
          told + "/nonexistent-folder/log.csv\r\nError: No such file or directory"},
@@ -134,16 +132,16 @@ TEST(Logging, WithoutAWritableFileLoggingStaysOff) {
         {"/dev/full", told + "/dev/full\r\nError: No space left on device"},
 #endif
     };
-    for (const auto& c : cases) {
+    for (const auto& [path, text] : cases) {
         CoreRig rig(2);
-        rig.desk.path = c.path;
+        rig.desk.path = path;
         rig.core.DoLogging();
         EXPECT_EQ(rig.desk.asked, 1);
         EXPECT_FALSE(rig.core.IsLogging() || rig.logTimer.IsActive());
         EXPECT_EQ(rig.window.menus.count(MenuCommand::StartLog), 0u);
-        ASSERT_EQ(rig.boxes.shown.size(), c.told.empty() ? 0u : 1u);
-        if (c.told.empty()) continue;
-        EXPECT_EQ(rig.boxes.shown[0].text, c.told);
+        ASSERT_EQ(rig.boxes.shown.size(), text.empty() ? 0u : 1u);
+        if (text.empty()) continue;
+        EXPECT_EQ(rig.boxes.shown[0].text, text);
         EXPECT_EQ(rig.boxes.shown[0].title, "Log File");
     }
     EXPECT_EQ(FileBytes(locked), before);
