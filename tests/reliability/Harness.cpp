@@ -134,10 +134,6 @@ bool Accepts(int port) {
 
 } // namespace
 
-const char* BrokerProgram() {
-    return "/usr/sbin/mosquitto";
-}
-
 Broker::Broker(const TempDir& dir, const std::vector<std::string>& extra)
     : m_dir(dir), m_port(FreePort()) {
     std::string config = "listener " + std::to_string(m_port) +
