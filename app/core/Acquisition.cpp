@@ -73,7 +73,16 @@ LoggerCore::LoggerCore(WorkspaceClass& workspace, MainWindowState& state, Protoc
 
 void LoggerCore::ReadValues(int16_t& index) {
     WindowSurface& window = m_seams.window;
-    if (!m_state.FirstScanDone) window.SetBusyPointer(true);
+    // Whatever way the pass ends (events may shrink the workspace under it),
+    // the busy pointer it put up comes down.
+    struct BusyPointer {
+        WindowSurface& window;
+        const bool shown;
+        ~BusyPointer() {
+            if (shown) window.SetBusyPointer(false);
+        }
+    } busy{window, !m_state.FirstScanDone};
+    if (busy.shown) window.SetBusyPointer(true);
 
     const int16_t protocol = m_workspace.Protocol;
     const auto commands = CommandsOf(protocol);

@@ -2,9 +2,7 @@
 // that records what it is told, and timers on a virtual clock.
 #pragma once
 
-#include "CoreSeams.h"
 #include "LoggerCore.h"
-#include "ProtocolModule.h"
 #include "Workspace.h"
 
 #include "../support/FakeMessageBoxes.h"
@@ -34,14 +32,11 @@ struct FakeDrivers : BusDriver, AsciiDriver, UsbDriver {
 
     int16_t Read(int32_t station, const std::string& command, float* value) {
         calls.push_back("READ " + std::to_string(station) + " " + command);
-        auto v = values.find(station);
-        const double replyAfter = replyMs.count(station) ? replyMs[station] : 0;
-        const bool answers = v != values.end() && replyAfter <= timeoutMs;
-        if (clockNow) *clockNow += answers ? replyAfter : 4.0 * timeoutMs;
-        if (codes.count(station) && codes[station] != 0) return codes[station];
-        if (!answers) return -100;
-        *value = v->second;
-        return 0;
+        const bool answers = values.count(station) && replyMs[station] <= timeoutMs;
+        if (clockNow) *clockNow += answers ? replyMs[station] : 4.0 * timeoutMs;
+        if (codes[station] != 0) return codes[station];
+        if (answers) *value = values[station];
+        return answers ? 0 : -100;
     }
     int16_t Record(const std::string& call) {
         calls.push_back(call);
@@ -52,9 +47,6 @@ struct FakeDrivers : BusDriver, AsciiDriver, UsbDriver {
             calls.begin(), calls.end(), [&](const auto& c) { return c.rfind(prefix, 0) == 0; }));
     }
     int Reads() const { return Count("READ"); }
-
-    static std::string Text(int32_t command) { return std::to_string(command); }
-    static std::string Text(const char* command) { return command; }
     int16_t Exec(int32_t station, const std::string& command) {
         return Record("EXEC " + std::to_string(station) + " " + command);
     }
@@ -67,12 +59,14 @@ struct FakeDrivers : BusDriver, AsciiDriver, UsbDriver {
     int16_t CLOSEPORT() override { return Record("CLOSE"); }
     int16_t SETTIMEOUT(int16_t ms) override {
         timeoutMs = ms;
-        return Record("TIMEOUT " + Text(ms));
+        return Record("TIMEOUT " + std::to_string(ms));
     }
-    int16_t READCOMMAND(int16_t s, int16_t c, float* v) override { return Read(s, Text(c), v); }
+    int16_t READCOMMAND(int16_t s, int16_t c, float* v) override {
+        return Read(s, std::to_string(c), v);
+    }
     int16_t READCOMMAND(int16_t s, const char* c, float* v) override { return Read(s, c, v); }
     int16_t READCOMMAND(int32_t s, const char* c, float* v) override { return Read(s, c, v); }
-    int16_t EXECUTECOMMAND(int16_t s, int16_t c) override { return Exec(s, Text(c)); }
+    int16_t EXECUTECOMMAND(int16_t s, int16_t c) override { return Exec(s, std::to_string(c)); }
     int16_t EXECUTECOMMAND(int16_t s, const char* c) override { return Exec(s, c); }
     int16_t EXECUTECOMMAND(int32_t s, const char* c) override { return Exec(s, c); }
     float VERSION() override { return 1.0f; }

@@ -22,7 +22,7 @@ std::vector<std::string> Lines(const std::string& path) {
     return lines;
 }
 
-TEST(RateCheck, NeedsFiveMillisecondsPerTickAndAFailureAsksForNoFile) {
+TEST(RateCheck, NeedsFiveMillisecondsPerTickRoundsTheTickAndAFailureAsksForNoFile) {
     EXPECT_EQ(RateCheckMessage(4, 18, false),
               "We cannot log readings from 4 devices at a rate of 18ms!\r\n"
               "You should set the Log Interval setting to at least 20ms");
@@ -31,6 +31,15 @@ TEST(RateCheck, NeedsFiveMillisecondsPerTickAndAFailureAsksForNoFile) {
               "You should set the Log Interval setting to at least 25ms");
     EXPECT_FALSE(RateCheckMessage(4, 20, false) || RateCheckMessage(4, 25, true));
     EXPECT_TRUE(RateCheckMessage(0, 1000, false)); // no channels: nothing to log
+    // The tick rounds half to even without SNAP (5.5 -> 6, 6.5 -> 6), truncated with it.
+    const struct {
+        int channels, interval;
+        bool snap;
+        int32_t tick;
+    } ticks[] = {{3, 1000, false, 333}, {3, 1000, true, 250}, {4, 22, false, 6},
+                 {4, 26, false, 6},     {3, 1001, true, 250}, {3, 20, false, 7}};
+    for (const auto& t : ticks)
+        EXPECT_EQ(LogTickInterval(t.channels, t.interval, t.snap), t.tick) << t.interval;
 
     CoreRig rig(4);
     rig.workspace.LogInterval = 18;
@@ -38,18 +47,6 @@ TEST(RateCheck, NeedsFiveMillisecondsPerTickAndAFailureAsksForNoFile) {
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
     EXPECT_EQ(rig.boxes.shown[0].title, "Log Interval");
     EXPECT_EQ(rig.desk.asked, 0);
-}
-
-// Half to even without SNAP (5.5 -> 6, 6.5 -> 6), truncated with it.
-TEST(TickInterval, RoundsHalfToEvenOrTruncatesWithSnap) {
-    const struct {
-        int channels, interval;
-        bool snap;
-        int32_t tick;
-    } cases[] = {{3, 1000, false, 333}, {3, 1000, true, 250}, {4, 22, false, 6},
-                 {4, 26, false, 6},     {3, 1001, true, 250}, {3, 20, false, 7}};
-    for (const auto& c : cases)
-        EXPECT_EQ(LogTickInterval(c.channels, c.interval, c.snap), c.tick) << c.interval;
 }
 
 TEST(LogLines, HeadersRowsAndStatusInBothLocales) {
@@ -116,21 +113,6 @@ TEST(Logging, FourChannelsAtOneSecondTickEvery250msAndWriteOneRowPerSecond) {
                                   "05/03/2026,00:00:01,3000,01.000,02.000,03.000,-04.500"}));
 }
 
-TEST(Logging, SnapRowsAfterTheFirstStartWithTheTrigger) {
-    CoreRig rig(3);
-    rig.workspace.Snap = 1;
-    rig.StartLogging("snap.csv");
-    EXPECT_EQ(rig.logTimer.interval, 250);
-    rig.RunFor(1750);
-    EXPECT_EQ(rig.drivers.calls, (CallLog{"READ 1 23", "READ 2 23", "READ 3 23", "EXEC -1 103",
-                                          "READ 1 23", "READ 2 23", "READ 3 23"}));
-    rig.core.DoLogging();
-    const auto lines = Lines(rig.desk.path);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_NE(lines[1].find(",750,"), std::string::npos) << lines[1];
-    EXPECT_NE(lines[2].find(",1750,"), std::string::npos) << lines[2];
-}
-
 // A cancelled dialog, a file that cannot be created, one that another
 // logger writes to (both programs open the log through the same lock), and
 // (where the system makes one on demand) a disk that takes not even the
@@ -141,9 +123,7 @@ TEST(Logging, WithoutAWritableFileLoggingStaysOff) {
     first.RunFor(2000);
     const std::string locked = first.desk.path, before = FileBytes(locked);
     const std::string told = "An error occurred while trying to create log file ";
-    const struct {
-        std::string path, told;
-    } cases[] = {
+    const std::pair<std::string, std::string> cases[] = {
         {"", ""},
         {"/nonexistent-folder/log.csv",
          told + "/nonexistent-folder/log.csv\r\nError: No such file or directory"},
@@ -152,24 +132,31 @@ TEST(Logging, WithoutAWritableFileLoggingStaysOff) {
         {"/dev/full", told + "/dev/full\r\nError: No space left on device"},
 #endif
     };
-    for (const auto& c : cases) {
+    for (const auto& [path, text] : cases) {
         CoreRig rig(2);
-        rig.desk.path = c.path;
+        rig.desk.path = path;
         rig.core.DoLogging();
         EXPECT_EQ(rig.desk.asked, 1);
         EXPECT_FALSE(rig.core.IsLogging() || rig.logTimer.IsActive());
         EXPECT_EQ(rig.window.menus.count(MenuCommand::StartLog), 0u);
-        ASSERT_EQ(rig.boxes.shown.size(), c.told.empty() ? 0u : 1u);
-        if (c.told.empty()) continue;
-        EXPECT_EQ(rig.boxes.shown[0].text, c.told);
+        ASSERT_EQ(rig.boxes.shown.size(), text.empty() ? 0u : 1u);
+        if (text.empty()) continue;
+        EXPECT_EQ(rig.boxes.shown[0].text, text);
         EXPECT_EQ(rig.boxes.shown[0].title, "Log File");
     }
     EXPECT_EQ(FileBytes(locked), before);
     first.core.DoLogging();
-    CoreRig second(1);
+    // The lock ends with the first run; a stop from inside a tick ends the
+    // second cleanly.
+    CoreRig second(2);
     second.StartLogging("locked.csv");
-    EXPECT_TRUE(second.core.IsLogging()) << "the lock ends with the first run";
-    second.core.DoLogging();
+    EXPECT_TRUE(second.core.IsLogging());
+    second.window.onEvents = [&] {
+        if (second.core.RowsWritten() == 1 && second.core.IsLogging()) second.core.DoLogging();
+    };
+    second.RunFor(5000);
+    EXPECT_FALSE(second.core.IsLogging() || second.logTimer.IsActive());
+    EXPECT_EQ(Lines(locked).size(), 2u);
 }
 
 #ifndef _WIN32
@@ -208,21 +195,11 @@ TEST(Logging, ARowThatFailsHalfWayIsCutOffAndToldOnce) {
 }
 #endif
 
-TEST(Logging, AStopFromInsideATickEndsTheRunCleanly) {
-    CoreRig inside(2);
-    inside.StartLogging("stop-inside.csv");
-    inside.window.onEvents = [&] {
-        if (inside.core.RowsWritten() == 1 && inside.core.IsLogging()) inside.core.DoLogging();
-    };
-    inside.RunFor(5000);
-    EXPECT_FALSE(inside.core.IsLogging() || inside.logTimer.IsActive());
-    EXPECT_EQ(Lines(inside.desk.path).size(), 2u);
-}
-
+// The texts of View Last Log File: no log yet, a log that is gone.
 TEST(ViewLastLog, TellsWhenNoLogOrNoFileAndOtherwiseOpensIt) {
     CoreRig rig(1);
-    const std::string folder = ::testing::TempDir();
-    PutFileBytes(folder + PathSeparator + "last.csv", "x");
+    const std::string folder = ::testing::TempDir(), last = folder + PathSeparator + "last.csv";
+    PutFileBytes(last, "x");
     for (const auto& [dir, file] : {std::pair<std::string, std::string>{"", ""},
                                     {"/nonexistent-folder", "Log Data.csv"},
                                     {folder, "last.csv"}}) {
@@ -230,12 +207,12 @@ TEST(ViewLastLog, TellsWhenNoLogOrNoFileAndOtherwiseOpensIt) {
         rig.core.ViewLastLog();
     }
     ASSERT_EQ(rig.boxes.shown.size(), 2u);
-    EXPECT_EQ(rig.boxes.shown[0].text, "No log file has been created yet!");
-    EXPECT_EQ(rig.boxes.shown[0].title, "View Last Log File");
+    EXPECT_EQ(rig.boxes.shown[0].text + rig.boxes.shown[0].title + rig.boxes.shown[1].text,
+              std::string("No log file has been created yet!View Last Log FileCannot find file "
+                          "/nonexistent-folder") +
+                  PathSeparator + "Log Data.csv!");
     EXPECT_EQ(rig.boxes.shown[0].icon, MessageIcon::Information);
-    EXPECT_EQ(rig.boxes.shown[1].text, std::string("Cannot find file /nonexistent-folder") +
-                                           PathSeparator + "Log Data.csv!");
-    EXPECT_EQ(rig.desk.opened, (std::vector<std::string>{folder + PathSeparator + "last.csv"}));
+    EXPECT_EQ(rig.desk.opened, std::vector<std::string>{last});
 }
 
 } // namespace

@@ -5,39 +5,19 @@
 
 namespace {
 
-// A refresh shows the values or red dashes with the reason; the first
-// error arms the retry, 30 s later, which reads every channel in error again.
-TEST(Refresh, ShowsValuesOrRedDashesAndRetriesThirtySecondsAfterAnError) {
-    CoreRig rig(2);
-    rig.drivers.values = {{1, 1.25f}};
-    rig.workspace.Items[0].Format = "0.0";
-    rig.screenTimer.Start(333);
-    rig.RunFor(400);
-    EXPECT_EQ(rig.Tiles(), "1.3 -------(red)");
-    EXPECT_EQ(rig.window.tips[2], "-100 No response.");
-    EXPECT_EQ(rig.window.freezes + rig.window.releases, 2);
-    rig.window.minimised = true;  // not frozen
-    rig.drivers.values[2] = 2.5f; // the instrument comes back
-    rig.RunFor(333 + 30000 - rig.clock.now - 1);
-    EXPECT_EQ(rig.Tiles(), "1.3 -------(red)");
-    EXPECT_TRUE(rig.window.menus[MenuCommand::Retry]);
-    rig.RunFor(400);
-    EXPECT_EQ(rig.autoRetryTimer.starts, 1);
-    EXPECT_FALSE(rig.autoRetryTimer.IsActive());
-    EXPECT_EQ(rig.Tiles(), "1.3 02.500");
-    EXPECT_EQ(rig.window.tips[2], "");
-    EXPECT_FALSE(rig.window.menus[MenuCommand::Retry]);
-    EXPECT_EQ(rig.window.freezes + rig.window.releases, 2);
-}
-
-// The automatic retry and the Retry command (which cancels the countdown)
-// reopen the port only when no channel got an answer from the line; a
-// reopen that fails leaves the channels in error until the next one.
+// A refresh shows the values or red dashes with the reason, drawing frozen
+// unless minimised; the first error arms the retry, 30 s later. It and the
+// Retry command (which cancels the countdown) read every channel in error
+// again, reopening the port only when no channel got an answer from the
+// line; a reopen that fails leaves the channels in error until the next.
 TEST(Retry, AFailedLineIsReopenedAHealthyOneNever) {
     struct Case {
         int16_t code1, code2, openResult;
         bool command, reopened, cleared;
     };
+    const std::map<int16_t, std::string> tips = {{-100, "-100 No response."},
+                                                 {-400, "-400 Not acknowledged (NAK)."},
+                                                 {-999, "Unknown: -999"}};
     for (const Case& c :
          {Case{-100, -100, 0, false, true, true}, Case{-2, -999, 0, false, true, true},
           Case{-400, -100, 0, false, false, true}, Case{0, -100, 0, false, false, true},
@@ -46,20 +26,33 @@ TEST(Retry, AFailedLineIsReopenedAHealthyOneNever) {
         SCOPED_TRACE(std::to_string(c.code1) + " " + std::to_string(c.openResult));
         CoreRig rig(2);
         rig.AllAnswer();
+        rig.drivers.values[1] = 1.25f;
+        rig.workspace.Items[0].Format = "0.0";
         rig.drivers.codes = {{1, c.code1}, {2, c.code2}};
         rig.drivers.openResult = c.openResult;
         rig.screenTimer.Start(333);
         rig.RunFor(400);
+        const std::string failed = rig.Tiles();
+        EXPECT_EQ(failed, (c.code1 ? "-------(red)" : "1.3") + std::string(" -------(red)"));
+        EXPECT_EQ(rig.window.tips[2], tips.at(c.code2));
+        EXPECT_EQ(rig.window.freezes + rig.window.releases, 2);
+        EXPECT_TRUE(rig.window.menus[MenuCommand::Retry]);
+        rig.window.minimised = true; // not frozen
         rig.drivers.codes.clear();
         rig.drivers.calls.clear();
         if (c.command) rig.core.mnuRetry_Click();
         EXPECT_EQ(rig.autoRetryTimer.IsActive(), !c.command);
-        rig.RunFor(c.command ? 333 : 30400); // the retry at 30333, a refresh after it
+        rig.RunFor(c.command ? 0 : 29900); // just before the retry at 30333
+        EXPECT_EQ(rig.Tiles(), failed);
+        rig.RunFor(c.command ? 333 : 500); // a refresh after the retry
         EXPECT_EQ(rig.drivers.Count("CLOSE") && rig.drivers.calls[1] == "OPEN 1 115200",
                   c.reopened);
         EXPECT_EQ(rig.core.Reconnects(), c.reopened && c.cleared ? 1 : 0);
         EXPECT_EQ(rig.core.FailedReopens(), c.cleared ? 0 : 1);
-        EXPECT_EQ(rig.Tiles(), c.cleared ? "01.500 03.000" : "-------(red) -------(red)");
+        EXPECT_EQ(rig.Tiles(), c.cleared ? "1.3 03.000" : "-------(red) -------(red)");
+        EXPECT_EQ(rig.window.menus[MenuCommand::Retry], !c.cleared);
+        EXPECT_EQ(rig.autoRetryTimer.starts, c.cleared ? 1 : 2); // re-armed after a failed reopen
+        EXPECT_EQ(rig.window.freezes + rig.window.releases, 2);
         // Not reopened: not read again, the reason on the tile.
         EXPECT_EQ(rig.drivers.Reads() == 0, !c.cleared);
         EXPECT_EQ(rig.window.tips[1], c.cleared ? ""
@@ -72,29 +65,22 @@ TEST(Retry, AFailedLineIsReopenedAHealthyOneNever) {
     EXPECT_EQ(usb.drivers.calls, (CallLog{"CLOSE", "OPEN"}));
 }
 
-TEST(StatusLine, OffATerminalAChangeOrAMinuteMakesALine) {
+// Off a terminal a change of the events or a quiet minute makes a line; on
+// one the line is rewritten in place when its text changes.
+TEST(StatusLine, OffATerminalAChangeOrAMinuteMakesALineOnOneTheTextChanges) {
     StatusReporter log(false), terminal(true);
-    StatusEvents healthy{{false, false}}, failing{{false, true}}, reconnected = healthy;
-    reconnected.reconnects = 1;
-    const struct {
-        double at;
-        const char* text;
-        const StatusEvents& events;
-        bool told;
-    } lines[] = {{0, "a", healthy, true},        {1000, "b", healthy, false},
-                 {59999, "c", healthy, false},   {60000, "d", healthy, true},
-                 {61000, "e", failing, true},    {62000, "f", healthy, true},
-                 {63000, "g", reconnected, true}};
-    for (const auto& l : lines)
-        EXPECT_EQ(log.Report(l.at, l.text, l.events),
-                  l.told ? std::optional(std::string(l.text) + "\n") : std::nullopt)
-            << l.at;
+    StatusEvents healthy{{false, false}}, failing{{false, true}};
+    const std::pair<double, const StatusEvents*> lines[] = {
+        {0, &healthy}, {59999, &healthy}, {60000, &healthy}, {61000, &failing}};
+    std::vector<bool> told;
+    for (const auto& [at, events] : lines)
+        told.push_back(log.Report(at, "a", *events) == "a\n");
+    EXPECT_EQ(told, (std::vector<bool>{true, false, true, true}));
     EXPECT_EQ(log.Finish(), "");
     EXPECT_EQ(terminal.Report(0, "a", healthy), "\ra\x1b[K");
     EXPECT_EQ(terminal.Report(1000, "a", failing), std::nullopt);
     EXPECT_EQ(terminal.Report(2000, "b", failing), "\rb\x1b[K");
     EXPECT_EQ(terminal.Finish(), "\n");
-
     EXPECT_EQ(StatusLineText("L", RunTotals{7, 2, 1, 0, "f.csv"}, failing),
               "L | 7 rows, 2 lost, 1 not flushed | 1 of 2 channels in error");
     // A flush that failed wins over failed readings, as lost rows do.

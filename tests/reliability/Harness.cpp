@@ -21,20 +21,20 @@ static std::string BinDir() {
 }
 
 std::optional<Usage> ProcessUsage(pid_t pid) {
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string proc = "/proc/" + std::to_string(pid), stat = ReadFile(proc + "/stat");
     const size_t close = stat.rfind(')');
     if (close == std::string::npos) return std::nullopt;
     // After the name: the state is field 3, utime 14 and stime 15.
     std::istringstream fields(stat.substr(close + 2));
-    std::string field;
-    double ticks = 0;
-    for (int i = 3; i <= 15 && fields >> field; ++i)
-        if (i >= 14) ticks += std::stod(field);
-    Usage usage{ticks / static_cast<double>(sysconf(_SC_CLK_TCK)), 0};
-    std::istringstream status(ReadFile("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string line; std::getline(status, line);)
-        if (line.rfind("VmRSS:", 0) == 0) usage.residentKb = std::atol(line.c_str() + 6);
-    return usage;
+    std::string skipped;
+    double utime = 0, stime = 0;
+    for (int i = 3; i < 14; ++i)
+        fields >> skipped;
+    fields >> utime >> stime;
+    const std::string status = ReadFile(proc + "/status");
+    const size_t rss = status.find("VmRSS:");
+    return Usage{(utime + stime) / static_cast<double>(sysconf(_SC_CLK_TCK)),
+                 rss == std::string::npos ? 0 : std::atol(status.c_str() + rss + 6)};
 }
 
 Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configLines,
@@ -48,11 +48,9 @@ Simulator::Simulator(const TempDir& dir, const std::vector<std::string>& configL
     launch.stdoutPath = m_stdout;
     launch.stderrPath = dir.File("sim.err");
     m_child = std::make_unique<Child>(launch);
-    const auto said = [this](const std::string& text) {
-        return ReadFile(m_stdout).find(text) != std::string::npos;
-    };
-    m_ready = WaitUntil([&] { return said("ready\n") || !m_child->Running(); }, 10000) &&
-              m_child->Running();
+    const auto ready = [this] { return ReadFile(m_stdout).find("ready\n") != std::string::npos; };
+    m_ready =
+        WaitUntil([&] { return ready() || !m_child->Running(); }, 10000) && m_child->Running();
 }
 
 void WriteWorkspaceFile(const std::string& path, const WorkspaceShape& shape) {
@@ -85,7 +83,7 @@ LogCheck CheckLog(const std::string& content, int channels) {
     std::string row = R"(\d{2}\D\d{2}\D\d{4},\d{2}\D\d{2}\D\d{2},\d+)";
     for (int i = 0; i < channels; ++i)
         row += R"(,-?\d{2,}\.\d{3})";
-    const std::regex rowPattern(row);
+    const std::regex rowPattern(row), comma(",");
     size_t start = 0;
     for (size_t end; start < content.size(); start = end + 2) {
         end = content.find("\r\n", start);
@@ -97,11 +95,8 @@ LogCheck CheckLog(const std::string& content, int channels) {
         } else if (!std::regex_match(line, rowPattern)) {
             check.problems.push_back(line);
         } else {
-            check.rows.emplace_back();
-            for (size_t from = 0, comma = 0; comma != std::string::npos; from = comma + 1) {
-                comma = line.find(',', from);
-                check.rows.back().push_back(line.substr(from, comma - from));
-            }
+            check.rows.emplace_back(std::sregex_token_iterator(line.begin(), line.end(), comma, -1),
+                                    std::sregex_token_iterator());
         }
     }
     return check;
@@ -116,11 +111,7 @@ size_t CompleteLines(const std::string& path) {
 namespace {
 
 sockaddr_in Loopback(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<uint16_t>(port));
-    return address;
+    return sockaddr_in{AF_INET, htons(static_cast<uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
 }
 
 int FreePort() {
@@ -142,10 +133,6 @@ bool Accepts(int port) {
 }
 
 } // namespace
-
-const char* BrokerProgram() {
-    return "/usr/sbin/mosquitto";
-}
 
 Broker::Broker(const TempDir& dir, const std::vector<std::string>& extra)
     : m_dir(dir), m_port(FreePort()) {

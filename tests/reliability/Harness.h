@@ -85,7 +85,9 @@ size_t CompleteLines(const std::string& path);
 // A Mosquitto broker of one's own on a free loopback port, whose sessions
 // and queued messages outlive its restarts; `extra` lines go to the end of
 // its configuration (TLS files, a password file).
-const char* BrokerProgram();
+inline const char* BrokerProgram() {
+    return "/usr/sbin/mosquitto";
+}
 class Broker {
   public:
     explicit Broker(const TempDir& dir, const std::vector<std::string>& extra = {});

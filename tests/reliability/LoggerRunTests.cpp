@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -22,18 +24,35 @@
 
 using namespace reliability;
 using Clock = std::chrono::steady_clock;
+using Options = std::vector<std::string>;
 
 namespace {
 
 const char* kHeader = "Date,Time,Elapsed mS,Channel 1,Channel 2,Channel 3,Channel 4";
 // Station i on COM1 is channel i of the workspaces; COM2 has no station.
-const std::vector<std::string> kStations = {
-    "port COM1 bus 115200", "station 1 value=1.5", "station 2 value=2.5", "station 3 value=-3.25",
-    "station 4 value=4",    "station 5 fault=nak", "port COM2 bus 115200"};
+const std::vector<std::string> kStations = {"port COM1 bus 115200", "station 1 value=1.5",
+                                            "station 2 value=2.5",  "station 3 value=-3.25",
+                                            "station 4 value=4",    "station 5 fault=nak",
+                                            "port COM2 bus 115200", "port COM3 ascii 115200",
+                                            "station 1 value=3.5",  "station 12 value=-0.25"};
 const std::vector<std::string> kFourValues = {"01.500", "02.500", "-03.250", "04.000"};
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+// The requests the simulator received on a port, as bytes.
+std::vector<std::string> Requests(const std::string& trace, const std::string& port) {
+    std::vector<std::string> requests;
+    std::istringstream lines(ReadFile(trace));
+    for (std::string line, seconds, on, kind, hex; std::getline(lines, line);) {
+        std::istringstream in(line);
+        if (!(in >> seconds >> on >> kind) || on != port || kind != "rx") continue;
+        requests.emplace_back();
+        while (in >> hex)
+            requests.back() += static_cast<char>(std::stoul(hex, nullptr, 16));
+    }
+    return requests;
 }
 
 // A whole log of four channels: the header, and every complete row
@@ -53,8 +72,7 @@ void ExpectWholeLog(const std::string& content) {
 class LoggerRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        sim =
-            std::make_unique<Simulator>(dir, kStations, std::vector<std::string>{"--trace", trace});
+        sim = std::make_unique<Simulator>(dir, kStations, Options{"--trace", trace});
         ASSERT_TRUE(sim->Ready()) << ReadFile(dir.File("sim.err"));
         WriteWorkspaceFile(ws, {});
     }
@@ -86,7 +104,9 @@ class LoggerRun : public ::testing::Test {
 };
 
 // Each of these command lines is refused with status 1 and a message, and
-// leaves every file as it was, without creating one. Among them a second
+// leaves every file as it was, without creating one: among them a port
+// that does not open, a rate too high, an unknown driver and a missing
+// workspace. Among them a second
 // logger names the file another one holds (stopped, so that the file
 // stands still); killed with SIGKILL, that one leaves every complete row
 // it wrote whole.
@@ -100,6 +120,9 @@ TEST_F(LoggerRun, RefusedLogPathsLeaveEveryFileAsItWasAndKillNineKeepsEveryRow) 
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     // The holder has COM1: the refused loggers would not get past it.
     WriteWorkspaceFile(other, {2});
+    WriteWorkspaceFile(named + "/closed.lws", {9, 0, 1});
+    WriteWorkspaceFile(named + "/fast.lws", {2, 0, 4, 18});
+    WriteWorkspaceFile(named + "/unknown.lws", {2, 3, 1});
     Child holder(Launch({"--log", held, ws}));
     ASSERT_TRUE(WaitForLines(held, 20)) << Err();
     holder.Signal(SIGSTOP);
@@ -113,6 +136,11 @@ TEST_F(LoggerRun, RefusedLogPathsLeaveEveryFileAsItWasAndKillNineKeepsEveryRow) 
         {{"--log", fifo, other}, "no program is reading from this FIFO"},
         {{"--overwrite", "--append", "--log", fresh, other}, "exclude each other"},
         {{"--overwrite", "--log", held, other}, held + "\nError: another logger is writing"},
+        {{"--log", fresh, named + "/closed.lws"}, "Cannot open COM9"},
+        {{"--log", fresh, named + "/fast.lws"}, "at a rate of 18ms!"},
+        {{"--log", fresh, named + "/unknown.lws"}, "Protocol 3 is none of 0 (VeldaBus)"},
+        {{"--log", named + "/none/log.csv", other}, "/none/log.csv\nError: No such file"},
+        {{"--log", fresh, named + "/none.lws"}, "Warning: An error occurred while trying to load"},
     };
     const auto files = [&] {
         std::map<std::string, std::string> bytes;
@@ -137,12 +165,14 @@ TEST_F(LoggerRun, RefusedLogPathsLeaveEveryFileAsItWasAndKillNineKeepsEveryRow) 
 
 // A file with rows is taken with --append (the rows go on after it, a row
 // cut off by a crash ended on its own line) or --overwrite; an empty one
-// without either. "-" logs to standard output, telling on standard error.
+// without either. "-" logs to standard output, telling on standard error;
+// there an ASCII workspace with SNAP in a comma locale writes ";" between
+// fields and "," in numbers, the first pass reads live values, and every
+// row after the first starts with the trigger.
 TEST_F(LoggerRun, ExistingFilesAreAppendedToOrOverwrittenOnRequestAndDashIsStandardOutput) {
     WriteFile(logPath, "");
     ASSERT_EQ(Run({"--rows", "2", "--log", logPath, ws}), 0) << Err();
     const std::string first = ReadFile(logPath);
-    ASSERT_EQ(CheckLog(first, 4).rows.size(), 2u);
     WriteFile(logPath, first + "01/02/2024,10:0");
     ASSERT_EQ(Run({"--append", "--rows", "2", "--log", logPath, ws}), 0) << Err();
     EXPECT_EQ(ReadFile(logPath).rfind(first + "01/02/2024,10:0\r\n", 0), 0u);
@@ -152,13 +182,24 @@ TEST_F(LoggerRun, ExistingFilesAreAppendedToOrOverwrittenOnRequestAndDashIsStand
     EXPECT_EQ(CheckLog(ReadFile(logPath), 4).rows.size(), 1u);
     ExpectWholeLog(ReadFile(logPath));
 
+    WriteFile(ws, "[Workspace]\r\nPort=3\r\nBaudrate=115200\r\nProtocol=1\r\nSnap=1\r\n"
+                  "Channels=2\r\nlogInterval=300\r\nStation1=1\r\nFormat1=0.00\r\n"
+                  "Station2=12\r\nFormat2=0.000\r\n");
     ChildLaunch launch = Launch({"--rows", "3", "--log", "-", ws});
+    std::replace(launch.env.begin(), launch.env.end(), std::string("LC_ALL=C"),
+                 std::string("LC_ALL=de_DE.UTF-8"));
     launch.stdoutPath = dir.File("out.csv");
     ASSERT_EQ(Child(launch).ExitCode(), 0) << Err();
-    EXPECT_EQ(CheckLog(ReadFile(dir.File("out.csv")), 4).rows.size(), 3u);
-    ExpectWholeLog(ReadFile(dir.File("out.csv")));
+    const std::string row = R"(\d\d\.\d\d\.\d{4};\d\d:\d\d:\d\d;\d+;3,50;-0,250\r\n)";
+    EXPECT_TRUE(std::regex_match(
+        ReadFile(dir.File("out.csv")),
+        std::regex("Date;Time;Elapsed mS;Channel 1;Channel 2\r\n(" + row + "){3}")))
+        << ReadFile(dir.File("out.csv"));
+    const std::string a = "!001:SYSN?\r", b = "!012:SYSN?\r", snap = "!000:SNAP\r";
+    EXPECT_EQ(Requests(trace, "COM3"), (std::vector<std::string>{"!001:SYS?\r", "!012:SYS?\r", a, b,
+                                                                 snap, a, b, snap, a, b}));
     EXPECT_TRUE(Contains(Err(), "Rows written: 3\n"));
-    EXPECT_FALSE(Contains(Err(), "Date,Time"));
+    EXPECT_FALSE(Contains(Err(), "Date;Time"));
 }
 
 // A FIFO with a reader takes the rows; once the reader is gone the rows
@@ -236,7 +277,6 @@ TEST_F(LoggerRun, FullDiskIsReportedAndWrittenRowsStay) {
     ASSERT_TRUE(Told("An error occurred while trying to write to log file " + logPath, 20000));
     EXPECT_TRUE(Told("Cannot write to " + logPath)) << "the status line does not tell";
     const std::string content = ReadFile(logPath);
-    EXPECT_LE(content.size(), 3000u);
     EXPECT_FALSE(CheckLog(content, 4).lastLinePartial) << "a row was cut off at the limit";
     EXPECT_GT(CheckLog(content, 4).rows.size(), 30u);
     ExpectWholeLog(content);
@@ -247,14 +287,14 @@ TEST_F(LoggerRun, FullDiskIsReportedAndWrittenRowsStay) {
 }
 
 // 24 channels, stations 6 to 24 silent (there are none), at a reply
-// time-out of 1000 ms: a pass takes minutes, yet a stop, by SIGTERM or at
+// time-out of 1000 ms: a pass takes minutes, yet a stop, by SIGINT or at
 // the end of --seconds, comes after the driver call in progress. The run
 // completes with 2, and the summary counts the reads the simulator saw and
 // the failures by their code (station 5 refuses).
 TEST_F(LoggerRun, StopsWithinFiveSecondsAndTheSummaryTellsWhatWasServed) {
     WriteWorkspaceFile(ws, {1, 0, 24, 1000, 0});
     for (const bool bySignal : {true, false}) {
-        SCOPED_TRACE(bySignal ? "SIGTERM" : "--seconds 1");
+        SCOPED_TRACE(bySignal ? "SIGINT" : "--seconds 1");
         std::filesystem::remove(logPath);
         const size_t traced = ReadFile(trace).size();
         ChildLaunch launch = Launch({"--log", logPath, ws});
@@ -263,7 +303,7 @@ TEST_F(LoggerRun, StopsWithinFiveSecondsAndTheSummaryTellsWhatWasServed) {
         Child logger(launch);
         ASSERT_TRUE(WaitForLines(logPath, 1)) << Err();
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-        if (bySignal) logger.Signal(SIGTERM);
+        if (bySignal) logger.Signal(SIGINT);
         const auto stopAsked = bySignal ? Clock::now() : started + std::chrono::seconds(1);
         ASSERT_EQ(logger.ExitCode(30000), 2) << Err();
         EXPECT_LT(std::chrono::duration<double>(Clock::now() - stopAsked).count(), 5.0);
@@ -273,18 +313,13 @@ TEST_F(LoggerRun, StopsWithinFiveSecondsAndTheSummaryTellsWhatWasServed) {
             const std::regex request(" rx FE 0" + station + " ");
             return std::distance(std::sregex_iterator(served.begin(), served.end(), request), {});
         };
-        std::smatch one, five;
-        const std::string line(R"( +(\d+) +(\d+) +(\d+)(.*)\n)");
-        ASSERT_TRUE(std::regex_search(summary, one, std::regex("Channel 1" + line))) << summary;
-        ASSERT_TRUE(std::regex_search(summary, five, std::regex("Channel 5" + line))) << summary;
-        EXPECT_EQ(one[1], "1");
-        EXPECT_EQ(std::stoi(one[2]), requests("1"));
-        EXPECT_EQ(one[3], "0");
-        // The driver sends a refused request more than once.
-        EXPECT_EQ(five[2], "1");
+        // Channel, station, reads, failures, failures by code; the driver
+        // sends a refused request more than once.
+        const std::string one = "Channel 1 +1 +" + std::to_string(requests("1")) + " +0\\b";
+        EXPECT_TRUE(std::regex_search(summary, std::regex(one))) << summary;
+        const std::string five = R"(Channel 5 +5 +1 +1 +1 x -400 Not acknowledged \(NAK\)\.)";
+        EXPECT_TRUE(std::regex_search(summary, std::regex(five))) << summary;
         EXPECT_GE(requests("5"), 1);
-        EXPECT_EQ(five[3], "1");
-        EXPECT_TRUE(Contains(five[4], "1 x -400 Not acknowledged (NAK).")) << summary;
         const std::string rows = std::to_string(CheckLog(ReadFile(logPath), 24).rows.size());
         EXPECT_TRUE(Contains(summary, "Rows written: " + rows +
                                           "\nRows lost: 0\nReconnects: 0\nLog file: " + logPath))
@@ -317,8 +352,8 @@ TEST_F(LoggerRun, AnUnpluggedLineIsReopenedAndReadingsResume) {
     std::vector<std::string> slower = kStations;
     slower[2] += " late=500";
     sim.reset();
-    sim = std::make_unique<Simulator>(dir, slower, std::vector<std::string>{"--replace"});
-    ASSERT_TRUE(sim->Ready()) << ReadFile(dir.File("sim.err"));
+    sim = std::make_unique<Simulator>(dir, slower, Options{"--replace"});
+    ASSERT_TRUE(sim->Ready());
     EXPECT_TRUE(WaitUntil([&] { return LastValue(1) == "01.500"; }, 5000)) << Err();
     // The reconnect is news: the status line tells it at once.
     EXPECT_TRUE(Told("1 reconnect", 3000)) << Err();

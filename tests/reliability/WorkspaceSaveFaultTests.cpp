@@ -78,7 +78,7 @@ class SaveFaults : public ScratchTest {
 TEST_F(SaveFaults, CrashOrFullDiskMidSaveLeavesTheOldFile) {
     const std::string told =
         "An error occurred while trying to save workspace to " + path + "\r\nError: ";
-    const auto save = [&] {
+    const std::function<int()> save = [&] {
         RecordingBoxes boxes;
         SaveWorkspace(Workspace("New rig"), path, RegionalSettings::point(), boxes);
         return boxes.shown.size() == 1 && boxes.shown[0].title == "Warning" &&
@@ -86,23 +86,17 @@ TEST_F(SaveFaults, CrashOrFullDiskMidSaveLeavesTheOldFile) {
                    ? 0
                    : 1;
     };
-    const auto entry = [&] {
+    const std::function<int()> entry = [&] {
         return WriteIniValue(path, "LogFiles", "InitDir", std::string(100, 'x')) ? 1 : 0;
     };
-    const struct {
-        const char* what;
-        std::function<int()> body;
-        bool crash;
-    } cases[] = {{"save", save, false}, {"entry", entry, false}, {"crash", save, true}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        // The new text is larger than the limit. The crash comes last: it
-        // leaves its temporary file behind.
-        const int status = InChild(c.body, 200, c.crash);
+    // The new text is larger than the limit. The crash comes last: it
+    // leaves its temporary file behind.
+    for (const auto& [body, crash] : {std::pair{save, false}, {entry, false}, {save, true}}) {
+        const int status = InChild(body, 200, crash);
         const bool died = WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ;
-        EXPECT_TRUE(c.crash ? died : WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-        EXPECT_EQ(FileBytes(path), oldBytes);
-        EXPECT_TRUE(c.crash || EntryCount() == 1) << "something half-written is left";
+        EXPECT_TRUE(crash ? died : WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+        EXPECT_EQ(FileBytes(path), oldBytes) << (crash ? "crash" : "full disk");
+        EXPECT_TRUE(crash || EntryCount() == 1) << "something half-written is left";
     }
 }
 
