@@ -180,17 +180,6 @@ TEST_F(SimProgram, ServesItsLinksTakesControlLinesAndTraces) {
     EXPECT_TRUE(Terminal(sim.Port("COM1")).ReadsOne());
 }
 
-// Each stop signal ends it cleanly, its links and FIFO gone.
-TEST_F(SimProgram, StopsCleanlyAndRemovesItsLinks) {
-    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
-        SimProcess sim(m_folder);
-        ASSERT_TRUE(fs::is_symlink(sim.Port("COM1")));
-        EXPECT_EQ(sim.Stop(sig), 0) << sim.Output();
-        for (const std::string& gone : {sim.Port("COM1"), sim.Usb("100234"), sim.Control()})
-            EXPECT_FALSE(fs::exists(fs::symlink_status(gone))) << gone;
-    }
-}
-
 TEST_F(SimProgram, ATraceThatCannotBeWrittenNeitherHangsNorPassesSilently) {
     ASSERT_EQ(mkfifo(Path("trace.txt").c_str(), 0600), 0);
     {
@@ -222,13 +211,15 @@ TEST_F(SimProgram, LeavesSomeoneElsesLinkAloneAndReplacesADeadOne) {
         EXPECT_FALSE(fs::exists(sim.Port("COM2"))); // nothing left half served
     }
     // Told to, it takes the name over; a link left dangling by a killed
-    // simulator it takes over anyway. Either it gives up when it stops.
-    for (const char* option : {"--replace", static_cast<const char*>(nullptr)}) {
-        if (!option) fs::create_symlink("/dev/pts/no-such-terminal", Path("ports/COM1"));
-        SimProcess sim(m_folder, true, option);
+    // simulator it takes over anyway. Each stop signal ends it cleanly, its
+    // links and FIFO gone.
+    for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
+        if (sig == SIGINT) fs::create_symlink("/dev/pts/no-such-terminal", Path("ports/COM1"));
+        SimProcess sim(m_folder, true, sig == SIGTERM ? "--replace" : nullptr);
         EXPECT_TRUE(Terminal(sim.Port("COM1")).ReadsOne());
-        EXPECT_EQ(sim.Stop(), 0);
-        EXPECT_FALSE(fs::is_symlink(sim.Port("COM1")));
+        EXPECT_EQ(sim.Stop(sig), 0) << sim.Output();
+        for (const std::string& gone : {sim.Port("COM1"), sim.Usb("100234"), sim.Control()})
+            EXPECT_FALSE(fs::exists(fs::symlink_status(gone))) << gone;
     }
 }
 
