@@ -25,13 +25,9 @@ size_t AsciiFramer(const Bytes& pending); // one line up to and with its CR
 
 // Answer to the n-th request (0-based); empty for silence.
 using Responder = std::function<Bytes(const Bytes& request, int index)>;
-// When the n-th answer starts after its request and the time between its
-// bytes, in milliseconds; none: at once, in one piece.
-struct Pace {
-    int delayMs = 0;
-    int perByteMs = 0;
-};
-using Pacer = std::function<Pace(const Bytes& request, int index)>;
+// How many milliseconds after its request the n-th answer goes out; none:
+// at once.
+using Pacer = std::function<int(const Bytes& request, int index)>;
 
 class PtyInstrument {
   public:
@@ -51,7 +47,6 @@ class PtyInstrument {
     // Everything the driver has sent so far, after waiting (bounded) until
     // at least `atLeast` bytes are in.
     Bytes Received(size_t atLeast = 0);
-    int Requests();
 
   private:
     void Run();
@@ -72,9 +67,9 @@ class PtyInstrument {
     Pacer m_pacer;
     struct Due {
         std::chrono::steady_clock::time_point at;
-        uint8_t byte;
+        Bytes reply;
     };
-    std::vector<Due> m_due; // paced bytes, in the order they go out
+    std::vector<Due> m_due; // paced replies, in the order they go out
 };
 
 // A temporary folder for COM<N> links and USB serial numbers, removed at
@@ -100,7 +95,6 @@ class DriverLibrary {
     template <typename Fn> Fn Entry(const char* name) const {
         return reinterpret_cast<Fn>(Symbol(name));
     }
-    bool Loaded() const { return m_handle != nullptr; }
 
   private:
     void* Symbol(const char* name) const;

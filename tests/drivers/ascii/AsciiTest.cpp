@@ -72,9 +72,7 @@ TEST_F(AsciiWire, ALateReplyNeverReachesTheNextCall) {
             if (!isStation1(req)) return ToBytes("22\r");
             return ToBytes(station1Requests++ < 3 ? "?\r" : "11\r");
         },
-        [&](const Bytes& req, int) {
-            return Pace{isStation1(req) && station1Requests > 3 ? 150 : 0, 0};
-        });
+        [&](const Bytes& req, int) { return isStation1(req) && station1Requests > 3 ? 150 : 0; });
     EXPECT_EQ(api.read(1, "SYS", &value), VEXA_NO_RESPONSE);
     EXPECT_EQ(value, -7.0f);
     EXPECT_EQ(api.read(2, "SYS", &value), VEXA_OK);
