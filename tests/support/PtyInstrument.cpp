@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>

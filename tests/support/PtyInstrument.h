@@ -33,8 +33,6 @@ class PtyInstrument {
   public:
     PtyInstrument();
     ~PtyInstrument();
-    PtyInstrument(const PtyInstrument&) = delete;
-    PtyInstrument& operator=(const PtyInstrument&) = delete;
 
     const std::string& DevicePath() const { return m_slavePath; }
     // Makes the device reachable as `dir`/`name` (COM<N> or a serial number).

@@ -17,7 +17,7 @@ class UsbWire : public ::testing::Test {
     TempFolder usb;
     PtyInstrument instrument;
     DriverLibrary lib{"VexaUSBDrv"};
-    UsbApi api{lib};
+    UsbEntries<DriverLibrary> api{lib};
     float value = -7.0f;
 };
 
