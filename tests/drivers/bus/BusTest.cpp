@@ -16,7 +16,7 @@ struct BusWire : WireTest<BusApi> {
 };
 
 // The request table and the retries are the transaction's: here one call
-// of each entry, and no port.
+// of each entry, a broadcast, and no port.
 TEST_F(BusWire, EntriesSendTheirFramesAndTakeTheReplies) {
     instrument.Serve(BusFramer, [](const Bytes& req, int) {
         if (req[2] & 0x80 && req[2] != 0xE7) // a read
@@ -28,9 +28,11 @@ TEST_F(BusWire, EntriesSendTheirFramesAndTakeTheReplies) {
     EXPECT_EQ(value, 1.0f);
     EXPECT_EQ(api.write(2, 5, 1.0f), VEXA_OK);
     EXPECT_EQ(api.execute(7, 103), VEXA_OK);
-    const Bytes expected = {0xFE, 0x01, 0x83, 0x07, 0x0C,                               // read
+    EXPECT_EQ(api.execute(0, 103), VEXA_OK);              // settles on the real clock
+    const Bytes expected = {0xFE, 0x01, 0x83, 0x07, 0x0C, // read
                             0xFE, 0x02, 0x05, 0x03, 0x0F, 0x08, 0, 0, 0, 0, 0x80, 0x07, // write
-                            0x0D, 0xFE, 0x07, 0xE7, 0x01, 0x0E};                        // execute
+                            0x0D, 0xFE, 0x07, 0xE7, 0x01, 0x0E,                         // execute
+                            0xFE, 0x00, 0xE7, 0x01, 0x09};                              // broadcast
     EXPECT_EQ(instrument.Received(expected.size()), expected);
     ASSERT_EQ(api.closePort(), VEXA_OK);
     EXPECT_EQ(api.write(2, 5, 1.0f), VEXA_NO_RESPONSE);
