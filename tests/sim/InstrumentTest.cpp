@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
+#include <numeric>
 #include <sstream>
 #include <string>
 
@@ -117,7 +119,18 @@ TEST(Instrument, RequestsAndTheirReplies) {
         std::vector<std::string> steps; // "request -> reply" or "set ..."
         int junk = -1;                  // request bytes that formed no request, when counted
     } cases[] = {
-        {"bus reads", kBus, {"r 1 10 -> 01 03 0F 08 00 00 00 00 80 08 05", "r 2 10 -> =2.5"}},
+        {"bus reads; writes per station; refusals; a broadcast write",
+         kBus,
+         {"r 1 10 -> 01 03 0F 08 00 00 00 00 80 08 05", "r 2 10 -> =2.5", "r 1 3 -> 01 15",
+          "w 2 5 1 -> 02 06", "r 2 5 -> =1", "r 1 5 -> 01 15", "w 1 10 3 -> 01 15",
+          "w 1 23 3 -> 01 15", "w 1 103 3 -> 01 15", "w 0 7 -4 ->", "r 1 7 -> =-4",
+          "r 2 7 -> =-4"}},
+        {"bus faults (an ACK has no checksum to break)",
+         kBus,
+         {"set COM1 1 fault=silent", "r 1 10 ->", "r 1 103 ->", "set COM1 1 fault=nak",
+          "r 1 10 -> 01 15", "w 1 5 1 -> 01 15", "set COM1 1 fault=checksum", "r 1 10 -> #-300",
+          "w 1 5 1 -> 01 06", "set COM1 1 fault=station", "r 1 10 -> #-200", "set COM1 1 fault=cut",
+          "r 1 10 -> 01 03 0F 08 00 00 00 00 80 08", "w 1 5 1 -> 01"}},
         {"bus snap: a broadcast latches every station silently, an addressed one only it with an "
          "ACK",
          kBus,
@@ -127,12 +140,6 @@ TEST(Instrument, RequestsAndTheirReplies) {
         {"bus station without snap",
          "port COM1 bus 9600\nstation 1 value=1 snap=off\n",
          {"r 1 103 -> 01 15", "r 1 23 -> 01 15", "r 0 103 ->"}},
-        {"bus writes store registers per station; unknown ones and the reading commands are "
-         "refused; a broadcast write reaches every station",
-         kBus,
-         {"r 1 3 -> 01 15", "w 2 5 1 -> 02 06", "r 2 5 -> =1", "r 1 5 -> 01 15",
-          "w 1 10 3 -> 01 15", "w 1 23 3 -> 01 15", "w 1 103 3 -> 01 15", "w 0 7 -4 ->",
-          "r 1 7 -> =-4", "r 2 7 -> =-4"}},
         // Noise and damaged or abandoned frames get no reply and do not hide
         // the next good frame.
         {"bus damaged or foreign frames",
@@ -140,29 +147,24 @@ TEST(Instrument, RequestsAndTheirReplies) {
          {"r 3 10 ->", "FE 01 8A 07 04 ->", "00 55 FE 01 FE 01 8A 07 05 -> =1", "FE 01 05 03 ->",
           "r 1 10 -> =1"},
          3},
-        {"bus faults (an ACK has no checksum to break)",
-         kBus,
-         {"set COM1 1 fault=silent", "r 1 10 ->", "r 1 103 ->", "set COM1 1 fault=nak",
-          "r 1 10 -> 01 15", "w 1 5 1 -> 01 15", "set COM1 1 fault=checksum", "r 1 10 -> #-300",
-          "w 1 5 1 -> 01 06", "set COM1 1 fault=station", "r 1 10 -> #-200", "set COM1 1 fault=cut",
-          "r 1 10 -> 01 03 0F 08 00 00 00 00 80 08", "w 1 5 1 -> 01"}},
-        {"ascii reads",
+        {"ascii reads and writes; values no single holds and unknown requests are refused",
          kAscii,
-         {"!012:SYS?\r -> -3.25\r", "set COM2 1 value=1", "!001:SYS?\r -> 1\r",
-          "set COM2 1 value=0.1", "!001:SYS?\r -> 0.1\r"}},
+         {"!012:SYS?\r -> -3.25\r", "set COM2 1 value=0.1", "!001:SYS?\r -> 0.1\r",
+          "!001:X?\r -> ?\r", "!001:X=0000012.5000000\r -> \r", "!001:X?\r -> 12.5\r",
+          "!001:X=-0000003.2500000\r -> \r", "!001:X=abc\r -> ?\r", "!001:X=\r -> ?\r",
+          "!001:X=1e39\r -> ?\r", "!001:SYS=0000001.0000000\r -> ?\r",
+          "!001:SNAP=0000001.0000000\r -> ?\r", "!001:FOO\r -> ?\r", "!001:SNAP?\r -> ?\r",
+          "!001:?\r -> ?\r", "!001:X?\r -> -3.25\r"}},
+        {"ascii faults",
+         kAscii,
+         {"set COM2 1 fault=nak", "!001:SYS?\r -> ?\r", "set COM2 1 fault=cut",
+          "!001:SYS?\r -> 1234.5", "set COM2 1 fault=silent", "!001:SYS?\r ->"}},
         {"ascii snap: a broadcast latches silently, an addressed one acknowledges with an empty "
          "line",
          kAscii,
          {"!000:SNAP\r ->", "set COM2 1 value=99", "!001:SYSN?\r -> 1234.5\r",
           "!012:SYSN?\r -> -3.25\r", "!001:SYS?\r -> 99\r", "!001:SNAP\r -> \r",
           "!001:SYSN?\r -> 99\r"}},
-        {"ascii writes store registers; values no single holds and unknown requests are refused",
-         kAscii,
-         {"!001:X?\r -> ?\r", "!001:X=0000012.5000000\r -> \r", "!001:X?\r -> 12.5\r",
-          "!001:X=-0000003.2500000\r -> \r", "!001:X?\r -> -3.25\r", "!001:X=abc\r -> ?\r",
-          "!001:X=\r -> ?\r", "!001:X=1e39\r -> ?\r", "!001:SYS=0000001.0000000\r -> ?\r",
-          "!001:SNAP=0000001.0000000\r -> ?\r", "!001:FOO\r -> ?\r", "!001:SNAP?\r -> ?\r",
-          "!001:?\r -> ?\r", "!001:X?\r -> -3.25\r"}},
         // The store is bounded: a new register beyond it is refused, known
         // ones still take writes.
         {"ascii register store bounded",
@@ -181,10 +183,6 @@ TEST(Instrument, RequestsAndTheirReplies) {
          "usb 100234 value=3.25\n",
          {"!000:SYS?\r -> 3.25\r", "!000:SNAP\r -> \r", "!000:SYSN?\r -> 3.25\r",
           "!001:SYS?\r ->"}},
-        {"ascii faults",
-         kAscii,
-         {"set COM2 1 fault=nak", "!001:SYS?\r -> ?\r", "set COM2 1 fault=cut",
-          "!001:SYS?\r -> 1234.5", "set COM2 1 fault=silent", "!001:SYS?\r ->"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -224,8 +222,6 @@ TEST(Instrument, RepliesTakeTheirWireTimeAndTheLateFault) {
         Nanos took;
     } cases[] = {
         {kBus, "set COM1 1 late=0", Text(BusRequest("r 1 10")), 16 * ByteTime(9600)},
-        {kBus, "set COM1 1 late=40", Text(BusRequest("r 1 10")), 40 * kMs + 16 * ByteTime(9600)},
-        {kAscii, "set COM2 1 late=0", "!001:SYS?\r", 17 * ByteTime(9600)},
         {kAscii, "set COM2 1 late=100", "!001:SYS?\r", 100 * kMs + 17 * ByteTime(9600)},
     };
     for (const auto& c : cases) {
@@ -237,30 +233,23 @@ TEST(Instrument, RepliesTakeTheirWireTimeAndTheLateFault) {
     }
 }
 
+// Noise corrupts exactly one byte of a reply; a wave moves within its bounds.
 TEST(Instrument, LineNoiseAndTheWaveformChangeTheReadings) {
     Bench noisy("port COM1 bus 9600\nstation 1 value=1.0 noise=100\n");
     const Bytes clean{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05};
-    for (int i = 0; i < 20; ++i) {
-        const Bytes got = noisy.Ask(BusRequest("r 1 10"));
-        ASSERT_EQ(got.size(), clean.size());
-        int differing = 0;
-        for (size_t k = 0; k < got.size(); ++k)
-            differing += got[k] != clean[k];
-        EXPECT_EQ(differing, 1); // exactly one byte of each reply
-    }
-    Bench b("port COM1 bus 115200\nstation 1 wave=20,5,2,0.5\n");
-    float lo = 1e9f, hi = -1e9f;
-    for (int i = 0; i < 40; ++i) {
-        float v = 0;
+    const Bytes got = noisy.Ask(BusRequest("r 1 10"));
+    ASSERT_EQ(got.size(), clean.size());
+    EXPECT_EQ(std::inner_product(got.begin(), got.end(), clean.begin(), 0, std::plus<>(),
+                                 std::not_equal_to<>()),
+              1);
+    Bench b("port COM1 bus 115200\nstation 1 wave=20,5,2\n");
+    float v[2] = {0, 0};
+    for (float& reading : v) // a quarter period apart: 20 and 25
         ASSERT_EQ(veldabus::CheckReply(veldabus::RequestKind::Read, 1,
-                                       b.Ask(BusRequest("r 1 10"), 50 * kMs), &v),
+                                       b.Ask(BusRequest("r 1 10"), 500 * kMs), &reading),
                   0);
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-    }
-    EXPECT_GE(lo, 14.5f);
-    EXPECT_LE(hi, 25.5f);
-    EXPECT_GT(hi - lo, 5.0f); // two seconds of a 2 s period: it really moves
+    EXPECT_GT(std::fabs(v[1] - v[0]), 2.0f);
+    EXPECT_LE(std::max(std::fabs(v[0] - 20), std::fabs(v[1] - 20)), 5.0f);
 }
 
 TEST(Instrument, StreamAndRepliesHonourXoffAndXon) {

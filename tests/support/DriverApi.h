@@ -7,14 +7,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
 #include <cstdlib>
-#include <string>
 
 using SerialDriverApi = SerialEntries<DriverLibrary>;
 using BusApi = BusEntries<DriverLibrary>;
 using AsciiApi = AsciiEntries<DriverLibrary>;
-using UsbApi = UsbEntries<DriverLibrary>;
 
 // A ports folder with the instruments linked as COM<N>, pointed to by
 // VEXA_PORTS_DIR for the test's duration.
@@ -23,7 +20,6 @@ struct PortsFixtureBase {
     TempFolder ports;
 };
 
-inline constexpr int16_t kPort = 3;
 inline constexpr int32_t kBaud = 115200;
 // Short enough for the retry cases to stay fast, long enough for a pseudo
 // terminal to carry a reply on a busy machine.
@@ -36,7 +32,7 @@ template <class Api> class WireTest : public ::testing::Test, protected PortsFix
     explicit WireTest(const char* library) : lib(library), api(lib) {}
     void SetUp() override {
         instrument.LinkAs(ports.Path(), "COM3");
-        ASSERT_EQ(api.openPort(kPort, kBaud), VEXA_OK);
+        ASSERT_EQ(api.openPort(3, kBaud), VEXA_OK);
         ASSERT_EQ(api.setTimeout(kShortTimeout), VEXA_OK);
     }
     PtyInstrument instrument;

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstdlib>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
@@ -87,17 +85,12 @@ Bytes PtyInstrument::Received(size_t atLeast) {
     return m_received;
 }
 
-int PtyInstrument::Requests() {
-    std::lock_guard lock(m_mutex);
-    return m_requests;
-}
-
 void PtyInstrument::Run() {
     uint8_t buf[4096];
     using std::chrono::steady_clock;
     while (!m_stop) {
         while (!m_due.empty() && m_due.front().at <= steady_clock::now()) {
-            Send({m_due.front().byte});
+            Send(m_due.front().reply);
             m_due.erase(m_due.begin());
         }
         int waitMs = -1;
@@ -110,8 +103,7 @@ void PtyInstrument::Run() {
         if (fds[1].revents) break;
         const ssize_t n = read(m_master, buf, sizeof buf);
         if (n <= 0) continue;
-        std::vector<Bytes> replies;
-        std::vector<Pace> paces;
+        std::vector<Due> replies;
         {
             std::lock_guard lock(m_mutex);
             m_received.insert(m_received.end(), buf, buf + n);
@@ -122,26 +114,19 @@ void PtyInstrument::Run() {
                 const Bytes request(m_pending.begin(), m_pending.begin() + size);
                 m_pending.erase(m_pending.begin(), m_pending.begin() + size);
                 if (m_responder) {
-                    replies.push_back(m_responder(request, m_requests));
-                    paces.push_back(m_pacer ? m_pacer(request, m_requests) : Pace{});
+                    Bytes reply = m_responder(request, m_requests);
+                    const int delayMs = m_pacer ? m_pacer(request, m_requests) : 0;
+                    replies.push_back({steady_clock::now() + std::chrono::milliseconds(delayMs),
+                                       std::move(reply)});
                 }
                 ++m_requests;
             }
         }
         m_changed.notify_all();
-        for (size_t r = 0; r < replies.size(); ++r) {
-            if (replies[r].empty()) continue;
-            if (paces[r].delayMs == 0 && paces[r].perByteMs == 0) {
-                Send(replies[r]);
-                continue;
-            }
-            const auto start = steady_clock::now() + std::chrono::milliseconds(paces[r].delayMs);
-            for (size_t i = 0; i < replies[r].size(); ++i)
-                m_due.push_back(
-                    {start + std::chrono::milliseconds(paces[r].perByteMs * i), replies[r][i]});
-            std::stable_sort(m_due.begin(), m_due.end(),
-                             [](const Due& a, const Due& b) { return a.at < b.at; });
-        }
+        for (Due& r : replies)
+            if (!r.reply.empty()) m_due.push_back(std::move(r));
+        std::stable_sort(m_due.begin(), m_due.end(),
+                         [](const Due& a, const Due& b) { return a.at < b.at; });
     }
 }
 

@@ -25,20 +25,14 @@ size_t AsciiFramer(const Bytes& pending); // one line up to and with its CR
 
 // Answer to the n-th request (0-based); empty for silence.
 using Responder = std::function<Bytes(const Bytes& request, int index)>;
-// When the n-th answer starts after its request and the time between its
-// bytes, in milliseconds; none: at once, in one piece.
-struct Pace {
-    int delayMs = 0;
-    int perByteMs = 0;
-};
-using Pacer = std::function<Pace(const Bytes& request, int index)>;
+// How many milliseconds after its request the n-th answer goes out; none:
+// at once.
+using Pacer = std::function<int(const Bytes& request, int index)>;
 
 class PtyInstrument {
   public:
     PtyInstrument();
     ~PtyInstrument();
-    PtyInstrument(const PtyInstrument&) = delete;
-    PtyInstrument& operator=(const PtyInstrument&) = delete;
 
     const std::string& DevicePath() const { return m_slavePath; }
     // Makes the device reachable as `dir`/`name` (COM<N> or a serial number).
@@ -51,7 +45,6 @@ class PtyInstrument {
     // Everything the driver has sent so far, after waiting (bounded) until
     // at least `atLeast` bytes are in.
     Bytes Received(size_t atLeast = 0);
-    int Requests();
 
   private:
     void Run();
@@ -72,9 +65,9 @@ class PtyInstrument {
     Pacer m_pacer;
     struct Due {
         std::chrono::steady_clock::time_point at;
-        uint8_t byte;
+        Bytes reply;
     };
-    std::vector<Due> m_due; // paced bytes, in the order they go out
+    std::vector<Due> m_due; // paced replies, in the order they go out
 };
 
 // A temporary folder for COM<N> links and USB serial numbers, removed at
@@ -100,7 +93,6 @@ class DriverLibrary {
     template <typename Fn> Fn Entry(const char* name) const {
         return reinterpret_cast<Fn>(Symbol(name));
     }
-    bool Loaded() const { return m_handle != nullptr; }
 
   private:
     void* Symbol(const char* name) const;

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <poll.h>
 #include <termios.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -40,17 +41,12 @@ class PortHandling : public ::testing::Test, protected PortsFixtureBase {
 TEST_F(PortHandling, TimeOutRangeDefaultAndVersion) {
     EXPECT_EQ(api.version(), 1.3f);
     EXPECT_EQ(api.getTimeout(), 300);
-    for (int16_t bad : {0, 5001, -5})
-        EXPECT_EQ(api.setTimeout(bad), -1) << bad;
-    EXPECT_EQ(api.getTimeout(), 300);
-    for (int16_t good : {1, 5000}) {
-        EXPECT_EQ(api.setTimeout(good), 0);
-        EXPECT_EQ(api.getTimeout(), good);
+    // Each time-out in turn, and what is then in force.
+    for (auto [timeout, code, after] :
+         {std::tuple{0, -1, 300}, {5001, -1, 300}, {-5, -1, 300}, {1, 0, 1}, {5000, 0, 5000}}) {
+        EXPECT_EQ(api.setTimeout(static_cast<int16_t>(timeout)), code) << timeout;
+        EXPECT_EQ(api.getTimeout(), after);
     }
-    // A fresh load starts at 300 again.
-    lib.Unload();
-    DriverLibrary again("VeldaASCII2Drv");
-    EXPECT_EQ(SerialDriverApi(again).getTimeout(), 300);
 }
 
 // Held until closed, reopened elsewhere (the old port closed first, even
@@ -131,12 +127,14 @@ TEST(PortNames, NumberToDevicePath) {
     EXPECT_EQ(vexa_serial::PortDevicePath(-3), "");
     unsetenv("VEXA_PORTS_DIR");
     unsetenv("VEXA_USB_DIR");
-    setenv("XDG_CONFIG_HOME", "/cfg", 1);
-    EXPECT_EQ(vexa_serial::PortsDirectory(), "/cfg/vexa/ports");
-    EXPECT_EQ(vexa_serial::UsbDevicePath(123456), "/cfg/vexa/usb/123456");
-    unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", "/home/op", 1);
-    EXPECT_EQ(vexa_serial::UsbDirectory(), "/home/op/.config/vexa/usb");
+    for (auto [xdg, ports, usb] :
+         {std::tuple{"/cfg", "/cfg/vexa/ports", "/cfg/vexa/usb/12"},
+          {nullptr, "/home/op/.config/vexa/ports", "/home/op/.config/vexa/usb/12"}}) {
+        xdg ? setenv("XDG_CONFIG_HOME", xdg, 1) : unsetenv("XDG_CONFIG_HOME");
+        EXPECT_EQ(vexa_serial::PortsDirectory(), ports);
+        EXPECT_EQ(vexa_serial::UsbDevicePath(12), usb);
+    }
 }
 
 } // namespace

@@ -85,7 +85,6 @@ TEST_F(OnVirtualClock, EveryReplyIsJudgedTimedAndRetriedWithTheSameRequest) {
         {"bus another station", true, Read, at1({2, 3, 15, 8, 0, 0, 0, 0, 0x80, 8, 5}),
          VEXA_BAD_STATION},
         {"bus NAK", true, Read, at1({0x01, 0x15}), VEXA_NAK},
-        {"bus one byte", true, Read, at1({0x01}), VEXA_BAD_LENGTH},
         {"bus too long", true, Read, at1({1, 3, 15, 8, 0, 0, 0, 0, 0x80, 8, 5, 0}),
          VEXA_BAD_LENGTH},
         // A read answered without a value must not pass as a reading.
@@ -93,8 +92,6 @@ TEST_F(OnVirtualClock, EveryReplyIsJudgedTimedAndRetriedWithTheSameRequest) {
         {"bus cut-off data", true, Read, at1({1, 3, 15, 8, 0}), VEXA_BAD_LENGTH},
         {"bus silent", true, Read, {}, VEXA_NO_RESPONSE, 0, 4 * T},
         {"bus write ACK", true, Write, at1({0x02, 0x06}), VEXA_OK},
-        {"bus write NAK", true, Write, at1({0x02, 0x15}), VEXA_NAK},
-        {"bus execute ACK", true, Execute, at1({0x07, 0x06}), VEXA_OK},
         {"bus ACK just in time", true, Execute, {{T, {0x07, 0x06}}}, VEXA_OK, 0, T},
         // The first attempt gives up just before its answer; the second takes it.
         {"bus ACK just late", true, Execute, {{T + 1, {0x07, 0x06}}}, VEXA_OK, 0, T + 1},
@@ -114,7 +111,6 @@ TEST_F(OnVirtualClock, EveryReplyIsJudgedTimedAndRetriedWithTheSameRequest) {
         {"ascii no CR", false, Read, at1(Text("12")), VEXA_BAD_STATION},
         {"ascii silent", false, Read, {}, VEXA_NO_RESPONSE, 0, 4 * T},
         {"ascii beyond a single", false, Read, at1(Text("1e39\r")), VEXA_PORT_ERROR},
-        {"ascii write ack", false, Write, at1(Text("\r")), VEXA_OK},
         {"ascii text to a write", false, Write, at1(Text("OK\r")), VEXA_BAD_STATION},
         {"ascii refused write", false, Write, at1(Text("?\r")), VEXA_NAK},
         {"ascii execute ack", false, Execute, at1(Text("\r")), VEXA_OK},
@@ -157,15 +153,6 @@ TEST_F(OnVirtualClock, EveryReplyIsJudgedTimedAndRetriedWithTheSameRequest) {
     }
 }
 
-// The ranges are the fuzz target's (argument errors send nothing); here
-// what it cannot produce.
-TEST_F(OnVirtualClock, NoCommandOrNoNumberSendsNothing) {
-    EXPECT_EQ(Ascii(Read, 5, nullptr, &value), VEXA_INVALID_ARGUMENT);
-    float bad = std::numeric_limits<float>::infinity();
-    EXPECT_EQ(Ascii(Write, 5, "W", &bad), VEXA_INVALID_ARGUMENT);
-    EXPECT_EQ(line.writes, 0);
-}
-
 // A station that answers a broadcast anyway: its bytes must not reach the
 // next transaction.
 TEST_F(OnVirtualClock, BroadcastsSettleOnceAndDropWhatComesBack) {
@@ -180,20 +167,20 @@ TEST_F(OnVirtualClock, BroadcastsSettleOnceAndDropWhatComesBack) {
     EXPECT_EQ(Bus(Read, 1, 3, &value), VEXA_OK);
     EXPECT_EQ(value, 1.0f);
 
-    line.written.clear();
+    // The ASCII broadcast takes the same path: the value stays.
     AnswerAfter(1000, Text("55\r"));
-    const int64_t t = clock.now;
     EXPECT_EQ(Ascii(Read, 0, "SYS", &value), VEXA_OK);
-    EXPECT_EQ(clock.now - t, 200 * kMs);
-    EXPECT_EQ(Ascii(Execute, -1, "SNAP", nullptr), VEXA_OK);
-    EXPECT_EQ(clock.now - t, 203 * kMs);
-    EXPECT_EQ(line.written, Text("!000:SYS?\r!000:SNAP\r"));
-    AnswerAfter(1000, Text("3\r"));
-    EXPECT_EQ(Ascii(Read, 3, "SYS", &value), VEXA_OK);
-    EXPECT_EQ(value, 3.0f);
+    EXPECT_EQ(Elapsed(), 404 * kMs);
+    EXPECT_EQ(value, 1.0f);
 }
 
+// The ranges are the fuzz target's (argument errors send nothing); here
+// what it cannot produce: no command, and a value that has no text.
 TEST_F(OnVirtualClock, NoLineOrAFailedWriteIsNeverASuccess) {
+    EXPECT_EQ(Ascii(Read, 5, nullptr, &value), VEXA_INVALID_ARGUMENT);
+    float bad = std::numeric_limits<float>::infinity();
+    EXPECT_EQ(Ascii(Write, 5, "W", &bad), VEXA_INVALID_ARGUMENT);
+    EXPECT_EQ(line.writes, 0);
     EXPECT_EQ(veldabus::Transact(nullptr, clock, 5000, veldabus::RequestKind::Read, 1, 3, &value),
               VEXA_NO_RESPONSE);
     EXPECT_EQ(velda_ascii::Transact(nullptr, clock, 5000, velda_ascii::RequestKind::Read, 1, "SYS",
@@ -260,19 +247,6 @@ TEST_F(OnVirtualClock, LateAndCutAsciiRepliesNeverReachALaterCall) {
         EXPECT_EQ(value, 22.0f);
         EXPECT_EQ(clock.now - begin, c.secondDoneAt);
     }
-}
-
-TEST_F(OnVirtualClock, EndlessTrickleEndsWithinTwiceItsAttempts) {
-    for (int64_t t = 0; t < 20 * T; t += 10000)
-        line.Arrive(t, Text("7"));
-    velda_ascii::ReplyGuard guard;
-    for (int call = 0; call < 2; ++call) {
-        const int64_t begin = clock.now;
-        EXPECT_EQ(Ascii(Read, 1, "SYS", &value, &guard), VEXA_BAD_STATION);
-        EXPECT_LE(clock.now - begin, 8 * T);
-    }
-    EXPECT_EQ(line.writes, 8);
-    EXPECT_EQ(value, kMark);
 }
 
 // A hung-up line or failing reads end each wait at once; input without end
