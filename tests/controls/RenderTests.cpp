@@ -3,7 +3,6 @@
 // StoredPropertiesTests); here the pixels, the events and the containers.
 #include "LCDModule.h"
 #include "QtSurface.h"
-#include "TableContainer.h"
 #include "eLCD.h"
 #include "eLCDContainer.h"
 
@@ -162,31 +161,4 @@ TEST(FrameColours, SchemeZeroPushesAndLoadingDoesNot) {
     EXPECT_EQ(lcd->BackColor(), 0x445566u); // not pushed
     frame.save(saved);
     EXPECT_EQ(saved.entries(), bag.entries());
-}
-
-// Where each tile goes is the layout's (TableLayoutTests); here: that the
-// container lays its tiles out in pixels, on Refresh and on every resize,
-// and leaves the template and the widgets without an Index alone.
-TEST(TableRender, RefreshAndResizeLayTheTilesOut) {
-    TableContainer table;
-    auto* templ = new LCDModule(&table);
-    templ->setGeometry(500, 500, 270, 86);
-    templ->hide();
-    std::vector<LCDModule*> tiles;
-    for (int i = 1; i <= 6; ++i) {
-        tiles.push_back(new LCDModule(&table));
-        tiles.back()->setIndex(i);
-        tiles.back()->resize(269, 91); // 4035 x 1365 twips
-    }
-    new QLabel(&table);
-    table.resize(834, 100); // 12510 twips
-    table.Refresh();
-    EXPECT_EQ(tiles[3]->pos(), QPoint(0, 91));
-    EXPECT_EQ(table.size(), QSize(807, TwipsToPixels(3650)));
-    table.show();
-    table.resize(2000, 100);
-    EXPECT_EQ(tiles[5]->pos(), QPoint(5 * 269, 0));
-    EXPECT_EQ(table.size(), QSize(6 * 269, TwipsToPixels(1365 + 920)));
-    EXPECT_EQ(templ->pos(), QPoint(500, 500));
-    EXPECT_TRUE(templ->isHidden());
 }
