@@ -58,10 +58,11 @@ TEST(SevenSegmentGeometry, WorkedExampleOfTheTileDisplayAndRoundings) {
 
 TEST(SevenSegmentCaption, CaptionsAreLeftAlignedOnePositionPerCharacter) {
     std::string patterns;
-    for (char c : std::string("12345ABCX-MW "))
+    for (char c : std::string("0123456789ABCX-MW "))
         patterns += std::string(SegmentPattern(c)) + " ";
-    EXPECT_EQ(patterns, "0010001 0111110 0111011 1011001 1101011 1111101 1001111 0001110 "
-                        "1011101 0001000 0000000 0000000 0000000 ");
+    EXPECT_EQ(patterns, "1110111 0010001 0111110 0111011 1011001 1101011 1101111 0110001 "
+                        "1111111 1111001 1111101 1001111 0001110 1011101 0001000 0000000 "
+                        "0000000 0000000 ");
     EXPECT_EQ(std::string(SegmentPattern('[')) + SegmentPattern(']'),
               std::string(SegmentPattern('{')) + SegmentPattern('}'));
     const std::pair<const char*, const char*> cases[] = {

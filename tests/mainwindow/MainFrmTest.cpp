@@ -84,10 +84,11 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
     EXPECT_EQ(w->Statistics()->Table()->rowCount(), 2);
 }
 
-// The window's own editor, and the close box: asked, then closed with the size saved.
+// The window's own editor and file dialogs, and the close box: asked, then closed with the size
+// saved.
 TEST_F(MainWindow, OwnEditorAndTheCloseBox) {
     Start(MainFrameServices{
-        this, this, nullptr, *this, *this, *this, bus, ascii, *this, *this, facts, {}});
+        this, nullptr, nullptr, *this, *this, *this, bus, ascii, *this, *this, facts, {}});
     QTimer::singleShot(
         0, [] { qobject_cast<WorkSpaceFrm*>(QApplication::activeModalWidget())->close(); });
     w->Menu("mnuEditWorkspace")->trigger();
