@@ -62,22 +62,6 @@ TEST_F(DisplayRender, LitAndUnlitSegmentsAndDotsTakeTheirColours) {
         (std::vector{Rgb(Off), Rgb(On), Rgb(Off), Rgb(On), Rgb(Off), Rgb(Back)}));
 }
 
-// The widget adds no drawing of its own; a shown widget hears its resize at
-// once. System colours come from the palette.
-TEST_F(DisplayRender, DrawsOnChangesNeverOnRepaintInPaletteColours) {
-    const QPalette& p = lcd.palette();
-    EXPECT_EQ((std::vector{ToQColor(Sys3DLight, p), ToQColor(SysWindowText, p)}),
-              (std::vector{p.color(QPalette::Midlight), p.color(QPalette::WindowText)}));
-    const int drawn = lcd.drawings();
-    lcd.show();
-    lcd.repaint();
-    lcd.resize(lcd.size()); // same size: no resize procedure
-    EXPECT_EQ(lcd.drawings(), drawn);
-    lcd.resize(300, lcd.height());
-    EXPECT_EQ(lcd.drawings(), drawn + 1);
-    EXPECT_EQ(lcd.geometry().L, SegmentLength(4500, 8, 0));
-}
-
 TEST_F(DisplayRender, MouseEventsAreRaisedInTwips) {
     QString raised;
     QObject::connect(&lcd, &eLCD::MouseDown, [&](int16_t b, int16_t s, float x, float y) {

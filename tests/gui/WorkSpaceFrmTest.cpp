@@ -67,7 +67,8 @@ TEST_F(FrmFixture, SelectionsAndTypingReachTheEditor) {
     EXPECT_EQ(ws.Items[1], (ItemClass{0, "0", "0", 0, "0"}));
     Pick(frm->cbProtocol, ProtocolUSB);
     EXPECT_FALSE(frm->cbPort->isEnabled());
-    EXPECT_EQ(frm->lblStation->text(), "Serial Number");
+    EXPECT_EQ(frm->lblStation->text() + " / " + frm->tbStation->toolTip(),
+              "Serial Number / Set instrument serial number for this channel");
     // A lock set on the open dialog holds through a protocol change too.
     frm->SetFixedInstall(true);
     Pick(frm->cbProtocol, ProtocolASCII);

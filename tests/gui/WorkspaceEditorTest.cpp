@@ -163,55 +163,6 @@ TEST_F(EditorFixture, OpeningFillsTheFormAndChannelEditsLandInItemAndList) {
     EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
 }
 
-// The count grows and shrinks at the end; a count the list does not offer
-// stays, and no channel at all takes no edits.
-TEST_F(EditorFixture, ChannelCountGrowsAndShrinksAtTheEnd) {
-    open();
-    editor->RowSelected(3);
-    form.Pick(EditorList::Channels, 5);
-    ASSERT_EQ(ws.Items.size(), 6u);
-    EXPECT_EQ(ws.Channels, 6);
-    EXPECT_EQ(form.rows.at(5), (Row{"6", "Channel 6", "6", "00.000", "0", ""}));
-    form.Pick(EditorList::Channels, 1);
-    ASSERT_EQ(ws.Items.size(), 2u);
-    EXPECT_EQ(form.rows.size(), 2u);
-    // The shown channel 4 is gone: typing into its fields writes nowhere.
-    form.Type(EditorField::Caption, "ghost");
-    EXPECT_EQ(ws.Items[1].Caption, "Channel 2");
-    ws.Channels = 30;
-    ws.Items.resize(30, DefaultChannelItem(5));
-    open();
-    EXPECT_EQ(form.index[EditorList::Channels], -1);
-    editor->Close();
-    EXPECT_EQ(std::make_pair(ws.Items.size(), ws.Channels),
-              std::make_pair(size_t(30), int16_t(30)));
-    ws.Channels = 0;
-    ws.Items.clear();
-    open();
-    EXPECT_EQ(editor->CurrentChannel(), 0);
-    form.Type(EditorField::Caption, "nothing");
-    EXPECT_TRUE(ws.Items.empty());
-}
-
-TEST_F(EditorFixture, UsbDisablesTheSerialListsAndSwitchingBackRestoresThem) {
-    ws.Protocol = ProtocolUSB;
-    ws.Snap = 1;
-    open();
-    EXPECT_EQ(form.disabled, (std::set<std::pair<bool, int>>{{true, int(EditorList::Port)},
-                                                             {true, int(EditorList::Baudrate)},
-                                                             {true, int(EditorList::Snap)}}));
-    EXPECT_EQ(form.limits[EditorField::Station], 10);
-    EXPECT_EQ(form.station, "Serial Number / Set instrument serial number for this channel");
-    form.Pick(EditorList::Protocol, ProtocolASCII);
-    EXPECT_TRUE(form.disabled.empty());
-    EXPECT_EQ(form.limits[EditorField::Station], 3);
-    EXPECT_EQ(form.station, "Station / Set instrument station number for this channel");
-    form.Pick(EditorList::Protocol, ProtocolUSB);
-    editor->Close();
-    EXPECT_EQ(ws.Snap, 0);
-    EXPECT_EQ(ws.Port, 3); // kept, not usable under USB
-}
-
 // A fixed installation locks title, protocol, channel count, snap and
 // command, through the protocol's own enabling too; closing still copies.
 TEST_F(EditorFixture, FixedInstallationLocksFiveControlsAndStillCopiesThem) {
