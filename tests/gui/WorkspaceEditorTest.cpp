@@ -163,26 +163,6 @@ TEST_F(EditorFixture, OpeningFillsTheFormAndChannelEditsLandInItemAndList) {
     EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
 }
 
-// A fixed installation locks title, protocol, channel count, snap and
-// command, through the protocol's own enabling too; closing still copies.
-TEST_F(EditorFixture, FixedInstallationLocksFiveControlsAndStillCopiesThem) {
-    ws.Snap = 1;
-    open(true);
-    const std::set<std::pair<bool, int>> locked = {{false, int(EditorField::Title)},
-                                                   {true, int(EditorList::Protocol)},
-                                                   {true, int(EditorList::Channels)},
-                                                   {true, int(EditorList::Snap)},
-                                                   {false, int(EditorField::Command)}};
-    EXPECT_EQ(form.disabled, locked);
-    form.Pick(EditorList::Protocol, ProtocolUSB);
-    form.Pick(EditorList::Protocol, ProtocolASCII);
-    EXPECT_EQ(form.disabled, locked);
-    form.index[EditorList::Snap] = 1;
-    editor->Close();
-    EXPECT_EQ(ws.Title, "Rig 1");
-    EXPECT_EQ(ws.Snap, 1);
-}
-
 // Closing copies the workspace fields once (a close box after OK changes
 // nothing more); an unreadable interval or default and a baud rate the list
 // does not offer keep nothing of theirs, a port it does not offer stays.

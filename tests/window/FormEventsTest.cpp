@@ -182,36 +182,6 @@ TEST_F(FormEventsTest, SettingTheFormHooksOnceAndReleasesOnce) {
     EXPECT_EQ(SlotWindow(1), 3u);
 }
 
-// Ten slots: an eleventh window gets no events while the ten keep working;
-// an ending object frees its slot and gives the window its procedure back,
-// and the lowest free slot is taken next. A message of another window, or
-// for a free slot, is answered 0 and changes nothing.
-TEST_F(FormEventsTest, TenSlotsAndStrayMessages) {
-    std::vector<std::unique_ptr<FakeForm>> forms;
-    std::vector<std::unique_ptr<CFormEvents>> hooks;
-    RecordingSink sink;
-    for (int i = 0; i < 11; ++i) {
-        forms.push_back(std::make_unique<FakeForm>(1000 + i));
-        hooks.push_back(std::make_unique<CFormEvents>(&sink));
-        hooks.back()->SetHookedForm(forms.back().get());
-        EXPECT_EQ(hooks.back()->SlotNumber(), i < 10 ? i + 1 : 0);
-    }
-    g_answer = HTBOTTOM;
-    for (int i = 0; i <= 10; ++i)
-        EXPECT_EQ(system.Send(1000 + i, WM_NCHITTEST), i < 10 ? HTNOWHERE : HTBOTTOM) << i;
-    EXPECT_EQ(sink.log.size(), 10u);
-    EXPECT_EQ(ProcessHookedMessage(1, 1001, WM_NCHITTEST, 0, 0), 0);
-    EXPECT_EQ(SlotWindow(1), 1000u);
-    hooks[3].reset();
-    EXPECT_EQ(system.Proc(1003), &OriginalProc);
-    EXPECT_EQ(ProcessHookedMessage(4, 1001, WM_MOVE, 0, 0), 0);
-    EXPECT_EQ(ProcessHookedMessage(HookSlotCount + 1, 1001, WM_MOVE, 0, 0), 0);
-    EXPECT_EQ(sink.log.size(), 10u);
-    hooks[10]->SetHookedForm(nullptr);
-    hooks[10]->SetHookedForm(forms[3].get());
-    EXPECT_EQ(hooks[10]->SlotNumber(), 4);
-}
-
 TEST_F(FormEventsTest, RedrawFreezeAndRelease) {
     FakeForm form(66), second(67);
     LockRedraw(form);
