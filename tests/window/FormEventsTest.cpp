@@ -120,31 +120,6 @@ TEST_F(HookedForm, HitTestAndRectanglesAnswerWhatTheHandlerLeaves) {
                                                   "Resizing 10 20 300 200 8", "Moving 9"}));
 }
 
-// The frame was already drawn: a changed activation state is not the
-// answer. Every other message goes to the default handling only; events
-// raised by a handler run nested through the same slot.
-TEST_F(HookedForm, MinMaxInfoTheParameterlessEventsAndNesting) {
-    MinMaxInfo info{-1, -2, 1920, 1080, 0, 0, 100, 50, 4000, 3000};
-    EXPECT_EQ(system.Send(W, WM_GETMINMAXINFO, 0, &info), 0);
-    EXPECT_EQ((std::vector{info.reservedX, info.reservedY, info.minTrackX, info.maxTrackY}),
-              (std::vector{-1, -2, 640, 3000}));
-    system.Send(W, WM_ACTIVATEAPP, 1);
-    system.Send(W, WM_ACTIVATEAPP, 0);
-    g_answer = 1;
-    EXPECT_EQ(system.Send(W, WM_NCACTIVATE, 1), 1);
-    g_answer = 77;
-    EXPECT_EQ(system.Send(W, 0x0F), 77);
-    int depth = 0;
-    sink.nested = [&] {
-        if (depth++ == 0) system.Send(W, WM_MOVE);
-    };
-    WindowRect rect{0, 0, 10, 10};
-    system.Send(W, WM_SIZING, WMSZ_RIGHT, &rect);
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"GetMinMaxInfo 1920 1080 0 0 100 50 4000 3000",
-                                                  "ActivateApp", "DeactivateApp", "NCActivate 1",
-                                                  "Resizing 0 0 10 10 2", "Move"}));
-}
-
 // A form is hooked once; moving to another form or to none gives the window
 // its procedure back; a second release finds nothing to do.
 // A sink that handles nothing leaves every default answer.
