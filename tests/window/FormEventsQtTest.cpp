@@ -93,19 +93,3 @@ TEST_F(FormEventsQtTest, SizeGripAsksTheHitTestAndReleaseStopsEvents) {
     EXPECT_TRUE(sink.log.empty());
     EXPECT_EQ(widget.width(), 700);
 }
-
-// The application's state as it reports it, a repeated state being no
-// change; the frame's activation as the widget's. The platform may already
-// have activated the shown widget, so this starts from a known state.
-TEST_F(FormEventsQtTest, ActivationOfTheApplicationAndTheFrame) {
-    emit qGuiApp->applicationStateChanged(Qt::ApplicationActive);
-    sink.log.clear();
-    for (Qt::ApplicationState state : {Qt::ApplicationInactive, Qt::ApplicationActive,
-                                       Qt::ApplicationActive, Qt::ApplicationSuspended})
-        emit qGuiApp->applicationStateChanged(state);
-    QEvent change(QEvent::ActivationChange);
-    QApplication::sendEvent(&widget, &change);
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"DeactivateApp", "ActivateApp", "DeactivateApp",
-                                                  widget.isActiveWindow() ? "NCActivate 1"
-                                                                          : "NCActivate 0"}));
-}

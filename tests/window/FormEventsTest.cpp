@@ -120,31 +120,6 @@ TEST_F(HookedForm, HitTestAndRectanglesAnswerWhatTheHandlerLeaves) {
                                                   "Resizing 10 20 300 200 8", "Moving 9"}));
 }
 
-// The frame was already drawn: a changed activation state is not the
-// answer. Every other message goes to the default handling only; events
-// raised by a handler run nested through the same slot.
-TEST_F(HookedForm, MinMaxInfoTheParameterlessEventsAndNesting) {
-    MinMaxInfo info{-1, -2, 1920, 1080, 0, 0, 100, 50, 4000, 3000};
-    EXPECT_EQ(system.Send(W, WM_GETMINMAXINFO, 0, &info), 0);
-    EXPECT_EQ((std::vector{info.reservedX, info.reservedY, info.minTrackX, info.maxTrackY}),
-              (std::vector{-1, -2, 640, 3000}));
-    system.Send(W, WM_ACTIVATEAPP, 1);
-    system.Send(W, WM_ACTIVATEAPP, 0);
-    g_answer = 1;
-    EXPECT_EQ(system.Send(W, WM_NCACTIVATE, 1), 1);
-    g_answer = 77;
-    EXPECT_EQ(system.Send(W, 0x0F), 77);
-    int depth = 0;
-    sink.nested = [&] {
-        if (depth++ == 0) system.Send(W, WM_MOVE);
-    };
-    WindowRect rect{0, 0, 10, 10};
-    system.Send(W, WM_SIZING, WMSZ_RIGHT, &rect);
-    EXPECT_EQ(sink.log, (std::vector<std::string>{"GetMinMaxInfo 1920 1080 0 0 100 50 4000 3000",
-                                                  "ActivateApp", "DeactivateApp", "NCActivate 1",
-                                                  "Resizing 0 0 10 10 2", "Move"}));
-}
-
 // A form is hooked once; moving to another form or to none gives the window
 // its procedure back; a second release finds nothing to do.
 // A sink that handles nothing leaves every default answer.
@@ -180,36 +155,6 @@ TEST_F(FormEventsTest, SettingTheFormHooksOnceAndReleasesOnce) {
     formX.SetHookedForm(nullptr);
     UnhookWindow(0);
     EXPECT_EQ(SlotWindow(1), 3u);
-}
-
-// Ten slots: an eleventh window gets no events while the ten keep working;
-// an ending object frees its slot and gives the window its procedure back,
-// and the lowest free slot is taken next. A message of another window, or
-// for a free slot, is answered 0 and changes nothing.
-TEST_F(FormEventsTest, TenSlotsAndStrayMessages) {
-    std::vector<std::unique_ptr<FakeForm>> forms;
-    std::vector<std::unique_ptr<CFormEvents>> hooks;
-    RecordingSink sink;
-    for (int i = 0; i < 11; ++i) {
-        forms.push_back(std::make_unique<FakeForm>(1000 + i));
-        hooks.push_back(std::make_unique<CFormEvents>(&sink));
-        hooks.back()->SetHookedForm(forms.back().get());
-        EXPECT_EQ(hooks.back()->SlotNumber(), i < 10 ? i + 1 : 0);
-    }
-    g_answer = HTBOTTOM;
-    for (int i = 0; i <= 10; ++i)
-        EXPECT_EQ(system.Send(1000 + i, WM_NCHITTEST), i < 10 ? HTNOWHERE : HTBOTTOM) << i;
-    EXPECT_EQ(sink.log.size(), 10u);
-    EXPECT_EQ(ProcessHookedMessage(1, 1001, WM_NCHITTEST, 0, 0), 0);
-    EXPECT_EQ(SlotWindow(1), 1000u);
-    hooks[3].reset();
-    EXPECT_EQ(system.Proc(1003), &OriginalProc);
-    EXPECT_EQ(ProcessHookedMessage(4, 1001, WM_MOVE, 0, 0), 0);
-    EXPECT_EQ(ProcessHookedMessage(HookSlotCount + 1, 1001, WM_MOVE, 0, 0), 0);
-    EXPECT_EQ(sink.log.size(), 10u);
-    hooks[10]->SetHookedForm(nullptr);
-    hooks[10]->SetHookedForm(forms[3].get());
-    EXPECT_EQ(hooks[10]->SlotNumber(), 4);
 }
 
 TEST_F(FormEventsTest, RedrawFreezeAndRelease) {

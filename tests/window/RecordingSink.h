@@ -6,15 +6,12 @@
 
 #include "window/FormEvents.h"
 
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 struct RecordingSink : formevents::FormEventsSink {
-    void ActivateApp() override { Log("ActivateApp", {}); }
-    void DeactivateApp() override { Log("DeactivateApp", {}); }
     void Move() override { Log("Move", {}); }
     void GetMinMaxInfo(std::int32_t& a, std::int32_t& b, std::int32_t& c, std::int32_t& d,
                        std::int32_t& minTrack, std::int32_t& f, std::int32_t& g,
@@ -32,16 +29,11 @@ struct RecordingSink : formevents::FormEventsSink {
                   std::int16_t border) override {
         Log("Resizing", {x1, y1, x2, y2, border});
         if (edge) x2 = *edge;
-        if (nested) nested();
     }
     void Moving(std::int32_t& x1, std::int32_t&, std::int32_t&, std::int32_t&,
                 std::int16_t border) override {
         Log("Moving", {border});
         if (edge) x1 = *edge;
-    }
-    void NCActivate(std::int32_t& state) override {
-        Log("NCActivate", {state});
-        state = 12345;
     }
     void Log(std::string entry, std::initializer_list<std::int32_t> values) {
         for (std::int32_t v : values)
@@ -60,5 +52,4 @@ struct RecordingSink : formevents::FormEventsSink {
     std::optional<std::int32_t> edge;
     std::int32_t minTrackX = 640;
     bool refuse = false, fail = false;
-    std::function<void()> nested;
 };
