@@ -5,12 +5,12 @@
 // Input: a flags byte (bit 0 comma locale, bit 1 USB driver fault), a length
 // byte n, n bytes "section" 0x01 "key" 0x01 "value" for one entry to write,
 // and the rest of the input as the file.
-#include "Channels.h"
-#include "FakeMessageBoxes.h"
-#include "FileBytes.h"
 #include "FuzzCheck.h"
-#include "IniFile.h"
-#include "WorkspaceFile.h"
+#include "base/Channels.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/FileBytes.h"
+#include "workspace/IniFile.h"
+#include "workspace/WorkspaceFile.h"
 
 #include <algorithm>
 #include <cmath>

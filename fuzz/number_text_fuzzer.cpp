@@ -6,7 +6,7 @@
 // number as text (or, when it starts with "#", its eight raw bytes), the
 // pattern, and a free text for the parsers. The seeds are readable that way.
 #include "FuzzCheck.h"
-#include "NumberText.h"
+#include "base/NumberText.h"
 
 #include <charconv>
 #include <cmath>

@@ -10,8 +10,8 @@
 // until every line has come out.
 #include "AsciiLine.h"
 #include "AsciiStream.h"
-#include "FakeLine.h"
 #include "FuzzCheck.h"
+#include "support/FakeLine.h"
 
 #include <cstring>
 #include <string>

@@ -12,8 +12,8 @@
 // after the previous event or the last request sent.
 #include "AsciiTransact.h"
 #include "BusTransact.h"
-#include "FakeLine.h"
 #include "FuzzCheck.h"
+#include "support/FakeLine.h"
 
 #include <algorithm>
 #include <cmath>

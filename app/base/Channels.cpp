@@ -1,3 +1,3 @@
-#include "Channels.h"
+#include "base/Channels.h"
 
 bool UsbDriverFault = false;

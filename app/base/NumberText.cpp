@@ -1,4 +1,4 @@
-#include "NumberText.h"
+#include "base/NumberText.h"
 
 #include <algorithm>
 #include <cfloat>

@@ -1,4 +1,4 @@
-#include "ProgramPath.h"
+#include "base/ProgramPath.h"
 
 #ifdef _WIN32
 #include <windows.h>

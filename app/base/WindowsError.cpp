@@ -1,4 +1,4 @@
-#include "WindowsError.h"
+#include "base/WindowsError.h"
 
 #include <windows.h>
 

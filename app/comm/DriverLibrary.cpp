@@ -1,12 +1,12 @@
-#include "DriverLibrary.h"
+#include "comm/DriverLibrary.h"
 
-#include "ProtocolModule.h"
+#include "comm/ProtocolModule.h"
 
 #include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "ProgramPath.h"
+#include "base/ProgramPath.h"
 #include <cerrno>
 
 #include <cstring>

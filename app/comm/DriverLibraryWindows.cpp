@@ -1,10 +1,10 @@
 // The driver libraries on Windows: "<Name>.dll" beside the program, loaded
 // with LoadLibraryA and bound with GetProcAddress.
-#include "DriverLibrary.h"
+#include "comm/DriverLibrary.h"
 
-#include "ProgramPath.h"
-#include "ProtocolModule.h"
-#include "WindowsError.h"
+#include "base/ProgramPath.h"
+#include "base/WindowsError.h"
+#include "comm/ProtocolModule.h"
 
 #include <windows.h>
 

@@ -1,9 +1,9 @@
-#include "ProtocolModule.h"
+#include "comm/ProtocolModule.h"
 
-#include "NumberText.h"
 #include "VexaResultText.h"
-#include "Workspace.h"
 #include "base/Channels.h"
+#include "base/NumberText.h"
+#include "workspace/Workspace.h"
 
 #include <cmath>
 #include <limits>

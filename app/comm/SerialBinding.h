@@ -2,8 +2,8 @@
 // apart only by the type of their command argument.
 #pragma once
 
-#include "DriverLibrary.h"
 #include "VexaDriver.h"
+#include "comm/DriverLibrary.h"
 
 #include <cstdint>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "VeldaASCIIModule.h"
+#include "comm/VeldaASCIIModule.h"
 
-#include "SerialBinding.h"
+#include "comm/SerialBinding.h"
 
 namespace VeldaASCIIModule {
 

@@ -1,6 +1,6 @@
-#include "VeldaBusModule.h"
+#include "comm/VeldaBusModule.h"
 
-#include "SerialBinding.h"
+#include "comm/SerialBinding.h"
 
 namespace VeldaBusModule {
 

@@ -2,7 +2,7 @@
 // name at its first call, the library loaded then and kept loaded.
 #pragma once
 
-#include "ProtocolModule.h"
+#include "comm/ProtocolModule.h"
 
 #include <memory>
 #include <string>

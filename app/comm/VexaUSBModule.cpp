@@ -1,7 +1,7 @@
-#include "VexaUSBModule.h"
+#include "comm/VexaUSBModule.h"
 
-#include "DriverLibrary.h"
 #include "VexaDriver.h"
+#include "comm/DriverLibrary.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "ColourValue.h"
+#include "controls/ColourValue.h"
 
 #include <cfenv>
 #include <cmath>

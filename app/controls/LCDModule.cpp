@@ -1,8 +1,8 @@
-#include "LCDModule.h"
+#include "controls/LCDModule.h"
 
-#include "QtSurface.h"
-#include "eLCD.h"
-#include "eLCDContainer.h"
+#include "controls/QtSurface.h"
+#include "controls/eLCD.h"
+#include "controls/eLCDContainer.h"
 
 #include <QLabel>
 #include <QPushButton>

@@ -10,8 +10,8 @@
 //   tableContainer->Refresh();
 #pragma once
 
-#include "PropertyBag.h"
-#include "TileColours.h"
+#include "controls/PropertyBag.h"
+#include "controls/TileColours.h"
 
 #include <QWidget>
 

@@ -1,4 +1,4 @@
-#include "PropertyBag.h"
+#include "controls/PropertyBag.h"
 
 void PropertyBag::write(const std::string& key, const PropertyValue& value,
                         const PropertyValue& def) {

@@ -1,4 +1,4 @@
-#include "QtSurface.h"
+#include "controls/QtSurface.h"
 
 #include <QBitmap>
 #include <QCursor>

@@ -2,7 +2,7 @@
 // and the control surface that raises mouse events and property changes.
 #pragma once
 
-#include "ColourValue.h"
+#include "controls/ColourValue.h"
 
 #include <QColor>
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "SevenSegment.h"
+#include "controls/SevenSegment.h"
 
 #include <algorithm>
 #include <cmath>

@@ -3,8 +3,8 @@
 // All coordinates are twips from the control's top left corner.
 #pragma once
 
-#include "ColourValue.h"
-#include "PropertyBag.h"
+#include "controls/ColourValue.h"
+#include "controls/PropertyBag.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "TableContainer.h"
+#include "controls/TableContainer.h"
 
-#include "ColourValue.h"
-#include "TableLayout.h"
+#include "controls/ColourValue.h"
+#include "controls/TableLayout.h"
 
 #include <QResizeEvent>
 

@@ -1,6 +1,6 @@
-#include "TileColours.h"
+#include "controls/TileColours.h"
 
-#include "SevenSegment.h"
+#include "controls/SevenSegment.h"
 
 #include <array>
 

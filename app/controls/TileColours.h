@@ -2,8 +2,8 @@
 // properties of both.
 #pragma once
 
-#include "ColourValue.h"
-#include "PropertyBag.h"
+#include "controls/ColourValue.h"
+#include "controls/PropertyBag.h"
 
 #include <cstdint>
 #include <optional>

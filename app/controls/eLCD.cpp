@@ -1,6 +1,6 @@
-#include "eLCD.h"
+#include "controls/eLCD.h"
 
-#include "QtSurface.h"
+#include "controls/QtSurface.h"
 
 #include <QPaintEvent>
 #include <QPainter>

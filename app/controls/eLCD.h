@@ -2,9 +2,9 @@
 // its own height. Caption assignments that do not change the text are cheap.
 #pragma once
 
-#include "PropertyBag.h"
-#include "QtSurface.h"
-#include "SevenSegment.h"
+#include "controls/PropertyBag.h"
+#include "controls/QtSurface.h"
+#include "controls/SevenSegment.h"
 
 #include <QImage>
 

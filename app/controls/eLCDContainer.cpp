@@ -1,7 +1,7 @@
-#include "eLCDContainer.h"
+#include "controls/eLCDContainer.h"
 
-#include "QtSurface.h"
-#include "SevenSegment.h"
+#include "controls/QtSurface.h"
+#include "controls/SevenSegment.h"
 
 #include <QMetaProperty>
 #include <QPaintEvent>

@@ -2,9 +2,9 @@
 // controls placed in it, with five built-in schemes (1 to 5, 0 for none).
 #pragma once
 
-#include "PropertyBag.h"
-#include "QtSurface.h"
-#include "TileColours.h"
+#include "controls/PropertyBag.h"
+#include "controls/QtSurface.h"
+#include "controls/TileColours.h"
 
 class eLCDContainer : public ControlSurface {
     Q_OBJECT

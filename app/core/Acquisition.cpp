@@ -1,7 +1,7 @@
-#include "LoggerCore.h"
+#include "core/LoggerCore.h"
 
-#include "MessageBox.h"
-#include "Workspace.h"
+#include "base/MessageBox.h"
+#include "workspace/Workspace.h"
 
 #include <algorithm>
 #include <cctype>

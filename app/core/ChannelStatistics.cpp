@@ -1,9 +1,9 @@
-#include "ChannelStatistics.h"
+#include "core/ChannelStatistics.h"
 
-#include "LoggerCore.h"
-#include "NumberText.h"
-#include "ProtocolModule.h"
-#include "Workspace.h"
+#include "base/NumberText.h"
+#include "comm/ProtocolModule.h"
+#include "core/LoggerCore.h"
+#include "workspace/Workspace.h"
 
 #include <algorithm>
 #include <cmath>

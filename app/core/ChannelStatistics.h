@@ -9,7 +9,7 @@
 //   const auto table = StatisticsTable(workspace, stats, clock.MonotonicMs());
 #pragma once
 
-#include "MainWindowState.h"
+#include "core/MainWindowState.h"
 
 #include <array>
 #include <cstdint>

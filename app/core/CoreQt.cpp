@@ -1,4 +1,4 @@
-#include "CoreQt.h"
+#include "core/CoreQt.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 //   RegionalSettings rs = RegionalSettingsFromLocale(QLocale::system());
 #pragma once
 
-#include "CoreSeams.h"
-#include "NumberText.h"
+#include "base/NumberText.h"
+#include "core/CoreSeams.h"
 
 #include <QLocale>
 #include <QTimer>

@@ -1,4 +1,4 @@
-#include "CoreSeams.h"
+#include "core/CoreSeams.h"
 
 #include <chrono>
 #include <ctime>

@@ -3,7 +3,7 @@
 // implements them; tests implement them as fakes on a virtual clock.
 #pragma once
 
-#include "LogFile.h"
+#include "core/LogFile.h"
 
 #include <cstdint>
 #include <string>

@@ -1,5 +1,5 @@
-#include "LogFile.h"
-#include "LogFilePlatform.h"
+#include "core/LogFile.h"
+#include "core/LogFilePlatform.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,7 +1,7 @@
 // What the log file does alike on every system, on the calls of
 // LogFilePlatform.h.
-#include "LogFile.h"
-#include "LogFilePlatform.h"
+#include "core/LogFile.h"
+#include "core/LogFilePlatform.h"
 
 #include <cerrno>
 #include <cstring>

@@ -3,10 +3,10 @@
 // stays possible, and is noticed as on other systems. A byte-range lock far
 // beyond any data marks the file as a logger's, so a second logger can say
 // why it is refused.
-#include "LogFile.h"
-#include "LogFilePlatform.h"
+#include "core/LogFile.h"
+#include "core/LogFilePlatform.h"
 
-#include "WindowsError.h"
+#include "base/WindowsError.h"
 
 #include <windows.h>
 

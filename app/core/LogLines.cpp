@@ -1,4 +1,4 @@
-#include "LogLines.h"
+#include "core/LogLines.h"
 
 #include <cmath>
 #include <cstdio>

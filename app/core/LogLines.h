@@ -2,8 +2,8 @@
 // rate check, built from plain values.
 #pragma once
 
-#include "CoreSeams.h"
-#include "NumberText.h"
+#include "base/NumberText.h"
+#include "core/CoreSeams.h"
 
 #include <cstdint>
 #include <optional>

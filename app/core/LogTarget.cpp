@@ -1,7 +1,7 @@
-#include "LogTarget.h"
+#include "core/LogTarget.h"
 
-#include "LogFile.h"
-#include "WorkspaceFile.h"
+#include "core/LogFile.h"
+#include "workspace/WorkspaceFile.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -26,13 +26,13 @@
 // slow for its probe is still found.
 #pragma once
 
-#include "ChannelStatistics.h"
-#include "CoreSeams.h"
-#include "LogFile.h"
-#include "LogLines.h"
-#include "MainWindowState.h"
-#include "NumberText.h"
-#include "ProtocolModule.h"
+#include "base/NumberText.h"
+#include "comm/ProtocolModule.h"
+#include "core/ChannelStatistics.h"
+#include "core/CoreSeams.h"
+#include "core/LogFile.h"
+#include "core/LogLines.h"
+#include "core/MainWindowState.h"
 
 #include <array>
 #include <cstdint>

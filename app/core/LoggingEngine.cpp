@@ -1,9 +1,9 @@
-#include "LoggerCore.h"
+#include "core/LoggerCore.h"
 
-#include "LogLines.h"
-#include "MessageBox.h"
-#include "ProgramPath.h"
-#include "Workspace.h"
+#include "base/MessageBox.h"
+#include "base/ProgramPath.h"
+#include "core/LogLines.h"
+#include "workspace/Workspace.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,8 +1,8 @@
-#include "PortSetup.h"
+#include "core/PortSetup.h"
 
-#include "NumberText.h"
-#include "ProtocolModule.h"
-#include "Workspace.h"
+#include "base/NumberText.h"
+#include "comm/ProtocolModule.h"
+#include "workspace/Workspace.h"
 
 std::string CannotOpenPortText(int16_t port) {
     return "Cannot open COM" + IntegerText(port) +

@@ -1,7 +1,7 @@
-#include "RunReport.h"
+#include "core/RunReport.h"
 
-#include "LoggerCore.h"
-#include "NumberText.h"
+#include "base/NumberText.h"
+#include "core/LoggerCore.h"
 
 #include <algorithm>
 

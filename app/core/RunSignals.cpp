@@ -1,4 +1,4 @@
-#include "RunSignals.h"
+#include "core/RunSignals.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -1,8 +1,8 @@
-#include "LoggerCore.h"
+#include "core/LoggerCore.h"
 
-#include "LogLines.h"
-#include "MessageBox.h"
-#include "Workspace.h"
+#include "base/MessageBox.h"
+#include "core/LogLines.h"
+#include "workspace/Workspace.h"
 
 namespace {
 constexpr int32_t ScreenIntervalMs = 333;

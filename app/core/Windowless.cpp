@@ -1,6 +1,6 @@
-#include "Windowless.h"
+#include "core/Windowless.h"
 
-#include "Workspace.h"
+#include "workspace/Workspace.h"
 
 WindowlessSurface::WindowlessSurface(const WorkspaceClass& workspace,
                                      std::function<void()> processEvents)

@@ -3,7 +3,7 @@
 // the log file is fixed, there is no settings file and no shell.
 #pragma once
 
-#include "CoreSeams.h"
+#include "core/CoreSeams.h"
 
 #include <functional>
 #include <string>

@@ -1,7 +1,7 @@
-#include "MainFrameLogic.h"
+#include "gui/MainFrameLogic.h"
 
-#include "DriverLibrary.h"
-#include "PortSetup.h"
+#include "comm/DriverLibrary.h"
+#include "core/PortSetup.h"
 
 #include "window/FormEvents.h"
 #include "workspace/IniFile.h"

@@ -10,13 +10,13 @@
 //   ... close box:  if (!logic.QueryUnload()) { logic.Unload(); accept(); }
 #pragma once
 
-#include "ColourValue.h"
-#include "CoreSeams.h"
-#include "LoggerCore.h"
-#include "MainWindowState.h"
-#include "ProtocolModule.h"
 #include "base/MessageBox.h"
 #include "base/NumberText.h"
+#include "comm/ProtocolModule.h"
+#include "controls/ColourValue.h"
+#include "core/CoreSeams.h"
+#include "core/LoggerCore.h"
+#include "core/MainWindowState.h"
 #include "workspace/Workspace.h"
 #include "workspace/dialogs/FileDialogs.h"
 

@@ -8,9 +8,9 @@
 //   return app.exec();
 #pragma once
 
-#include "CoreQt.h"
-#include "LoggerCore.h"
-#include "MainFrameLogic.h"
+#include "core/CoreQt.h"
+#include "core/LoggerCore.h"
+#include "gui/MainFrameLogic.h"
 #include "window/FormEvents.h"
 
 #include <QAction>

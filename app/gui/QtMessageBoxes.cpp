@@ -1,4 +1,4 @@
-#include "QtMessageBoxes.h"
+#include "gui/QtMessageBoxes.h"
 
 #include <QMessageBox>
 

@@ -1,7 +1,7 @@
-#include "StatisticsFrm.h"
+#include "gui/StatisticsFrm.h"
 
-#include "ChannelStatistics.h"
-#include "LoggerCore.h"
+#include "core/ChannelStatistics.h"
+#include "core/LoggerCore.h"
 
 #include <QHBoxLayout>
 #include <QHeaderView>

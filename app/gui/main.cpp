@@ -1,8 +1,8 @@
 // Tarnvik: the desktop data logger for Vexa instruments.
-#include "MainFrm.h"
-#include "VeldaASCIIModule.h"
-#include "VeldaBusModule.h"
-#include "VexaUSBModule.h"
+#include "comm/VeldaASCIIModule.h"
+#include "comm/VeldaBusModule.h"
+#include "comm/VexaUSBModule.h"
+#include "gui/MainFrm.h"
 #include "workspace/dialogs/FileDialogsQt.h"
 
 #include <QApplication>

@@ -2,8 +2,8 @@
 // engine as the desktop program, until a row count, a time or a signal.
 #pragma once
 
-#include "LogFile.h"
-#include "MqttMessages.h"
+#include "core/LogFile.h"
+#include "mqtt/MqttMessages.h"
 
 #include <optional>
 #include <string>

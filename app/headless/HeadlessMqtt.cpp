@@ -1,7 +1,7 @@
-#include "HeadlessMqtt.h"
+#include "headless/HeadlessMqtt.h"
 
-#include "LoggerCore.h"
-#include "Workspace.h"
+#include "core/LoggerCore.h"
+#include "workspace/Workspace.h"
 #include "workspace/dialogs/WorkspaceEditor.h"
 
 #include <chrono>

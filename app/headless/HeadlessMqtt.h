@@ -3,8 +3,8 @@
 // status line and the summary.
 #pragma once
 
-#include "MqttMessages.h"
-#include "MqttPublisher.h"
+#include "mqtt/MqttMessages.h"
+#include "mqtt/MqttPublisher.h"
 
 #include <memory>
 #include <string>

@@ -1,4 +1,4 @@
-#include "HeadlessLogger.h"
+#include "headless/HeadlessLogger.h"
 
 #include <QCoreApplication>
 

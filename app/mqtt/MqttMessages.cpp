@@ -1,6 +1,6 @@
-#include "MqttMessages.h"
+#include "mqtt/MqttMessages.h"
 
-#include "TextCoding.h"
+#include "workspace/TextCoding.h"
 
 #include <cerrno>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "MqttPublisher.h"
+#include "mqtt/MqttPublisher.h"
 
 #include <mosquitto.h>
 

@@ -9,8 +9,8 @@
 //   at the end:  publisher->Stop(); publisher->Counts()
 #pragma once
 
-#include "MqttMessages.h"
-#include "MqttSpool.h"
+#include "mqtt/MqttMessages.h"
+#include "mqtt/MqttSpool.h"
 
 #include <cstdint>
 #include <memory>

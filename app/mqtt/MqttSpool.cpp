@@ -1,4 +1,4 @@
-#include "MqttSpool.h"
+#include "mqtt/MqttSpool.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,4 +1,4 @@
-#include "TrendModel.h"
+#include "trend/TrendModel.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
-#include "TrendWindow.h"
+#include "trend/TrendWindow.h"
 
-#include "LoggerCore.h"
-#include "MainWindowState.h"
+#include "core/LoggerCore.h"
+#include "core/MainWindowState.h"
 #include "workspace/Workspace.h"
 
 #include <QChart>

@@ -8,8 +8,8 @@
 //   auto* f = new TrendWindow(boxes);   f->PlotFile("run.csv");
 #pragma once
 
-#include "TrendModel.h"
 #include "base/MessageBox.h"
+#include "trend/TrendModel.h"
 
 #include <QFutureWatcher>
 #include <QTimer>

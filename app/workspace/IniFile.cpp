@@ -1,4 +1,4 @@
-#include "IniFile.h"
+#include "workspace/IniFile.h"
 
 #include <cerrno>
 #include <unordered_map>

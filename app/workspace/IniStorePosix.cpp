@@ -1,5 +1,5 @@
 // Whole-file access to profile files on POSIX systems.
-#include "IniFile.h"
+#include "workspace/IniFile.h"
 
 #include <atomic>
 #include <cerrno>

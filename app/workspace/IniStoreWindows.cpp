@@ -1,8 +1,8 @@
 // Whole-file access to profile files on Windows.
-#include "IniFile.h"
+#include "workspace/IniFile.h"
 
-#include "ProgramPath.h"
-#include "WindowsError.h"
+#include "base/ProgramPath.h"
+#include "base/WindowsError.h"
 
 #include <windows.h>
 

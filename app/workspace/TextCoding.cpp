@@ -1,4 +1,4 @@
-#include "TextCoding.h"
+#include "workspace/TextCoding.h"
 
 #include <cstdint>
 

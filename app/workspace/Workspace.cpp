@@ -1,6 +1,6 @@
-#include "Workspace.h"
+#include "workspace/Workspace.h"
 
-#include "NumberText.h"
+#include "base/NumberText.h"
 
 ItemClass DefaultChannelItem(int position) {
     ItemClass item;

@@ -1,7 +1,7 @@
-#include "WorkspaceFile.h"
+#include "workspace/WorkspaceFile.h"
 
-#include "IniFile.h"
 #include "base/Channels.h"
+#include "workspace/IniFile.h"
 
 #include <algorithm>
 #include <cstring>

@@ -2,9 +2,9 @@
 // measurement set-up.
 #pragma once
 
-#include "MessageBox.h"
-#include "NumberText.h"
-#include "Workspace.h"
+#include "base/MessageBox.h"
+#include "base/NumberText.h"
+#include "workspace/Workspace.h"
 
 #include <string>
 

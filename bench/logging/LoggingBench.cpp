@@ -6,12 +6,12 @@
 // run, when it answers again.
 //
 //   logging-bench [--seconds S] [--dead-seconds S (90; 0: no such table)] [--dir FOLDER]
-#include "CoreQt.h"
-#include "LoggerCore.h"
-#include "MessageBox.h"
-#include "ProtocolModule.h"
-#include "Windowless.h"
-#include "Workspace.h"
+#include "base/MessageBox.h"
+#include "comm/ProtocolModule.h"
+#include "core/CoreQt.h"
+#include "core/LoggerCore.h"
+#include "core/Windowless.h"
+#include "workspace/Workspace.h"
 
 #include <QCoreApplication>
 #include <QTimer>

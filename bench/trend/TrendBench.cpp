@@ -3,7 +3,7 @@
 // million-row log file. Runs offscreen unless a platform is chosen.
 //
 //   trend-bench [--passes N] [--rows N] [--channels N] [--dir FOLDER]
-#include "TrendWindow.h"
+#include "trend/TrendWindow.h"
 
 #include <QApplication>
 #include <QChartView>

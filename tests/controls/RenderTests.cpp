@@ -1,10 +1,10 @@
 // The widgets painted offscreen: which changes draw and which colours a
 // change leads to is the display's and the schemes' (SevenSegmentTests,
 // StoredPropertiesTests); here the pixels, the events and the containers.
-#include "LCDModule.h"
-#include "QtSurface.h"
-#include "eLCD.h"
-#include "eLCDContainer.h"
+#include "controls/LCDModule.h"
+#include "controls/QtSurface.h"
+#include "controls/eLCD.h"
+#include "controls/eLCDContainer.h"
 
 #include <QApplication>
 #include <QLabel>

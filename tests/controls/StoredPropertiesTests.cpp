@@ -1,8 +1,8 @@
 // Colour values and the stored property keys: what a saved form holds.
-#include "ColourValue.h"
-#include "PropertyBag.h"
-#include "SevenSegment.h"
-#include "TileColours.h"
+#include "controls/ColourValue.h"
+#include "controls/PropertyBag.h"
+#include "controls/SevenSegment.h"
+#include "controls/TileColours.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "TableLayout.h"
+#include "controls/TableLayout.h"
 
 #include <gtest/gtest.h>
 

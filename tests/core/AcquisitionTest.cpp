@@ -1,6 +1,6 @@
 #include "CoreFakes.h"
 
-#include "VeldaBusModule.h"
+#include "comm/VeldaBusModule.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 // that records what it is told, and timers on a virtual clock.
 #pragma once
 
-#include "LoggerCore.h"
-#include "Workspace.h"
+#include "core/LoggerCore.h"
+#include "workspace/Workspace.h"
 
-#include "../support/FakeMessageBoxes.h"
+#include "support/FakeMessageBoxes.h"
 
 #include <gtest/gtest.h>
 

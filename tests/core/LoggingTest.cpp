@@ -1,8 +1,8 @@
 #include "CoreFakes.h"
-#include "LogLines.h"
-#include "ProgramPath.h"
+#include "base/ProgramPath.h"
+#include "core/LogLines.h"
 
-#include "../support/FileBytes.h"
+#include "support/FileBytes.h"
 
 #include <csignal>
 #ifndef _WIN32

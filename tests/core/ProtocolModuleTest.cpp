@@ -1,10 +1,10 @@
 #include "CoreFakes.h"
-#include "DriverLibrary.h"
-#include "VeldaASCIIModule.h"
-#include "VeldaBusModule.h"
-#include "VexaUSBModule.h"
+#include "comm/DriverLibrary.h"
+#include "comm/VeldaASCIIModule.h"
+#include "comm/VeldaBusModule.h"
+#include "comm/VexaUSBModule.h"
 
-#include "../support/ScratchFolder.h"
+#include "support/ScratchFolder.h"
 
 namespace {
 

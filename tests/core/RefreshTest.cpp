@@ -1,5 +1,5 @@
 #include "CoreFakes.h"
-#include "RunReport.h"
+#include "core/RunReport.h"
 
 #include <optional>
 

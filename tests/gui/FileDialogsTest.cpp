@@ -6,8 +6,8 @@
 
 #include <QFileDialog>
 
-#include "../support/FakeMessageBoxes.h"
-#include "../support/ScratchFolder.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/ScratchFolder.h"
 #include <gtest/gtest.h>
 
 #include <cstdlib>

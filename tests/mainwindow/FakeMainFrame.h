@@ -2,9 +2,9 @@
 // controller asks for and answer from scripts, on a virtual clock.
 #pragma once
 
-#include "../support/FakeMessageBoxes.h"
-#include "../support/ScratchFolder.h"
-#include "MainFrameLogic.h"
+#include "gui/MainFrameLogic.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/ScratchFolder.h"
 #include "workspace/WorkspaceFile.h"
 
 #include <deque>

@@ -1,11 +1,11 @@
 // The Qt main window offscreen, as the controller's view: its commands reach
 // the controller and the controller's state reaches its widgets.
-#include "MainFrm.h"
+#include "gui/MainFrm.h"
 #include "FakeMainFrame.h"
-#include "LCDModule.h"
-#include "QtMessageBoxes.h"
-#include "StatisticsFrm.h"
-#include "TableContainer.h"
+#include "controls/LCDModule.h"
+#include "controls/TableContainer.h"
+#include "gui/QtMessageBoxes.h"
+#include "gui/StatisticsFrm.h"
 #include "workspace/dialogs/WorkSpaceFrm.h"
 
 #include <QAbstractButton>

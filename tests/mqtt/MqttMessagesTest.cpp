@@ -1,4 +1,4 @@
-#include "MqttMessages.h"
+#include "mqtt/MqttMessages.h"
 
 #include <gtest/gtest.h>
 

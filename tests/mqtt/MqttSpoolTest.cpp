@@ -1,5 +1,5 @@
-#include "MqttSpool.h"
-#include "ScratchFolder.h"
+#include "mqtt/MqttSpool.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -3,9 +3,9 @@
 // the checks of a log file.
 #pragma once
 
-#include "../support/ChildProcess.h"
-#include "../support/FileBytes.h"
-#include "../support/ScratchFolder.h"
+#include "support/ChildProcess.h"
+#include "support/FileBytes.h"
+#include "support/ScratchFolder.h"
 
 #include <memory>
 #include <optional>

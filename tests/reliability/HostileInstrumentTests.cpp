@@ -6,9 +6,9 @@
 //
 // Each line runs for TARNVIK_HOSTILE_SECONDS seconds (default 8, so the
 // suite stays short; set 60 for the full minute).
-#include "../support/DriverApi.h"
 #include "Harness.h"
 #include "VexaResultText.h"
+#include "support/DriverApi.h"
 
 #include <gtest/gtest.h>
 

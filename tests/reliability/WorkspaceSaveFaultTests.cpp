@@ -2,12 +2,12 @@
 // that was there before stays byte for byte as it was. Saving where only
 // the file itself may be written, or over a file with further links or
 // another owner: the file is written where it is.
-#include "../support/FakeMessageBoxes.h"
-#include "../support/ScratchFolder.h"
-#include "IniFile.h"
-#include "NumberText.h"
-#include "Workspace.h"
-#include "WorkspaceFile.h"
+#include "base/NumberText.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/ScratchFolder.h"
+#include "workspace/IniFile.h"
+#include "workspace/Workspace.h"
+#include "workspace/WorkspaceFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The simulator program, started as a child and spoken to through its
 // linked terminals with plain termios code, as a driver would.
-#include "../support/ScratchFolder.h"
+#include "support/ScratchFolder.h"
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -2,8 +2,8 @@
 // ports folder for their tests.
 #pragma once
 
-#include "DriverEntries.h"
-#include "PtyInstrument.h"
+#include "support/DriverEntries.h"
+#include "support/PtyInstrument.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "FakeLine.h"
+#include "support/FakeLine.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 // A message box seam that records every box and answers OK.
 #pragma once
 
-#include "MessageBox.h"
+#include "base/MessageBox.h"
 
 #include <string>
 #include <vector>

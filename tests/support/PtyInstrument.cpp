@@ -1,5 +1,5 @@
-#include "PtyInstrument.h"
-#include "ScratchFolder.h"
+#include "support/PtyInstrument.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 

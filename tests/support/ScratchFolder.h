@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "FileBytes.h"
+#include "support/FileBytes.h"
 
 #include <gtest/gtest.h>
 

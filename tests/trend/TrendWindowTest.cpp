@@ -1,7 +1,7 @@
-#include "TrendWindow.h"
+#include "trend/TrendWindow.h"
 
-#include "../support/FakeMessageBoxes.h"
-#include "../support/ScratchFolder.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/ScratchFolder.h"
 
 #include <QApplication>
 #include <QChart>

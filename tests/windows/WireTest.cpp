@@ -3,8 +3,8 @@
 // COM1 carries VeldaBus, COM2 the ASCII protocol (tests/windows/wire.conf).
 // scripts/windows.sh names the simulator's trace, control FIFO and output
 // in VEXA_SIM_TRACE, VEXA_SIM_CONTROL and VEXA_SIM_LOG.
-#include "DriverEntries.h"
-#include "FileBytes.h"
+#include "support/DriverEntries.h"
+#include "support/FileBytes.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>

@@ -1,6 +1,6 @@
-#include "IniFile.h"
+#include "workspace/IniFile.h"
 
-#include "../support/ScratchFolder.h"
+#include "support/ScratchFolder.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "NumberText.h"
-#include "TextCoding.h"
+#include "base/NumberText.h"
+#include "workspace/TextCoding.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
-#include "WorkspaceFile.h"
+#include "workspace/WorkspaceFile.h"
 
-#include "../support/FakeMessageBoxes.h"
-#include "../support/ScratchFolder.h"
-#include "Channels.h"
-#include "IniFile.h"
+#include "base/Channels.h"
+#include "support/FakeMessageBoxes.h"
+#include "support/ScratchFolder.h"
+#include "workspace/IniFile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // How much a screen refresh costs the tiles: prints a table of the time per
 // operation for unchanged and changed values, colours and resizes.
-#include "LCDModule.h"
-#include "eLCD.h"
+#include "controls/LCDModule.h"
+#include "controls/eLCD.h"
 
 #include <QApplication>
 #include <chrono>

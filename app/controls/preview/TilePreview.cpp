@@ -1,7 +1,7 @@
 // Shows tiles in every colour scheme with sample values; --png FILE renders
 // them offscreen into FILE and exits.
-#include "LCDModule.h"
-#include "TableContainer.h"
+#include "controls/LCDModule.h"
+#include "controls/TableContainer.h"
 
 #include <QApplication>
 #include <QImage>

@@ -1,6 +1,6 @@
 #include "workspace/dialogs/FileDialogs.h"
 
-#include "ProgramPath.h"
+#include "base/ProgramPath.h"
 #include "workspace/IniFile.h"
 #include "workspace/dialogs/FolderCalls.h"
 

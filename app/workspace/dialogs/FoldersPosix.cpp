@@ -1,7 +1,7 @@
 #include "workspace/dialogs/FileDialogs.h"
 #include "workspace/dialogs/FolderCalls.h"
 
-#include "ProgramPath.h"
+#include "base/ProgramPath.h"
 
 #include <cctype>
 #include <cerrno>

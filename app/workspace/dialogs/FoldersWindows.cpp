@@ -1,8 +1,8 @@
 #include "workspace/dialogs/FileDialogs.h"
 #include "workspace/dialogs/FolderCalls.h"
 
-#include "ProgramPath.h"
-#include "WindowsError.h"
+#include "base/ProgramPath.h"
+#include "base/WindowsError.h"
 
 #include <windows.h>
 

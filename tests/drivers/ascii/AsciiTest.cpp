@@ -3,7 +3,7 @@
 // retries and the stream buffer are tested on a fake line
 // (common/TransactionTest.cpp), request parsing in the simulator's tests.
 #include "AsciiLine.h"
-#include "DriverApi.h"
+#include "support/DriverApi.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // codes). The frame and reply rules are the transaction's
 // (common/TransactionTest.cpp), request parsing the simulator's (tests/sim).
 #include "BusFrame.h"
-#include "DriverApi.h"
+#include "support/DriverApi.h"
 
 #include <gtest/gtest.h>
 

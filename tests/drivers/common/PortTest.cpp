@@ -1,7 +1,7 @@
 // Port handling both serial libraries share: open, close, line settings,
 // time-out, version, load and unload.
-#include "DriverApi.h"
 #include "SerialDevice.h"
+#include "support/DriverApi.h"
 
 #include <gtest/gtest.h>
 

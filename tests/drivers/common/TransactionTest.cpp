@@ -4,8 +4,8 @@
 #include "AsciiStream.h"
 #include "AsciiTransact.h"
 #include "BusTransact.h"
-#include "FakeLine.h"
 #include "VexaDriver.h"
+#include "support/FakeLine.h"
 
 #include <gtest/gtest.h>
 

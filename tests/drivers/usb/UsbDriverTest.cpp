@@ -1,5 +1,5 @@
 // The USB stand-in: instruments by serial number, ASCII lines to station 000.
-#include "DriverApi.h"
+#include "support/DriverApi.h"
 
 #include <gtest/gtest.h>
 
