@@ -5,7 +5,7 @@
 #include "AsciiTransact.h"
 #include "BusTransact.h"
 #include "FakeLine.h"
-#include "VexaDriver.h"
+#include "VexaResultText.h"
 
 #include <gtest/gtest.h>
 
@@ -139,6 +139,7 @@ TEST_F(OnVirtualClock, EveryReplyIsJudgedTimedAndRetriedWithTheSameRequest) {
         const int16_t code = c.bus ? Bus(c.kind, r.station, r.command, &value)
                                    : Ascii(c.kind, r.station, r.text, &value);
         EXPECT_EQ(code, c.code);
+        EXPECT_TRUE(VexaIsResultCode(code));
         if (c.kind == Read) {
             EXPECT_EQ(value, code == VEXA_OK ? c.value : kMark);
         }
