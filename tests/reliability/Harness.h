@@ -14,9 +14,6 @@
 
 namespace reliability {
 
-// The child processes are the shared helper's, under their old names here too.
-using ::Child, ::ChildLaunch, ::WaitUntil;
-
 // A fresh folder, removed with everything in it at the end of the test.
 struct TempDir {
     TempDir() = default;

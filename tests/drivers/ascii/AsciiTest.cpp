@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-
 #include <limits>
 
 namespace {
@@ -77,21 +75,6 @@ TEST_F(AsciiWire, ALateReplyNeverReachesTheNextCall) {
     EXPECT_EQ(value, -7.0f);
     EXPECT_EQ(api.read(2, "SYS", &value), VEXA_OK);
     EXPECT_EQ(value, 22.0f);
-}
-
-TEST_F(AsciiWire, StreamedLinesComeOutInTurn) {
-    instrument.Send(ToBytes("12.5\r13.5\r"));
-    int16_t rc = VEXA_NO_STREAM_DATA;
-    // However fast the terminal carries the bytes.
-    for (int i = 0; i < 2000 && rc == VEXA_NO_STREAM_DATA; ++i) {
-        rc = api.pollStream(&value);
-        if (rc == VEXA_NO_STREAM_DATA) poll(nullptr, 0, 1);
-    }
-    EXPECT_EQ(rc, VEXA_OK);
-    EXPECT_EQ(value, 12.5f);
-    EXPECT_EQ(api.pollStream(&value), VEXA_OK);
-    EXPECT_EQ(value, 13.5f);
-    EXPECT_EQ(api.pollStream(&value), VEXA_NO_STREAM_DATA);
 }
 
 } // namespace

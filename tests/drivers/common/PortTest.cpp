@@ -50,8 +50,9 @@ TEST_F(PortHandling, TimeOutRangeDefaultAndVersion) {
 }
 
 // Held until closed, reopened elsewhere (the old port closed first, even
-// when the new one fails) or unloaded.
-TEST_F(PortHandling, OpenHoldsTheDeviceExclusively) {
+// when the new one fails) or unloaded; refused when it is no device, held
+// by another library or asked for a rate the settings reject.
+TEST_F(PortHandling, OpenHoldsTheDeviceExclusivelyAndRefusesWhatCannotBeOpened) {
     EXPECT_EQ(api.closePort(), 0); // nothing open yet
     ASSERT_EQ(api.openPort(3, kBaud), 0);
     EXPECT_FALSE(Free(3));
@@ -67,28 +68,24 @@ TEST_F(PortHandling, OpenHoldsTheDeviceExclusively) {
     EXPECT_FALSE(Free(12));
     EXPECT_EQ(api.openPort(40, kBaud), -2); // no COM40, no /dev/ttyS39
     EXPECT_TRUE(Free(12));
-    ASSERT_EQ(api.openPort(12, kBaud), 0);
-    lib.Unload();
-    EXPECT_TRUE(Free(12));
-}
-
-TEST_F(PortHandling, DevicesAndRatesThatCannotBeOpened) {
-    EXPECT_EQ(api.openPort(0, kBaud), -2);
-    EXPECT_EQ(api.openPort(-1, kBaud), -2);
     std::ofstream(ports.Path() + "/COM5") << "not a device";
-    EXPECT_EQ(api.openPort(5, kBaud), -2);
     std::filesystem::create_symlink(ports.Path() + "/nowhere", ports.Path() + "/COM6");
-    EXPECT_EQ(api.openPort(6, kBaud), -2);
     // A rejected rate fails the settings and leaves the port closed.
-    EXPECT_EQ(api.openPort(3, 0), -1);
-    EXPECT_EQ(api.openPort(3, -9600), -1);
+    for (auto [port, baud, code] : {std::tuple{0, kBaud, -2},
+                                    {-1, kBaud, -2},
+                                    {5, kBaud, -2},
+                                    {6, kBaud, -2},
+                                    {3, 0, -1},
+                                    {3, -9600, -1}})
+        EXPECT_EQ(api.openPort(static_cast<int16_t>(port), baud), code) << port << " " << baud;
     EXPECT_TRUE(Free(3));
-    // A device held by another library.
     DriverLibrary other("Veldabus2Drv");
     ASSERT_EQ(SerialDriverApi(other).openPort(3, kBaud), 0);
     EXPECT_EQ(api.openPort(3, kBaud), -2);
     // A rate without a named constant still opens.
-    EXPECT_EQ(api.openPort(12, 76800), 0);
+    ASSERT_EQ(api.openPort(12, 76800), 0);
+    lib.Unload();
+    EXPECT_TRUE(Free(12));
 }
 
 // From a cooked, parity-checking, flow-controlled terminal with a stale

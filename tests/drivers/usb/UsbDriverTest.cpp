@@ -21,7 +21,7 @@ class UsbWire : public ::testing::Test {
     float value = -7.0f;
 };
 
-TEST_F(UsbWire, CodesWithoutAnInstrumentAndTheVersion) {
+TEST_F(UsbWire, ReadsWritesAndExecutesBySerialNumberAndHoldsTheDevice) {
     EXPECT_EQ(lib.Entry<VexaVersionFn>("VERSION")(), 1.0f);
     EXPECT_EQ(api.read(123456, "SYS", &value), -2); // before OPENPORT
     ASSERT_EQ(api.openPort(), 0);
@@ -34,11 +34,11 @@ TEST_F(UsbWire, CodesWithoutAnInstrumentAndTheVersion) {
     EXPECT_TRUE(instrument.Received().empty());
     std::filesystem::remove_all(usb.Path());
     EXPECT_EQ(api.openPort(), -2);
-}
+    std::filesystem::create_directory(usb.Path());
+    instrument.LinkAs(usb.Path(), "123456");
 
-// A silent instrument is asked four times and found again once it answers;
-// it is held until CLOSEPORT or the unload.
-TEST_F(UsbWire, ReadsWritesAndExecutesBySerialNumberAndHoldsTheDevice) {
+    // A silent instrument is asked four times and found again once it
+    // answers; it is held until CLOSEPORT or the unload.
     setenv("VEXA_PORTS_DIR", usb.Path().c_str(), 1);
     instrument.LinkAs(usb.Path(), "COM3");
     DriverLibrary ascii("VeldaASCII2Drv");
