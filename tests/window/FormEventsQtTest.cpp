@@ -63,24 +63,6 @@ TEST_F(FormEventsQtTest, UserResizeSnapsToTheHandlersRectangle) {
     EXPECT_EQ(widget.frameGeometry().x(), left);
 }
 
-// Only a drag by the user is a sizing: the program's own geometry and
-// maximising are not.
-TEST_F(FormEventsQtTest, ProgramGeometryAndMaximisingRaiseNoSizing) {
-    {
-        QtFormEvents::ProgramGeometry guard(*formX);
-        widget.move(50, 60);
-        resize(600, 300);
-    }
-    EXPECT_FALSE(sink.Events("Move").empty());
-    EXPECT_EQ(widget.width(), 600);
-    widget.showMaximized();
-    QApplication::processEvents();
-    widget.showNormal();
-    QApplication::processEvents();
-    EXPECT_TRUE(sink.Events("NCHitTest").empty());
-    EXPECT_TRUE(sink.Events("Resizing").empty());
-}
-
 // The size grip asks the hit test; a released form hears nothing more.
 TEST_F(FormEventsQtTest, SizeGripAsksTheHitTestAndReleaseStopsEvents) {
     sink.refuse = true;
