@@ -19,17 +19,6 @@ Keys KeysOf(const PropertyBag& bag) {
 
 } // namespace
 
-// Twips to pixels halve to even: 1.5 -> 2, 2.5 -> 2.
-TEST(ColourValues, BytesSystemColoursAndTwips) {
-    EXPECT_EQ(RgbColour(106, 153, 121), 7969130u);
-    EXPECT_EQ((std::vector<int>{RedOf(7969130), GreenOf(7969130), BlueOf(7969130),
-                                SystemColourIndex(0x80000016), SystemColourIndex(SysButtonFace),
-                                TwipsToPixels(3795), TwipsToPixels(22.5), TwipsToPixels(37.5)}),
-              (std::vector{106, 153, 121, 22, 15, 253, 2, 2}));
-    EXPECT_FALSE(IsSystemColour(0xFFFFFF));
-    EXPECT_TRUE(IsSystemColour(Sys3DLight));
-}
-
 TEST(ColourSchemes, TableMatchesTheStoredColourValues) {
     const ColourValue stored[5][3] = {{10532502, 9546629, 0},
                                       {14731911, 14336114, 0},

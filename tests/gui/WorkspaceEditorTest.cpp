@@ -209,6 +209,8 @@ TEST_F(EditorFixture, CodePageTextKeepsItsBytesUnlessEdited) {
 // dialog and through a protocol change. The panel's corners are cut.
 TEST_F(EditorFixture, KeysPassTheFilterAndAFixedInstallationLocks) {
     open(true);
+    QApplication::processEvents();
+    Pick(frm->cbChannels, 5);
     EXPECT_FALSE(frm->Rounded->mask().contains(QPoint(0, 0)));
     frm->LV->setCurrentItem(frm->LV->topLevelItem(1));
     for (QLineEdit* field :
