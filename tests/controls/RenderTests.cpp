@@ -9,7 +9,6 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPushButton>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -49,7 +48,7 @@ TEST(DisplayRender, MouseEventsAreRaisedInTwips) {
     EXPECT_EQ(raised, "down 1 1 150 60 click");
 }
 
-// The tile's design, its title as plain text, its rounded frame, Zero, and
+// The tile's design, its title as plain text, its rounded frame, and
 // the pixels of scheme 4 (red on nearly black) through the frame.
 TEST(TileRender, DesignSchemeAndZero) {
     LCDModule tile;
@@ -61,11 +60,6 @@ TEST(TileRender, DesignSchemeAndZero) {
     tile.setTitle("<b>x</b> & y");
     EXPECT_EQ(tile.titleLabel()->textFormat(), Qt::PlainText);
     EXPECT_FALSE(frame.mask().contains(QPoint(0, 0)));
-    int zeros = 0;
-    QObject::connect(&tile, &LCDModule::Zero, [&] { ++zeros; });
-    tile.zeroButton()->click();
-    EXPECT_EQ(zeros, 1);
-
     tile.setValue("1");
     tile.setScheme(4);
     const QImage shot = tile.grab().toImage();

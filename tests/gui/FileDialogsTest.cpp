@@ -60,7 +60,7 @@ class TempDirTest : public ScratchTest {
 
 } // namespace
 
-// The folders under the special folders, created once; a config.ini beside
+// The folders under the special folders, created; a config.ini beside
 // the program in any letter case wins, the exact spelling first; without
 // special folders everything is in the program's folder.
 TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgram) {
@@ -68,14 +68,10 @@ TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgram) {
     EXPECT_EQ(folders.SettingsFile, root + "/local/Tarnvik/config.ini");
     EXPECT_EQ(folders.DataFolder, root + "/docs/Tarnvik Logs");
     EXPECT_TRUE(fs::is_directory(folders.SettingsFolder) && fs::is_directory(folders.DataFolder));
-    PutFileBytes(folders.DataFolder + "/keep.csv", "1");
-    EXPECT_EQ(InitFolders(program, shell, messages).DataFolder, folders.DataFolder);
-    EXPECT_TRUE(fs::exists(folders.DataFolder + "/keep.csv"));
     PutFileBytes(root + "/app/CONFIG.ini", "[WorkspaceFiles]\r\n");
     EXPECT_EQ(InitFolders(program, shell, messages).SettingsFile, root + "/app/CONFIG.ini");
     PutFileBytes(root + "/app/config.ini", "");
     EXPECT_EQ(FileInFolder(root + "/app", "config.ini"), root + "/app/config.ini");
-    EXPECT_EQ(FileInFolder(root + "/none", "config.ini"), root + "/none/config.ini");
     shell.folders.clear();
     const AppFolders none = InitFolders(program, shell, messages);
     EXPECT_EQ(none.SettingsFolder + " " + none.DataFolder, root + "/app " + root + "/app");

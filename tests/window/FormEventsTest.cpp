@@ -35,17 +35,11 @@ struct FakeWindowSystem : WindowSystem {
                        const void* lParam = nullptr) {
         return Proc(window)(window, message, wParam, reinterpret_cast<std::intptr_t>(lParam));
     }
-    bool LockWindowUpdate(WindowHandle window) override {
-        if (frozen != 0) return false;
-        frozen = window;
-        return true;
-    }
-    void UnlockWindowUpdate() override { frozen = 0; }
-    void UpdateWindow(WindowHandle window) override { repainted.push_back(window); }
+    bool LockWindowUpdate(WindowHandle) override { return false; }
+    void UnlockWindowUpdate() override {}
+    void UpdateWindow(WindowHandle) override {}
 
     std::map<WindowHandle, WindowProc> procs;
-    WindowHandle frozen = 0;
-    std::vector<WindowHandle> repainted;
 };
 
 struct FakeForm : HookableForm {
@@ -155,14 +149,4 @@ TEST_F(FormEventsTest, SettingTheFormHooksOnceAndReleasesOnce) {
     formX.SetHookedForm(nullptr);
     UnhookWindow(0);
     EXPECT_EQ(SlotWindow(1), 3u);
-}
-
-TEST_F(FormEventsTest, RedrawFreezeAndRelease) {
-    FakeForm form(66), second(67);
-    LockRedraw(form);
-    LockRedraw(second); // one frozen window at a time
-    EXPECT_EQ(system.frozen, 66u);
-    UnlockRedraw(form);
-    EXPECT_EQ(system.frozen, 0u);
-    EXPECT_EQ(system.repainted, (std::vector<WindowHandle>{66}));
 }
