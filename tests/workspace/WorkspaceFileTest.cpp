@@ -34,18 +34,13 @@ class WorkspaceFileTest : public ScratchTest {
         LoadWorkspace(ws, Path("in.lws"), m_rs, m_boxes);
         return ws;
     }
-    WorkspaceClass RoundTrip(const WorkspaceClass& ws) {
-        SaveWorkspace(ws, Path("out.lws"), m_rs, m_boxes);
-        WorkspaceClass back;
-        LoadWorkspace(back, Path("out.lws"), m_rs, m_boxes);
-        return back;
-    }
     RegionalSettings m_rs = RegionalSettings::point();
     RecordingBoxes m_boxes;
 };
 
 // Missing or unconvertible keys give the defaults (or keep what the
-// workspace held); the channel count keeps the items consistent.
+// workspace held); the channel count keeps the items consistent; a bar in
+// the notes is a line break.
 TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsAndKeepsTheRest) {
     WorkspaceClass ws;
     LoadWorkspace(ws, "", m_rs, m_boxes);
@@ -60,10 +55,11 @@ TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsAndKeepsTheRest) {
     EXPECT_EQ(counts, (std::vector{4, 2, 0, 4, int(MaxChannels), 2}));
 
     WorkspaceClass before{3, "", "", 7, 9600, 0, 1, {}, 0, 2.5f};
-    WorkspaceClass expected{3, "Title Text", "", 7, 9600, 2, 1, Defaults(3).Items, 1000, 2.5f};
+    WorkspaceClass expected{3, "Title Text",      "a\r\n b", 7,   9600, 2,
+                            1, Defaults(3).Items, 1000,      2.5f};
     expected.Items[1].Station = 0;
     expected.Items[2].Station = 0;
-    EXPECT_EQ(LoadText("[Workspace]\r\nPort=abc\r\nBaudrate=1E+20\r\nSnap=1,5\r\n"
+    EXPECT_EQ(LoadText("[Workspace]\r\nNotes=a| b\r\nPort=abc\r\nBaudrate=1E+20\r\nSnap=1,5\r\n"
                        "LogDefault=1E+39\r\nProtocol=1.5\r\nStation2=abc\r\nTareValue2=junk\r\n"
                        "Station3=4294967296\r\nChannels=40000\r\n",
                        before),
@@ -100,21 +96,6 @@ TEST_F(WorkspaceFileTest, SavesByteForByte) {
               "Command1=READ\r\n");
     EXPECT_EQ(EntryCount(), 1u);
     EXPECT_TRUE(m_boxes.shown.empty());
-}
-
-// Empty texts read back as their defaults; a typed bar is a line break; a
-// count beyond the items held saves what exists, the rest load as defaults.
-TEST_F(WorkspaceFileTest, RoundTripsFoldTextsAndCounts) {
-    WorkspaceClass ws = Defaults(1);
-    ws.Channels = 3;
-    ws.Title.clear();
-    ws.Items[0].Caption.clear();
-    ws.Notes = "typed | bar";
-    WorkspaceClass expected = Defaults(3);
-    expected.Notes = "typed \r\n bar";
-    EXPECT_EQ(RoundTrip(ws), expected);
-    ws.Notes = "lone\nfeed\rreturn";
-    EXPECT_EQ(RoundTrip(ws).Notes, "lone\r\nfeed\r\nreturn");
 }
 
 TEST_F(WorkspaceFileTest, UsbWorkspaceWithFaultyDriverWarnsAfterLoading) {
