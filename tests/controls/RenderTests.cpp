@@ -1,6 +1,7 @@
 // The widgets painted offscreen: which changes draw and which colours a
 // change leads to is the display's and the schemes' (SevenSegmentTests,
-// StoredPropertiesTests); here the pixels, the events and the containers.
+// StoredPropertiesTests); here the pixels and the containers. Nothing in the
+// program listens to the displays' mouse events.
 #include "LCDModule.h"
 #include "QtSurface.h"
 #include "eLCD.h"
@@ -8,7 +9,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -31,22 +31,6 @@ QColor SegmentPixel(const eLCD& lcd, size_t index) {
 }
 
 } // namespace
-
-TEST(DisplayRender, MouseEventsAreRaisedInTwips) {
-    eLCD lcd;
-    QString raised;
-    QObject::connect(&lcd, &eLCD::MouseDown, [&](int16_t b, int16_t s, float x, float y) {
-        raised += QString("down %1 %2 %3 %4 ").arg(b).arg(s).arg(x).arg(y);
-    });
-    QObject::connect(&lcd, &eLCD::Click, [&] { raised += "click"; });
-    for (auto [type, buttons] : {std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
-                                 std::pair{QEvent::MouseButtonRelease, Qt::NoButton}}) {
-        QMouseEvent event(type, QPointF(10, 4), QPointF(10, 4), Qt::LeftButton, buttons,
-                          Qt::ShiftModifier);
-        QApplication::sendEvent(&lcd, &event);
-    }
-    EXPECT_EQ(raised, "down 1 1 150 60 click");
-}
 
 // The tile's design, its title as plain text, its rounded frame, and
 // the pixels of scheme 4 (red on nearly black) through the frame.
