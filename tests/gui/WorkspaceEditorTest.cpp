@@ -72,7 +72,7 @@ struct EditorFixture : ::testing::Test {
 // character never. "-" only at the start and where negatives are allowed; a
 // selected "." the key would replace still counts. A set of allowed
 // characters is the only rule where there is one.
-TEST(ValidateKeyTest, NumberAndAllowedSetRules) {
+TEST(ValidateKeyTest, NumberAndAllowedSetRulesAndTheScan) {
     const struct {
         const char* text;
         int caret, key;
@@ -97,13 +97,10 @@ TEST(ValidateKeyTest, NumberAndAllowedSetRules) {
     for (const auto& c : cases)
         EXPECT_EQ(ValidateKey(c.text, c.caret, c.key, c.negative, c.allowed), c.passes)
             << c.text << " " << c.key;
-}
-
-TEST(ScanNumberTest, LocaleIndependentScan) {
-    const std::pair<const char*, double> cases[] = {
+    const std::pair<const char*, double> scans[] = {
         {"007", 7},   {"1,5", 1},     {"abc", 0},     {" 1 2\t3\n", 123}, {"-2.5x", -2.5},
         {"+.5", 0.5}, {"1.2.3", 1.2}, {"2E-2", 0.02}, {"3e+", 3},         {"-", 0}};
-    for (const auto& [text, value] : cases)
+    for (const auto& [text, value] : scans)
         EXPECT_DOUBLE_EQ(ScanNumber(text), value) << text;
 }
 
@@ -204,7 +201,7 @@ TEST_F(EditorFixture, CodePageTextKeepsItsBytesUnlessEdited) {
 // back typing and never cuts a text. A fixed installation locks title,
 // protocol, channel count, snap and command, also when set on the open
 // dialog and through a protocol change. The panel's corners are cut.
-TEST_F(EditorFixture, KeysPassTheFilterAndAFixedInstallationLocks) {
+TEST_F(EditorFixture, KeysPassTheFilterAFixedInstallationLocksAndClosingApplies) {
     open(true);
     QApplication::processEvents();
     Pick(frm->cbChannels, 5);
@@ -248,10 +245,7 @@ TEST_F(EditorFixture, KeysPassTheFilterAndAFixedInstallationLocks) {
     for (QWidget* locked : std::initializer_list<QWidget*>{
              frm->tbTitle, frm->cbProtocol, frm->cbChannels, frm->cbSnap, frm->tbCommand})
         EXPECT_FALSE(locked->isEnabled()) << locked->objectName().toStdString();
-}
-
-// There is no Cancel: OK, the close box and Escape all apply the edits.
-TEST_F(EditorFixture, OkCloseBoxAndEscapeAllApply) {
+    // There is no Cancel: OK, the close box and Escape all apply the edits.
     for (const char* how : {"OK", "Close box", "Escape"}) {
         open(true);
         frm->tbTitle->setText(how);

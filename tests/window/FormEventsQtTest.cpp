@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 using namespace formevents;
 
 namespace {
@@ -22,31 +20,23 @@ std::vector<std::string> HitCodes(const RecordingSink& sink) {
     return codes;
 }
 
-class FormEventsQtTest : public ::testing::Test {
-  protected:
-    FormEventsQtTest() {
-        sink.minTrackX = 250;
-        widget.setGeometry(100, 100, 400, 200);
-        formX.emplace(&widget, &sink);
-        widget.show();
-        QApplication::processEvents();
-    }
-    ~FormEventsQtTest() override { formX.reset(); }
-    void resize(int width, int height) {
-        widget.resize(width, height);
-        QApplication::processEvents();
-    }
-    QWidget widget;
-    RecordingSink sink;
-    std::optional<QtFormEvents> formX;
-};
-
 } // namespace
 
 // A user's drag asks the hit test for its edge first, and takes the
 // handler's rectangle; a refused edge undoes the drag. The minimum track
 // width is the frame's.
-TEST_F(FormEventsQtTest, UserResizeSnapsToTheHandlersRectangle) {
+TEST(FormEventsQtTest, UserResizeSnapsToTheHandlersRectangle) {
+    QWidget widget;
+    RecordingSink sink;
+    sink.minTrackX = 250;
+    widget.setGeometry(100, 100, 400, 200);
+    QtFormEvents formX(&widget, &sink);
+    widget.show();
+    const auto resize = [&](int width, int height) {
+        widget.resize(width, height);
+        QApplication::processEvents();
+    };
+    resize(400, 200);
     resize(400, 350);
     EXPECT_EQ(HitCodes(sink), std::vector<std::string>{"15"}); // HTBOTTOM
     EXPECT_TRUE(sink.Events("Resizing").empty());
@@ -63,9 +53,9 @@ TEST_F(FormEventsQtTest, UserResizeSnapsToTheHandlersRectangle) {
     EXPECT_EQ(widget.frameGeometry().x(), left);
     // The size grip asks the hit test; a released form hears nothing more.
     sink.refuse = true;
-    EXPECT_FALSE(formX->BeginSizeDrag(HTBOTTOMRIGHT));
+    EXPECT_FALSE(formX.BeginSizeDrag(HTBOTTOMRIGHT));
     EXPECT_EQ(HitCodes(sink).back(), "17"); // HTBOTTOMRIGHT
-    formX->Release();
+    formX.Release();
     sink.log.clear();
     resize(700, 200);
     EXPECT_TRUE(sink.log.empty());

@@ -41,7 +41,7 @@ class WorkspaceFileTest : public ScratchTest {
 // Missing or unconvertible keys give the defaults (or keep what the
 // workspace held); the channel count keeps the items consistent; a bar in
 // the notes is a line break.
-TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsAndKeepsTheRest) {
+TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsInTheRegionalFormAndKeepsTheRest) {
     WorkspaceClass ws;
     LoadWorkspace(ws, "", m_rs, m_boxes);
     EXPECT_EQ(ws, Defaults(4));
@@ -65,16 +65,13 @@ TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsAndKeepsTheRest) {
                        before),
               expected);
     EXPECT_TRUE(m_boxes.shown.empty());
-}
-
-// A point is no decimal separator under a comma locale.
-TEST_F(WorkspaceFileTest, NumbersFollowTheRegionalDecimalSeparator) {
+    // A point is no decimal separator under a comma locale.
     m_rs = RegionalSettings::comma();
-    const WorkspaceClass ws =
+    const WorkspaceClass comma =
         LoadText("[workspace]\r\nLOGDEFAULT=-0,25\r\nTareValue1=1.5\r\nlogInterval=99,5\r\n");
-    EXPECT_EQ(ws.LogDefault, -0.25f);
-    EXPECT_EQ(ws.Items[0].TareValue, 0);
-    EXPECT_EQ(ws.LogInterval, 100);
+    EXPECT_EQ(comma.LogDefault, -0.25f);
+    EXPECT_EQ(comma.Items[0].TareValue, 0);
+    EXPECT_EQ(comma.LogInterval, 100);
 }
 
 // Over any old content; notes fold their line breaks into bars; numbers in
