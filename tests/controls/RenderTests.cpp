@@ -60,7 +60,7 @@ TEST(TileRender, DesignSchemeAndZero) {
 
 // The fresh tile saves only its design's window-text segments, and a load
 // takes every stored property; a new back colour hides the unlit segments.
-TEST(TileRender, LoadsAndSaves) {
+TEST(TileRender, TileAndFrameLoadAndSave) {
     LCDModule tile;
     PropertyBag fresh;
     tile.save(fresh);
@@ -72,11 +72,8 @@ TEST(TileRender, LoadsAndSaves) {
     EXPECT_EQ(std::make_tuple(tile.display()->OffColor(), tile.frame()->BackColor(), tile.Title(),
                               tile.Value(), tile.Digits()),
               std::make_tuple(0x0000FFu, 0x0000FFu, "Flow", "-------", 7));
-}
-
-// Scheme 0 pushes the frame's present colours to its displays, passing over
-// widgets without colours; loading keeps the scheme without applying it.
-TEST(FrameColours, SchemeZeroPushesAndLoadingDoesNot) {
+    // Scheme 0 pushes the frame's present colours to its displays, passing over
+    // widgets without colours; loading keeps the scheme without applying it.
     eLCDContainer frame;
     auto* lcd = new eLCD(&frame);
     new QLabel(&frame);
@@ -88,11 +85,11 @@ TEST(FrameColours, SchemeZeroPushesAndLoadingDoesNot) {
     EXPECT_EQ((std::vector{lcd->BackColor(), lcd->OnColor(), lcd->OffColor()}),
               (std::vector<ColourValue>{0x445566, 0x00FF00, 0x112233}));
 
-    PropertyBag bag, saved;
-    SaveFrameProperties(bag, {0x0A0B0C, 0, 7969130, "", 0, 0, 2});
-    frame.load(bag);
+    PropertyBag frameBag, saved;
+    SaveFrameProperties(frameBag, {0x0A0B0C, 0, 7969130, "", 0, 0, 2});
+    frame.load(frameBag);
     EXPECT_EQ(frame.Scheme(), 2);
     EXPECT_EQ(lcd->BackColor(), 0x445566u); // not pushed
     frame.save(saved);
-    EXPECT_EQ(saved.entries(), bag.entries());
+    EXPECT_EQ(saved.entries(), frameBag.entries());
 }

@@ -35,7 +35,7 @@ TEST(ColourSchemes, TableMatchesTheStoredColourValues) {
         EXPECT_FALSE(SchemeColors(n)) << n;
 }
 
-TEST(PropertyBagStore, DefaultsAreNotStoredAndTheWrongKindReadsAsTheDefault) {
+TEST(PropertyBagStore, DefaultsAreNotStoredKeysInOrderAndTheWrongKindReadsAsTheDefault) {
     PropertyBag bag;
     bag.write("A", int64_t(5), int64_t(5));
     bag.write("B", std::string("x"), std::string("y"));
@@ -46,12 +46,9 @@ TEST(PropertyBagStore, DefaultsAreNotStoredAndTheWrongKindReadsAsTheDefault) {
     EXPECT_FALSE(bag.contains("B"));
     bag.write("C", std::string("text"), int64_t(0));
     EXPECT_EQ(bag.readNumber("C", 7), 7);
-}
-
-// Each kind stores its keys in this order, nothing at its defaults (the
-// display is created with three-dimensional light, stored against button
-// face, so its BackColor is always there), and loads them back.
-TEST(PropertyBagStore, KeysInOrderWithTheirDefaults) {
+    // Each kind stores its keys in this order, nothing at its defaults (the
+    // display is created with three-dimensional light, stored against button
+    // face, so its BackColor is always there), and loads them back.
     PropertyBag fresh, none, display, frame, tile;
     SaveDisplayProperties(fresh, DisplayProperties{});
     EXPECT_EQ(KeysOf(fresh), Keys{"BackColor"});

@@ -69,9 +69,8 @@ TEST_F(WorkspaceFileTest, LoadTakesWhatConvertsInTheRegionalFormAndKeepsTheRest)
     m_rs = RegionalSettings::comma();
     const WorkspaceClass comma =
         LoadText("[workspace]\r\nLOGDEFAULT=-0,25\r\nTareValue1=1.5\r\nlogInterval=99,5\r\n");
-    EXPECT_EQ(comma.LogDefault, -0.25f);
-    EXPECT_EQ(comma.Items[0].TareValue, 0);
-    EXPECT_EQ(comma.LogInterval, 100);
+    EXPECT_EQ(std::make_tuple(comma.LogDefault, comma.Items[0].TareValue, comma.LogInterval),
+              std::make_tuple(-0.25f, 0.0f, int32_t(100)));
 }
 
 // Over any old content; notes fold their line breaks into bars; numbers in
@@ -108,8 +107,8 @@ TEST_F(WorkspaceFileTest, UsbWorkspaceWithFaultyDriverWarnsAfterLoading) {
               "The workspace is configured for VexaUSB but there is a problem with the USB "
               "driver.\r\nTry shutting down this software, unplug and plug back in the USB "
               "device. Then retry this software.");
-    EXPECT_EQ(m_boxes.shown[0].title, "USB Driver Issue");
-    EXPECT_EQ(m_boxes.shown[0].icon, MessageIcon::Critical);
+    EXPECT_EQ(std::tie(m_boxes.shown[0].title, m_boxes.shown[0].icon),
+              std::make_tuple("USB Driver Issue", MessageIcon::Critical));
 }
 
 // An unreadable file or a failed save shows a warning and changes nothing,
