@@ -1,6 +1,7 @@
 // The widgets painted offscreen: which changes draw and which colours a
 // change leads to is the display's and the schemes' (SevenSegmentTests,
-// StoredPropertiesTests); here the pixels, the events and the containers.
+// StoredPropertiesTests); here the pixels and the containers. Nothing in the
+// program listens to the displays' mouse events.
 #include "controls/LCDModule.h"
 #include "controls/QtSurface.h"
 #include "controls/eLCD.h"
@@ -8,8 +9,6 @@
 
 #include <QApplication>
 #include <QLabel>
-#include <QMouseEvent>
-#include <QPushButton>
 #include <gtest/gtest.h>
 
 #include <ostream>
@@ -22,10 +21,6 @@ void PrintTo(const QColor& c, std::ostream* os) {
 
 namespace {
 
-QColor Rgb(ColourValue c) {
-    return QColor(RedOf(c), GreenOf(c), BlueOf(c));
-}
-
 QPoint MiddleOf(const Segment& s) {
     return QPoint(int((s.start.x + s.end.x) / 2 / TwipsPerPixel),
                   int((s.start.y + s.end.y) / 2 / TwipsPerPixel));
@@ -35,49 +30,9 @@ QColor SegmentPixel(const eLCD& lcd, size_t index) {
     return lcd.image().pixelColor(MiddleOf(lcd.geometry().seg[index]));
 }
 
-constexpr ColourValue Back = 0x1E140A, On = 0x0000FF, Off = 0xFF0000;
-
-struct DisplayRender : ::testing::Test {
-    eLCD lcd;
-    DisplayRender() {
-        lcd.setGeometryTwips(0, 0, 3795, 690);
-        lcd.setBackColor(Back);
-        lcd.setOnColor(On);
-        lcd.setOffColor(Off);
-    }
-    QColor dot(int j) const {
-        const TwipPoint& p = lcd.geometry().dot[size_t(j)];
-        return lcd.image().pixelColor(int(p.x / TwipsPerPixel), int(p.y / TwipsPerPixel));
-    }
-};
-
 } // namespace
 
-// "1": upper left unlit, upper right lit; position 7 blank.
-TEST_F(DisplayRender, LitAndUnlitSegmentsAndDotsTakeTheirColours) {
-    lcd.setCaption("12.3");
-    EXPECT_EQ(
-        (std::vector{SegmentPixel(lcd, 0), SegmentPixel(lcd, 2), SegmentPixel(lcd, 7 * 7 + 3),
-                     dot(2), dot(8), lcd.image().pixelColor(lcd.width() - 1, lcd.height() - 1)}),
-        (std::vector{Rgb(Off), Rgb(On), Rgb(Off), Rgb(On), Rgb(Off), Rgb(Back)}));
-}
-
-TEST_F(DisplayRender, MouseEventsAreRaisedInTwips) {
-    QString raised;
-    QObject::connect(&lcd, &eLCD::MouseDown, [&](int16_t b, int16_t s, float x, float y) {
-        raised += QString("down %1 %2 %3 %4 ").arg(b).arg(s).arg(x).arg(y);
-    });
-    QObject::connect(&lcd, &eLCD::Click, [&] { raised += "click"; });
-    for (auto [type, buttons] : {std::pair{QEvent::MouseButtonPress, Qt::LeftButton},
-                                 std::pair{QEvent::MouseButtonRelease, Qt::NoButton}}) {
-        QMouseEvent event(type, QPointF(10, 4), QPointF(10, 4), Qt::LeftButton, buttons,
-                          Qt::ShiftModifier);
-        QApplication::sendEvent(&lcd, &event);
-    }
-    EXPECT_EQ(raised, "down 1 1 150 60 click");
-}
-
-// The tile's design, its title as plain text, its rounded frame, Zero, and
+// The tile's design, its title as plain text, its rounded frame, and
 // the pixels of scheme 4 (red on nearly black) through the frame.
 TEST(TileRender, DesignSchemeAndZero) {
     LCDModule tile;
@@ -89,11 +44,6 @@ TEST(TileRender, DesignSchemeAndZero) {
     tile.setTitle("<b>x</b> & y");
     EXPECT_EQ(tile.titleLabel()->textFormat(), Qt::PlainText);
     EXPECT_FALSE(frame.mask().contains(QPoint(0, 0)));
-    int zeros = 0;
-    QObject::connect(&tile, &LCDModule::Zero, [&] { ++zeros; });
-    tile.zeroButton()->click();
-    EXPECT_EQ(zeros, 1);
-
     tile.setValue("1");
     tile.setScheme(4);
     const QImage shot = tile.grab().toImage();
@@ -110,7 +60,7 @@ TEST(TileRender, DesignSchemeAndZero) {
 
 // The fresh tile saves only its design's window-text segments, and a load
 // takes every stored property; a new back colour hides the unlit segments.
-TEST(TileRender, LoadsAndSaves) {
+TEST(TileRender, TileAndFrameLoadAndSave) {
     LCDModule tile;
     PropertyBag fresh;
     tile.save(fresh);
@@ -122,11 +72,8 @@ TEST(TileRender, LoadsAndSaves) {
     EXPECT_EQ(std::make_tuple(tile.display()->OffColor(), tile.frame()->BackColor(), tile.Title(),
                               tile.Value(), tile.Digits()),
               std::make_tuple(0x0000FFu, 0x0000FFu, "Flow", "-------", 7));
-}
-
-// Scheme 0 pushes the frame's present colours to its displays, passing over
-// widgets without colours; loading keeps the scheme without applying it.
-TEST(FrameColours, SchemeZeroPushesAndLoadingDoesNot) {
+    // Scheme 0 pushes the frame's present colours to its displays, passing over
+    // widgets without colours; loading keeps the scheme without applying it.
     eLCDContainer frame;
     auto* lcd = new eLCD(&frame);
     new QLabel(&frame);
@@ -138,11 +85,11 @@ TEST(FrameColours, SchemeZeroPushesAndLoadingDoesNot) {
     EXPECT_EQ((std::vector{lcd->BackColor(), lcd->OnColor(), lcd->OffColor()}),
               (std::vector<ColourValue>{0x445566, 0x00FF00, 0x112233}));
 
-    PropertyBag bag, saved;
-    SaveFrameProperties(bag, {0x0A0B0C, 0, 7969130, "", 0, 0, 2});
-    frame.load(bag);
+    PropertyBag frameBag, saved;
+    SaveFrameProperties(frameBag, {0x0A0B0C, 0, 7969130, "", 0, 0, 2});
+    frame.load(frameBag);
     EXPECT_EQ(frame.Scheme(), 2);
     EXPECT_EQ(lcd->BackColor(), 0x445566u); // not pushed
     frame.save(saved);
-    EXPECT_EQ(saved.entries(), bag.entries());
+    EXPECT_EQ(saved.entries(), frameBag.entries());
 }

@@ -19,17 +19,6 @@ Keys KeysOf(const PropertyBag& bag) {
 
 } // namespace
 
-// Twips to pixels halve to even: 1.5 -> 2, 2.5 -> 2.
-TEST(ColourValues, BytesSystemColoursAndTwips) {
-    EXPECT_EQ(RgbColour(106, 153, 121), 7969130u);
-    EXPECT_EQ((std::vector<int>{RedOf(7969130), GreenOf(7969130), BlueOf(7969130),
-                                SystemColourIndex(0x80000016), SystemColourIndex(SysButtonFace),
-                                TwipsToPixels(3795), TwipsToPixels(22.5), TwipsToPixels(37.5)}),
-              (std::vector{106, 153, 121, 22, 15, 253, 2, 2}));
-    EXPECT_FALSE(IsSystemColour(0xFFFFFF));
-    EXPECT_TRUE(IsSystemColour(Sys3DLight));
-}
-
 TEST(ColourSchemes, TableMatchesTheStoredColourValues) {
     const ColourValue stored[5][3] = {{10532502, 9546629, 0},
                                       {14731911, 14336114, 0},
@@ -46,7 +35,7 @@ TEST(ColourSchemes, TableMatchesTheStoredColourValues) {
         EXPECT_FALSE(SchemeColors(n)) << n;
 }
 
-TEST(PropertyBagStore, DefaultsAreNotStoredAndTheWrongKindReadsAsTheDefault) {
+TEST(PropertyBagStore, DefaultsAreNotStoredKeysInOrderAndTheWrongKindReadsAsTheDefault) {
     PropertyBag bag;
     bag.write("A", int64_t(5), int64_t(5));
     bag.write("B", std::string("x"), std::string("y"));
@@ -57,12 +46,9 @@ TEST(PropertyBagStore, DefaultsAreNotStoredAndTheWrongKindReadsAsTheDefault) {
     EXPECT_FALSE(bag.contains("B"));
     bag.write("C", std::string("text"), int64_t(0));
     EXPECT_EQ(bag.readNumber("C", 7), 7);
-}
-
-// Each kind stores its keys in this order, nothing at its defaults (the
-// display is created with three-dimensional light, stored against button
-// face, so its BackColor is always there), and loads them back.
-TEST(PropertyBagStore, KeysInOrderWithTheirDefaults) {
+    // Each kind stores its keys in this order, nothing at its defaults (the
+    // display is created with three-dimensional light, stored against button
+    // face, so its BackColor is always there), and loads them back.
     PropertyBag fresh, none, display, frame, tile;
     SaveDisplayProperties(fresh, DisplayProperties{});
     EXPECT_EQ(KeysOf(fresh), Keys{"BackColor"});

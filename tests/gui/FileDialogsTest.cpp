@@ -60,31 +60,24 @@ class TempDirTest : public ScratchTest {
 
 } // namespace
 
-// The folders under the special folders, created once; a config.ini beside
+// The folders under the special folders, created; a config.ini beside
 // the program in any letter case wins, the exact spelling first; without
 // special folders everything is in the program's folder.
-TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgram) {
+TEST_F(TempDirTest, FoldersUnderTheSpecialFoldersOrBesideTheProgramAndFailures) {
     const AppFolders folders = InitFolders(program, shell, messages);
     EXPECT_EQ(folders.SettingsFile, root + "/local/Tarnvik/config.ini");
     EXPECT_EQ(folders.DataFolder, root + "/docs/Tarnvik Logs");
     EXPECT_TRUE(fs::is_directory(folders.SettingsFolder) && fs::is_directory(folders.DataFolder));
-    PutFileBytes(folders.DataFolder + "/keep.csv", "1");
-    EXPECT_EQ(InitFolders(program, shell, messages).DataFolder, folders.DataFolder);
-    EXPECT_TRUE(fs::exists(folders.DataFolder + "/keep.csv"));
     PutFileBytes(root + "/app/CONFIG.ini", "[WorkspaceFiles]\r\n");
     EXPECT_EQ(InitFolders(program, shell, messages).SettingsFile, root + "/app/CONFIG.ini");
     PutFileBytes(root + "/app/config.ini", "");
     EXPECT_EQ(FileInFolder(root + "/app", "config.ini"), root + "/app/config.ini");
-    EXPECT_EQ(FileInFolder(root + "/none", "config.ini"), root + "/none/config.ini");
     shell.folders.clear();
     const AppFolders none = InitFolders(program, shell, messages);
     EXPECT_EQ(none.SettingsFolder + " " + none.DataFolder, root + "/app " + root + "/app");
     EXPECT_TRUE(messages.shown.empty());
-}
-
-// A missing parent is reported (start-up goes on with the path); a refused
-// access is passed over without a message.
-TEST_F(TempDirTest, FolderCreationFailures) {
+    // A missing parent is reported (start-up goes on with the path); a refused
+    // access is passed over without a message.
     const std::string orphan = root + "/missing/child";
     EXPECT_FALSE(CreateFolder(orphan, messages));
     ASSERT_EQ(messages.shown.size(), 1u);
@@ -103,10 +96,7 @@ TEST_F(TempDirTest, FolderCreationFailures) {
         EXPECT_FALSE(CreateFolder(root + "/locked/sub", messages));
         EXPECT_EQ(messages.shown.size(), 2u);
     }
-}
-
-// The XDG folder is created when missing.
-TEST_F(TempDirTest, XdgFoldersAreCreatedWhenMissing) {
+    // The XDG folder is created when missing.
     const char* saved = std::getenv("XDG_CONFIG_HOME");
     const std::string kept = saved ? saved : "";
     ::setenv("XDG_CONFIG_HOME", (root + "/fresh/config").c_str(), 1);

@@ -6,59 +6,6 @@
 
 namespace {
 
-std::vector<double> Times(const SampleParts& parts) {
-    std::vector<double> t;
-    for (size_t i = 0; i < parts.size(); ++i)
-        t.push_back(parts[i].t);
-    return t;
-}
-
-// A ring per channel keeps the latest samples oldest first; a failed
-// reading is a gap; new captions start afresh.
-TEST(TrendHistory, BoundedPerChannelFailuresAreGapsAndNewCaptionsStartAfresh) {
-    // An hour at the screen refresh's 333 ms.
-    EXPECT_EQ(TrendHistory::CapacityFor(3600000, 333), 10812u);
-    TrendHistory history(4);
-    history.Add(0, {{"A", 0, true}});
-    EXPECT_EQ(Times(history.Channel(0)), std::vector<double>{0});
-    for (int i = 1; i < 10; ++i)
-        history.Add(i, {{"A", float(i), true}, {"B", 1, i != 9}});
-    ASSERT_EQ(history.Channels(), 2u);
-    EXPECT_EQ(Times(history.Channel(0)), (std::vector<double>{6, 7, 8, 9}));
-    EXPECT_TRUE(std::isnan(history.Channel(1)[3].v));
-    history.Add(10, {{"C", 5, true}});
-    ASSERT_EQ(history.Channels(), 1u);
-    EXPECT_EQ(history.Caption(0), "C");
-    EXPECT_EQ(history.Channel(0).size(), 1u);
-}
-
-TEST(Thin, KeepsEachSlicesExtremesAndTheExactEndsOfEveryGap) {
-    std::vector<TrendSample> s;
-    for (int i = 0; i < 1000; ++i)
-        s.push_back({double(i), float(i % 10 == 3 ? 9 : i % 10 == 7 ? -9 : 0)});
-    s[500].v = NAN;
-    const auto runs = Thin({s, {}}, 100, 899, 10);
-    ASSERT_EQ(runs.size(), 2u);
-    EXPECT_EQ(
-        (std::vector{runs[0].front().t, runs[0].back().t, runs[1].front().t, runs[1].back().t}),
-        (std::vector<double>{100, 499, 501, 899}));
-    size_t points = 0, peaks = 0;
-    for (const auto& run : runs)
-        for (const auto& p : run) {
-            ++points;
-            peaks += std::abs(p.v) == 9;
-        }
-    EXPECT_LE(points, 4u * 11);
-    EXPECT_GE(peaks, 2u * 10); // both peaks of every slice
-    // Thinned on from 600, the curve goes on from the sample before; never
-    // from a gap.
-    EXPECT_EQ(Thin({s, {}}, 600, 899, 10, true).at(0).front().t, 599);
-    EXPECT_EQ(Thin({s, {}}, 501, 899, 10, true).at(0).front().t, 501);
-    // Split across a ring's two parts, fewer samples than slices: all kept.
-    const std::vector<TrendSample> a{{1, 1}, {2, 2}}, b{{3, 3}};
-    EXPECT_EQ(Thin({a, b}, 0, 10, 100).at(0).size(), 3u);
-}
-
 // What a reader made of a log: the start, each channel's title and its
 // samples as elapsed=value ("nan" for a gap), the rows skipped; or "error".
 std::string Read(const std::string& text) {

@@ -51,11 +51,10 @@ TEST(TrendWindow, LiveCurvesWithGapsSpansLegendAndPause) {
     for (int i = 0; i < 20; ++i, now += 333)
         w.SampleNow();
     ASSERT_EQ(w.ChannelCount(), 2);
-    EXPECT_EQ(w.Runs(0).front()->name(), "A");
-    EXPECT_EQ(Stretches(w.Runs(0)), 1);
-    EXPECT_EQ(Stretches(w.Runs(1)), 2);
-    EXPECT_LE(w.ValueAxis()->min(), 10);
-    EXPECT_GE(w.ValueAxis()->max(), 100);
+    EXPECT_EQ(
+        std::make_tuple(w.Runs(0).front()->name(), Stretches(w.Runs(0)), Stretches(w.Runs(1))),
+        std::make_tuple("A", 1, 2));
+    EXPECT_TRUE(w.ValueAxis()->min() <= 10 && w.ValueAxis()->max() >= 100);
     for (int minutes : {60, 1}) {
         w.SetSpan(minutes);
         EXPECT_DOUBLE_EQ(Minutes(w.TimeAxis()), minutes);
@@ -64,16 +63,15 @@ TEST(TrendWindow, LiveCurvesWithGapsSpansLegendAndPause) {
     const auto markers = w.Chart()->legend()->markers(w.Runs(1).front());
     ASSERT_EQ(markers.size(), 1);
     emit markers.front()->clicked();
-    EXPECT_FALSE(w.Runs(1).front()->isVisible());
-    EXPECT_LT(w.ValueAxis()->max(), 30);
+    EXPECT_TRUE(!w.Runs(1).front()->isVisible() && w.ValueAxis()->max() < 30);
     emit markers.front()->clicked();
     EXPECT_TRUE(w.Runs(1).back()->isVisible());
     const auto latest = [&] { return w.Runs(0).back()->at(w.Runs(0).back()->count() - 1).x(); };
     w.SetPaused(true);
     for (int i = 0; i < 5; ++i, now += 333)
         w.SampleNow();
-    EXPECT_EQ(latest(), now - 6 * 333);
-    EXPECT_EQ(w.History().Channel(0).size(), 25u);
+    EXPECT_EQ(std::make_pair(latest(), w.History().Channel(0).size()),
+              std::make_pair(now - 6 * 333, size_t(25)));
     w.SetPaused(false);
     EXPECT_EQ(latest(), now - 333);
 }
@@ -111,19 +109,17 @@ TEST(TrendWindow, PlotsALogFileThinnedAndRefusesWhatIsNoLog) {
     w.show();
     ASSERT_TRUE(PlotAndWait(w, text));
     ASSERT_EQ(w.ChannelCount(), 2);
-    EXPECT_EQ(w.Runs(0).front()->name(), "Load, kN");
-    EXPECT_EQ(w.Status()->text(), "20000 rows, 2 channels, 1 lines skipped");
+    EXPECT_EQ(w.Runs(0).front()->name() + " / " + w.Status()->text(),
+              "Load, kN / 20000 rows, 2 channels, 1 lines skipped");
     EXPECT_NEAR(Minutes(w.TimeAxis()), (Rows - 1) * 50 / 60000.0, 0.001);
     EXPECT_EQ(w.TimeAxis()->min().time(), QTime(10, 0, 0));
     qsizetype points = 0;
     for (auto* run : w.Runs(0))
         points += run->count();
-    EXPECT_LT(points, Rows / 4);
-    EXPECT_GE(w.ValueAxis()->max(), 99.5);
+    EXPECT_TRUE(points < Rows / 4 && w.ValueAxis()->max() >= 99.5) << points;
     EXPECT_FALSE(PlotAndWait(w, "name,value\r\nx,1\r\n"));
     ASSERT_EQ(boxes.shown.size(), 1u);
-    EXPECT_NE(boxes.shown[0].text.find("is not a log file"), std::string::npos)
-        << boxes.shown[0].text;
+    EXPECT_NE(boxes.shown[0].text.find("is not a log file"), std::string::npos);
 }
 
 } // namespace

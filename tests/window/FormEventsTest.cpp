@@ -35,17 +35,11 @@ struct FakeWindowSystem : WindowSystem {
                        const void* lParam = nullptr) {
         return Proc(window)(window, message, wParam, reinterpret_cast<std::intptr_t>(lParam));
     }
-    bool LockWindowUpdate(WindowHandle window) override {
-        if (frozen != 0) return false;
-        frozen = window;
-        return true;
-    }
-    void UnlockWindowUpdate() override { frozen = 0; }
-    void UpdateWindow(WindowHandle window) override { repainted.push_back(window); }
+    bool LockWindowUpdate(WindowHandle) override { return false; }
+    void UnlockWindowUpdate() override {}
+    void UpdateWindow(WindowHandle) override {}
 
     std::map<WindowHandle, WindowProc> procs;
-    WindowHandle frozen = 0;
-    std::vector<WindowHandle> repainted;
 };
 
 struct FakeForm : HookableForm {
@@ -128,13 +122,12 @@ TEST_F(FormEventsTest, SettingTheFormHooksOnceAndReleasesOnce) {
     FakeForm a(1), b(2), c(3);
     CFormEvents formX(&sink), other(&sink);
     formX.SetHookedForm(nullptr);
-    EXPECT_EQ(formX.SlotNumber(), 0);
-    EXPECT_TRUE(system.procs.empty());
+    EXPECT_TRUE(formX.SlotNumber() == 0 && system.procs.empty());
     formX.SetHookedForm(&a);
     const WindowProc hooked = system.Proc(1);
     formX.SetHookedForm(&a);
-    EXPECT_EQ(system.Proc(1), hooked);
-    EXPECT_EQ(formX.hWnd(), 1u);
+    EXPECT_EQ(std::make_pair(system.Proc(1), formX.hWnd()),
+              std::make_pair(hooked, WindowHandle(1)));
     g_answer = 7;
     WindowRect rect{};
     MinMaxInfo info{};
@@ -144,25 +137,14 @@ TEST_F(FormEventsTest, SettingTheFormHooksOnceAndReleasesOnce) {
         EXPECT_EQ(system.Send(1, message, 0, &rect), 7) << message;
     EXPECT_EQ(system.Send(1, WM_GETMINMAXINFO, 0, &info), 7);
     formX.SetHookedForm(&b);
-    EXPECT_EQ(system.Proc(1), &OriginalProc);
-    EXPECT_EQ(formX.SlotNumber(), 1);
-    EXPECT_EQ(SlotWindow(1), 2u);
-    EXPECT_EQ(formX.HookedForm(), &b);
+    EXPECT_EQ(
+        std::make_tuple(system.Proc(1), formX.SlotNumber(), SlotWindow(1), formX.HookedForm()),
+        std::make_tuple(&OriginalProc, 1, WindowHandle(2), static_cast<HookableForm*>(&b)));
     formX.SetHookedForm(nullptr);
-    EXPECT_EQ(system.Proc(2), &OriginalProc);
-    EXPECT_EQ(formX.hWnd(), 0u);
+    EXPECT_EQ(std::make_pair(system.Proc(2), formX.hWnd()),
+              std::make_pair(&OriginalProc, WindowHandle(0)));
     other.SetHookedForm(&c);
     formX.SetHookedForm(nullptr);
     UnhookWindow(0);
     EXPECT_EQ(SlotWindow(1), 3u);
-}
-
-TEST_F(FormEventsTest, RedrawFreezeAndRelease) {
-    FakeForm form(66), second(67);
-    LockRedraw(form);
-    LockRedraw(second); // one frozen window at a time
-    EXPECT_EQ(system.frozen, 66u);
-    UnlockRedraw(form);
-    EXPECT_EQ(system.frozen, 0u);
-    EXPECT_EQ(system.repainted, (std::vector<WindowHandle>{66}));
 }

@@ -43,7 +43,7 @@ TEST(IniRead, CaseBlanksQuotesNullCommentsAndLineEndings) {
 
 class IniFileTest : public ScratchTest {};
 
-TEST_F(IniFileTest, ReadsLongValuesWholeAndOnlyFromRegularFiles) {
+TEST_F(IniFileTest, ReadsOnlyRegularFilesWritesAtTheEndOrInPlaceAndCannotInjectLines) {
     const std::string notes(10000, 'n');
     PutFileBytes(Path("w.lws"), "[Workspace]\r\nNotes=" + notes + "\r\n");
     EXPECT_EQ(ReadIniValue(Path("w.lws"), "Workspace", "Notes", ""), notes);
@@ -60,9 +60,6 @@ TEST_F(IniFileTest, ReadsLongValuesWholeAndOnlyFromRegularFiles) {
     std::filesystem::resize_file(Path("huge.ini"), MaxIniFileBytes + 1);
     EXPECT_EQ(ReadIniValue(Path("huge.ini"), "s", "k", "dflt"), "dflt");
     EXPECT_FALSE(WriteIniValue(Path("huge.ini"), "s", "k", "w"));
-}
-
-TEST_F(IniFileTest, WritesAddKeysAndSectionsAtTheirEndAndReplaceInPlace) {
     ASSERT_TRUE(WriteIniValue(Path("new.ini"), "Workspace", "Title", "Title Text"));
     ASSERT_TRUE(WriteIniValue(Path("new.ini"), "Workspace", "Notes", ""));
     EXPECT_EQ(FileBytes(Path("new.ini")), "[Workspace]\r\nTitle=Title Text\r\nNotes=\r\n");
@@ -79,11 +76,8 @@ TEST_F(IniFileTest, WritesAddKeysAndSectionsAtTheirEndAndReplaceInPlace) {
     EXPECT_EQ(FileBytes(Path("d.ini")),
               "; settings\r\n[LogFiles]\r\nInitDir=/old\r\n\r\n[WorkspaceFiles]\r\n"
               "initfile=New\r\nno equals here\r\nInitFile=duplicate\r\n");
-}
-
-// A line break cannot stand in a value (it would inject entries); names
-// that could not be read back are refused.
-TEST_F(IniFileTest, ValuesCannotInjectLinesAndOddNamesAreRefused) {
+    // A line break cannot stand in a value (it would inject entries); names
+    // that could not be read back are refused.
     const std::string file = Path("v.ini");
     ASSERT_TRUE(WriteIniValue(file, "s", "k", "one\r\n[s]\r\nother=injected\nthree"));
     const std::pair<const char*, const char*> refused[] = {
