@@ -4,55 +4,36 @@
 
 #include "../support/FakeMessageBoxes.h"
 #include "../support/ScratchFolder.h"
+#include "../support/SeamFakes.h"
 #include "MainFrameLogic.h"
 #include "workspace/WorkspaceFile.h"
 
 #include <deque>
 #include <fstream>
-#include <map>
-#include <set>
-
-struct FakeTimer : Timer {
-    std::function<void()> tick;
-    bool active = false;
-    int32_t interval = 0;
-    void Start(int32_t ms) override {
-        active = true;
-        interval = ms;
-    }
-    void Stop() override { active = false; }
-    bool IsActive() const override { return active; }
-};
 
 // The view; tiles 4050 x 1290 twips are laid out in rows as wide as fit.
 // said holds the texts it was given and the calls that matter, in order.
-struct FakeView : MainWindowSurface {
+struct FakeView : FakeWindowOf<MainWindowSurface> {
     explicit FakeView(double& clock) : clock(clock) {}
     double& clock;
     std::vector<std::string> said;
     std::map<MenuItem, bool> visible;
-    std::map<int, std::pair<std::string, std::string>> tiles; // title, value
     TwipSize outer{16000 + 120, 4000 + 1000}, frame{120, 1000};
 
-    void SetLogLabel(const std::string&) override {}
-    void SetBusyPointer(bool) override {}
-    void ProcessPendingEvents() override {}
-    bool IsShift() override { return false; }
-    void EnableMenu(MenuCommand, bool) override {}
-    std::string TileTitle(int tile) override { return tiles[tile].first; }
-    void SetTile(int tile, const std::string& v, uint32_t) override { tiles[tile].second = v; }
-    bool IsMinimised() override { return false; }
-    void FreezeDrawing() override {}
-    void ReleaseDrawing() override {}
     void SetCaption(const std::string& c) override { said.push_back(c); }
     void SetMenuVisible(MenuItem e, bool v) override { visible[e] = v; }
     void SetVersionLabel(const std::string& t) override { said.push_back(t); }
     void SetLogoTooltip(const std::string& t) override { said.push_back(t); }
     void SetWindowIcon() override {}
     bool LoadLogo(const std::string&) override { return true; }
-    void RemoveTiles() override { tiles.clear(); }
+    void RemoveTiles() override {
+        tiles.clear();
+        titles.clear();
+    }
     void CreateTile(int i, const std::string& title, const std::string& value) override {
-        tiles[i] = {title, value};
+        titles.resize(static_cast<size_t>(i));
+        titles.back() = title;
+        tiles[i] = value;
     }
     TwipSize OuterSize() override { return outer; }
     TwipSize InnerSize() override {
@@ -71,38 +52,6 @@ struct FakeView : MainWindowSurface {
     void ShowWindow() override { said.push_back("show"); }
 };
 
-// The drivers, recording the calls that open, close and time out the line
-// as "<driver> <entry> <args>"; the stations in failing do not answer.
-struct DriverCalls {
-    std::vector<std::string> calls;
-    int16_t openResult = 0;
-    bool usbMissing = false;
-    std::set<int> failing;
-    int16_t Note(const std::string& call, int16_t result = 0) {
-        calls.push_back(call);
-        return result;
-    }
-};
-
-template <class Driver, class Command> struct FakeSerialDriver : Driver {
-    FakeSerialDriver(DriverCalls& d, std::string name) : d(d), name(std::move(name)) {}
-    DriverCalls& d;
-    std::string name;
-    int16_t OPENPORT(int16_t port, int32_t baud) override {
-        return d.Note(name + " open " + std::to_string(port) + " " + std::to_string(baud),
-                      d.openResult);
-    }
-    int16_t CLOSEPORT() override { return d.Note(name + " close"); }
-    int16_t READCOMMAND(int16_t station, Command, float* value) override {
-        *value = 1.5f;
-        return d.failing.count(station) ? -1 : 0;
-    }
-    int16_t EXECUTECOMMAND(int16_t, Command) override { return 0; }
-    int16_t SETTIMEOUT(int16_t ms) override {
-        return d.Note(name + " timeout " + std::to_string(ms));
-    }
-};
-
 inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Untitled") {
     WorkspaceClass ws;
     ws.Title = title;
@@ -116,16 +65,15 @@ inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Unti
 
 // Everything around the controller: the services answering dialogs and boxes
 // from scripts (an empty dialog answer cancels), a clock that moves step at
-// every reading, the USB driver, and the program's and the user's folders in
-// one temporary folder that removes itself.
+// every reading, drivers whose stations all read 1.5, and the program's and
+// the user's folders in one temporary folder that removes itself.
 struct Rig : RecordingBoxes,
              FileDialogService,
              SpecialFolderSource,
              WorkspaceEditorHost,
              ShellOpener,
              SizeSettings,
-             Clock,
-             UsbDriver {
+             Clock {
     std::filesystem::path root = MakeScratchFolder("tarnvik-mw");
     std::deque<MessageAnswer> answers;
     std::deque<std::string> dialogAnswers;
@@ -157,24 +105,14 @@ struct Rig : RecordingBoxes,
     }
     double MonotonicMs() override { return now += step; }
     LocalDateTime Now() override { return {2026, 12, 7, 3, 0, 0}; }
-    int16_t OPENPORT() override { return drivers.openResult; }
-    int16_t CLOSEPORT() override { return 0; }
-    int16_t READCOMMAND(int32_t, const char*, float*) override { return 0; }
-    int16_t EXECUTECOMMAND(int32_t, const char*) override { return 0; }
-    int16_t SETTIMEOUT(int16_t) override { return 0; }
-    float VERSION() override {
-        if (drivers.usbMissing) throw ProtocolError(ProtocolError::Kind::FileNotFound, "USB");
-        return 1.0f;
-    }
     template <class T> static T Take(std::deque<T>& queue) {
         T first = queue.front();
         queue.pop_front();
         return first;
     }
 
-    DriverCalls drivers;
-    FakeSerialDriver<BusDriver, int16_t> bus{drivers, "bus"};
-    FakeSerialDriver<AsciiDriver, const char*> ascii{drivers, "ascii"};
+    FakeDrivers drivers;
+    VirtualClock timerClock;        // the timers are fired by hand
     std::vector<FakeTimer*> timers; // screen, retry, log
     ProgramFacts facts{{"", "Tarnvik"}, "", 1, 2, 3, RegionalSettings::point()};
 
@@ -184,6 +122,8 @@ struct Rig : RecordingBoxes,
         for (const char* folder : {"app", "appdata", "documents", "runs"})
             std::filesystem::create_directory(root / folder);
         Write("app/libVexaUSBDrv.so", "ELF");
+        for (int station = 1; station <= 30; ++station)
+            drivers.values[station] = 1.5f;
     }
     ~Rig() {
         UsbDriverFault = false;
@@ -200,13 +140,21 @@ struct Rig : RecordingBoxes,
         return (root / name).string();
     }
     std::string SettingsFile() const { return (root / "appdata/Tarnvik/config.ini").string(); }
+    // The calls that open, close and time out the line, reads left out.
+    CallLog LineCalls() const {
+        CallLog line;
+        std::copy_if(drivers.calls.begin(), drivers.calls.end(), std::back_inserter(line),
+                     [](const std::string& c) { return c.rfind("READ", 0) != 0; });
+        return line;
+    }
     MainFrameServices Services() {
         timers.clear();
         TimerMaker maker = [this](std::function<void()> tick, bool) {
-            timers.push_back(new FakeTimer);
-            timers.back()->tick = std::move(tick);
+            timers.push_back(new FakeTimer(timerClock));
+            timers.back()->onTick = std::move(tick);
             return std::unique_ptr<Timer>(timers.back());
         };
-        return {this, this, this, *this, *this, *this, bus, ascii, *this, *this, facts, maker};
+        return {this,    this,    this,    *this, *this, *this,
+                drivers, drivers, drivers, *this, facts, maker};
     }
 };

@@ -89,10 +89,9 @@ TEST_F(Controller, SetUpBuildsTheTilesAndOpensThePort) {
     drivers.calls.clear();
     Show(ws);
     EXPECT_EQ(view.said.back(), "Pr\xC3\xBC - Tarnvik");
-    EXPECT_EQ(view.tiles.at(3).first, "\xC2\xB0");
+    EXPECT_EQ(view.titles.at(2), "\xC2\xB0");
     EXPECT_EQ(view.tiles.size(), 24u);
-    EXPECT_EQ(drivers.calls,
-              (std::vector<std::string>{"ascii close", "ascii open 3 9600", "ascii timeout 1000"}));
+    EXPECT_EQ(LineCalls(), (CallLog{"CLOSE", "OPEN 3 9600", "TIMEOUT 1000"}));
     ws.Port = 17;
     drivers.openResult = -1;
     Show(ws);
@@ -100,7 +99,7 @@ TEST_F(Controller, SetUpBuildsTheTilesAndOpensThePort) {
     EXPECT_EQ(shown[0].text, "Cannot open COM17!\r\nEither load another workspace or edit the "
                              "current workspace and select a valid COM port.");
     EXPECT_EQ(shown[0].title, "Critical Error");
-    EXPECT_EQ(drivers.calls.back(), "ascii timeout 1000");
+    EXPECT_EQ(LineCalls().back(), "TIMEOUT 1000");
 }
 
 TEST_F(Controller, ClosePromptAndUnload) {
@@ -132,7 +131,7 @@ TEST_F(Controller, ClosePromptAndUnload) {
     logic->Unload();
     EXPECT_EQ(sizes, (std::map<std::string, std::string>{{"Size/Width", "12345"},
                                                          {"Size/Height", "6789"}}));
-    EXPECT_EQ(drivers.calls, std::vector<std::string>{"bus close"});
+    EXPECT_EQ(LineCalls(), CallLog{"CLOSE"});
     EXPECT_GE(now - before, 1000);
     EXPECT_LT(now - before, 1300);
 }
@@ -146,7 +145,7 @@ TEST_F(Controller, WorkspaceCommands) {
     EXPECT_EQ(view.said.back(), "Next - Tarnvik");
     EXPECT_TRUE(State().CommsError[1]);
     // The old driver lets go of its device before the workspace's opens one.
-    EXPECT_EQ(drivers.calls[0], "bus close");
+    EXPECT_EQ(drivers.calls[0], "CLOSE");
     logic->ConfigureWorkspace(); // cancelled
     EXPECT_TRUE(State().WorkspaceChanged);
     EXPECT_TRUE(timers[0]->active);

@@ -35,36 +35,23 @@ class MainWindow : public ::testing::Test, protected Rig {
     std::string TileValue(int i) { return w->Tile(i)->Value().toStdString(); }
 };
 
-TEST_F(MainWindow, WhatStartupShows) {
-    Save("app/Tarnvik.lws", WorkspaceOf(2, "Rig 1"));
+// What start-up shows, then the commands on the tiles and menus.
+TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
     Start(Services());
-    for (const char* name : {"mnuopen", "mnuSave", "mnublank"}) // a fixed installation
-        EXPECT_FALSE(w->Menu(name)->isVisible()) << name;
-    EXPECT_TRUE(w->Menu("mnuEditWorkspace")->isVisible() && w->Menu("mnuExit")->isVisible());
     EXPECT_FALSE(On("mnuStopLog") || On("mnuRetry"));
-    EXPECT_EQ(w->windowTitle(), "Rig 1");
+    EXPECT_EQ(w->windowTitle(), "Title Text - Tarnvik");
     EXPECT_EQ(w->Vers()->text(), "v1.2.3");
     EXPECT_EQ(w->windowIcon().availableSizes().size(), 4);
     EXPECT_EQ(w->ImageLogo()->toolTip().toStdString(), std::string("Go to ") + MakerWebSite);
-    EXPECT_EQ(w->findChildren<LCDModule*>().size(), 3); // with the hidden template
-    std::int32_t x1 = 10, y1 = 10, x2 = 1000, y2 = 500, hit = formevents::HTBOTTOM;
-    w->Resizing(x1, y1, x2, y2, formevents::WMSZ_RIGHT);
-    EXPECT_EQ(x2, 10 + 2 * w->Tile(1)->width() + w->frameGeometry().width() - w->TC()->width());
-    w->NCHitTest(0, 0, hit);
-    EXPECT_EQ(hit, formevents::HTNOWHERE);
-}
-
-TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
-    Start(Services());
-    drivers.failing = {2};
-    timers[0]->tick();
-    EXPECT_EQ(TileValue(1), "01.500");
-    EXPECT_EQ(TileValue(2), "-------");
+    EXPECT_EQ(w->findChildren<LCDModule*>().size(), 5); // with the hidden template
+    drivers.codes[2] = -1;
+    timers[0]->onTick();
+    EXPECT_EQ(TileValue(1) + TileValue(2), "01.500-------");
     EXPECT_EQ(w->Tile(2)->BackColor(), RgbColour(255, 0, 0));
     EXPECT_EQ(w->Tile(2)->toolTip(), "-1 Invalid argument value in function call.");
     EXPECT_TRUE(On("mnuRetry"));
     w->Tile(1)->zeroButton()->click();
-    timers[0]->tick();
+    timers[0]->onTick();
     EXPECT_EQ(TileValue(1), "00.000");
     dialogAnswers = {(root / "runs/run.csv").string()};
     w->Menu("mnuStartLog")->trigger();
@@ -72,10 +59,16 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
     w->Menu("mnuStopLog")->trigger();
     w->Menu("mnuViewLog")->trigger();
     EXPECT_EQ(opened, std::vector<std::string>{(root / "runs/run.csv").string()});
-    dialogAnswers = {Save("runs/Two.lws", WorkspaceOf(2))};
+    dialogAnswers = {Save("runs/Two.lws", WorkspaceOf(2, "Two"))};
     w->Menu("mnuopen")->trigger();
-    EXPECT_EQ(w->TileCount(), 2);
+    EXPECT_EQ(w->windowTitle(), "Two - Tarnvik");
     EXPECT_EQ(w->TC()->width(), 2 * w->Tile(1)->width());
+    std::int32_t x1 = 10, y1 = 10, x2 = 1000, y2 = 500, hit = formevents::HTBOTTOM;
+    w->Resizing(x1, y1, x2, y2, formevents::WMSZ_RIGHT);
+    EXPECT_EQ(x2, 10 + 2 * w->Tile(1)->width() + w->frameGeometry().width() - w->TC()->width());
+    w->NCHitTest(0, 0, hit);
+    EXPECT_EQ(hit, formevents::HTNOWHERE);
+
     QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
                       Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(w->ImageLogo(), &press);
@@ -84,11 +77,11 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
     EXPECT_EQ(w->Statistics()->Table()->rowCount(), 2);
 }
 
-// The window's own editor and file dialogs, and the close box: asked, then closed with the size
-// saved.
+// The window's own editor, file dialog and timers, and the close box: asked,
+// then closed with the size saved.
 TEST_F(MainWindow, OwnEditorAndTheCloseBox) {
     Start(MainFrameServices{
-        this, nullptr, nullptr, *this, *this, *this, bus, ascii, *this, *this, facts, {}});
+        this, nullptr, nullptr, *this, *this, *this, drivers, drivers, drivers, *this, facts, {}});
     QTimer::singleShot(
         0, [] { qobject_cast<WorkSpaceFrm*>(QApplication::activeModalWidget())->close(); });
     w->Menu("mnuEditWorkspace")->trigger();
@@ -98,7 +91,7 @@ TEST_F(MainWindow, OwnEditorAndTheCloseBox) {
     w->Menu("mnuExit")->trigger();
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(sizes.at("Size/Width"), std::to_string(PixelsToTwips(outer.width())));
-    EXPECT_EQ(drivers.calls.back(), "bus close");
+    EXPECT_EQ(drivers.calls.back(), "CLOSE");
 }
 
 TEST(QtMessageBoxesTest, ShowsTheTextAndReportsTheButtonPressed) {
