@@ -9,7 +9,6 @@
 #include "workspace/WorkspaceFile.h"
 
 #include <deque>
-#include <fstream>
 
 // The view; tiles 4050 x 1290 twips are laid out in rows as wide as fit.
 // said holds the texts it was given and the calls that matter, in order.
@@ -130,9 +129,8 @@ struct Rig : RecordingBoxes,
         std::error_code ec;
         std::filesystem::remove_all(root, ec);
     }
-    std::string Write(const std::string& name, const std::string& content) const {
-        std::ofstream(root / name, std::ios::binary) << content;
-        return (root / name).string();
+    void Write(const std::string& name, const std::string& content) const {
+        PutFileBytes((root / name).string(), content);
     }
     std::string Save(const std::string& name, const WorkspaceClass& ws) {
         RecordingBoxes quiet;

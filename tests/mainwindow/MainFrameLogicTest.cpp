@@ -23,7 +23,7 @@ class Controller : public ::testing::Test, protected Rig {
     }
 };
 
-TEST_F(Controller, StartupChoosesTheWorkspace) {
+TEST_F(Controller, StartupChoosesTheWorkspaceAndEndsAtOnceWithoutTheUsbDriverFile) {
     const auto last = [this](const char* file, const std::string& dir) {
         std::filesystem::create_directories(root / "appdata/Tarnvik");
         WriteIniValue(SettingsFile(), "WorkspaceFiles", "InitFile", file);
@@ -61,14 +61,13 @@ TEST_F(Controller, StartupChoosesTheWorkspace) {
         EXPECT_FALSE(view.visible.at(item));
     logic->ConfigureWorkspace();
     EXPECT_TRUE(locked);
-}
 
-TEST_F(Controller, StartupEndsAtOnceWithoutTheUsbDriverFile) {
     drivers.usbMissing = true;
     ASSERT_TRUE(Start()); // the file is there: the driver's fault is only noted
     EXPECT_TRUE(UsbDriverFault);
     Write("app/libVexaUSBDrv.so", "");
     view.said.clear();
+    shown.clear();
     EXPECT_FALSE(Start());
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "Cannot find the VexaUSBDrv.DLL. This should be located in the same "
@@ -78,7 +77,7 @@ TEST_F(Controller, StartupEndsAtOnceWithoutTheUsbDriverFile) {
     EXPECT_EQ(view.said, std::vector<std::string>{"v1.2.3"}); // and nothing after it
 }
 
-TEST_F(Controller, SetUpBuildsTheTilesAndOpensThePort) {
+TEST_F(Controller, SetUpBuildsTheTilesOpensThePortAndSnapsTheSize) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(timers[0]->interval, 333);
     // Windows-1252 text from a workspace written on Windows shows legibly.
@@ -100,63 +99,9 @@ TEST_F(Controller, SetUpBuildsTheTilesAndOpensThePort) {
                              "current workspace and select a valid COM port.");
     EXPECT_EQ(shown[0].title, "Critical Error");
     EXPECT_EQ(LineCalls().back(), "TIMEOUT 1000");
-}
 
-TEST_F(Controller, ClosePromptAndUnload) {
-    for (const auto& [answer, saveAs, cancelled] :
-         std::vector<std::tuple<MessageAnswer, std::string, bool>>{
-             {MessageAnswer::Cancel, "", true},
-             {MessageAnswer::No, "", false},
-             {MessageAnswer::Yes, "", true},
-             {MessageAnswer::Yes, "none/S.lws", true}, // a save that fails keeps the edits
-             {MessageAnswer::Yes, "runs/S.lws", false}}) {
-        ASSERT_TRUE(Start());
-        State().WorkspaceChanged = true;
-        shown.clear();
-        answers = {answer};
-        dialogAnswers = {saveAs.empty() ? "" : (root / saveAs).string()};
-        EXPECT_EQ(logic->QueryUnload(), cancelled) << saveAs;
-        EXPECT_EQ(State().WorkspaceChanged, cancelled || answer == MessageAnswer::No) << saveAs;
-        EXPECT_EQ(timers[0]->active, cancelled);
-        EXPECT_EQ(shown.at(0).text,
-                  "You have made changes to the workspace but have not saved those changes!\r\n"
-                  "Would you like to save the workspace now?");
-        EXPECT_EQ(shown[0].title, "Unsaved Workspace");
-    }
-    EXPECT_TRUE(std::filesystem::exists(root / "runs/S.lws"));
-
-    view.outer = {12345, 6789};
-    drivers.calls.clear();
-    const double before = now;
-    logic->Unload();
-    EXPECT_EQ(sizes, (std::map<std::string, std::string>{{"Size/Width", "12345"},
-                                                         {"Size/Height", "6789"}}));
-    EXPECT_EQ(LineCalls(), CallLog{"CLOSE"});
-    EXPECT_GE(now - before, 1000);
-    EXPECT_LT(now - before, 1300);
-}
-
-TEST_F(Controller, WorkspaceCommands) {
-    ASSERT_TRUE(Start());
-    State().CommsError[1] = true;
-    dialogAnswers = {Save("runs/Next.lws", WorkspaceOf(2, "Next"))};
-    drivers.calls.clear();
-    logic->OpenWorkspace();
-    EXPECT_EQ(view.said.back(), "Next - Tarnvik");
-    EXPECT_TRUE(State().CommsError[1]);
-    // The old driver lets go of its device before the workspace's opens one.
-    EXPECT_EQ(drivers.calls[0], "CLOSE");
-    logic->ConfigureWorkspace(); // cancelled
-    EXPECT_TRUE(State().WorkspaceChanged);
-    EXPECT_TRUE(timers[0]->active);
-    dialogAnswers = {(root / "runs/Saved.lws").string()};
-    logic->SaveWorkspace();
-    EXPECT_FALSE(State().WorkspaceChanged);
-    EXPECT_EQ(ReadIniValue(SettingsFile(), "WorkspaceFiles", "InitFile", ""), "Saved.lws");
-}
-
-TEST_F(Controller, DraggedSidesAndCornersSnapToTheTilesTopAndBottomDoNot) {
-    ASSERT_TRUE(Start());
+    // Dragged sides and corners snap to the tiles, top and bottom do not.
+    drivers.openResult = 0;
     Show(WorkspaceOf(6));
     State().BorderWidth = 60;
     State().CaptionHeight = 600;
@@ -173,6 +118,56 @@ TEST_F(Controller, DraggedSidesAndCornersSnapToTheTilesTopAndBottomDoNot) {
         logic->Resizing(r[0], r[1], r[2], r[3], code);
         EXPECT_EQ(r, snapped) << code;
     }
+}
+
+TEST_F(Controller, WorkspaceCommandsClosePromptAndUnload) {
+    ASSERT_TRUE(Start());
+    State().CommsError[1] = true;
+    dialogAnswers = {Save("runs/Next.lws", WorkspaceOf(2, "Next"))};
+    drivers.calls.clear();
+    logic->OpenWorkspace();
+    EXPECT_EQ(view.said.back(), "Next - Tarnvik");
+    EXPECT_TRUE(State().CommsError[1]);
+    // The old driver lets go of its device before the workspace's opens one.
+    EXPECT_EQ(drivers.calls[0], "CLOSE");
+    logic->ConfigureWorkspace(); // cancelled
+    EXPECT_TRUE(State().WorkspaceChanged);
+    EXPECT_TRUE(timers[0]->active);
+    dialogAnswers = {(root / "runs/Saved.lws").string()};
+    logic->SaveWorkspace();
+    EXPECT_FALSE(State().WorkspaceChanged);
+    EXPECT_EQ(ReadIniValue(SettingsFile(), "WorkspaceFiles", "InitFile", ""), "Saved.lws");
+
+    for (const auto& [answer, saveAs, cancelled] :
+         std::vector<std::tuple<MessageAnswer, std::string, bool>>{
+             {MessageAnswer::Cancel, "", true},
+             {MessageAnswer::No, "", false},
+             {MessageAnswer::Yes, "", true},
+             {MessageAnswer::Yes, "none/S.lws", true}, // a save that fails keeps the edits
+             {MessageAnswer::Yes, "runs/S.lws", false}}) {
+        ASSERT_TRUE(Start());
+        State().WorkspaceChanged = true;
+        shown.clear();
+        answers = {answer};
+        dialogAnswers = {saveAs.empty() ? "" : (root / saveAs).string()};
+        EXPECT_EQ(logic->QueryUnload(), cancelled) << saveAs;
+        EXPECT_EQ(State().WorkspaceChanged, cancelled || answer == MessageAnswer::No) << saveAs;
+        EXPECT_EQ(timers[0]->active, cancelled);
+        EXPECT_EQ(shown.at(0).title + "|" + shown[0].text,
+                  "Unsaved Workspace|You have made changes to the workspace but have not saved "
+                  "those changes!\r\nWould you like to save the workspace now?");
+    }
+    EXPECT_TRUE(std::filesystem::exists(root / "runs/S.lws"));
+
+    view.outer = {12345, 6789};
+    drivers.calls.clear();
+    const double before = now;
+    logic->Unload();
+    EXPECT_EQ(sizes, (std::map<std::string, std::string>{{"Size/Width", "12345"},
+                                                         {"Size/Height", "6789"}}));
+    EXPECT_EQ(LineCalls(), CallLog{"CLOSE"});
+    EXPECT_GE(now - before, 1000);
+    EXPECT_LT(now - before, 1300);
 }
 
 } // namespace
