@@ -9,31 +9,14 @@
 
 #include <gtest/gtest.h>
 
-// The dialogs, the settings and the shell a logging run asks.
-struct FakeDesk : LogFileChooser, SettingsReader, ShellOpener {
-    std::string path;                          // the log file "chosen"
-    int asked = 0;                             // times the dialog was shown
-    std::map<std::string, std::string> values; // "Section/Key"
-    std::vector<std::string> opened;           // files opened in the shell
-    std::string ChooseLogFile() override {
-        ++asked;
-        return path;
-    }
-    std::string ReadSetting(const std::string& section, const std::string& key,
-                            const std::string& def) override {
-        auto v = values.find(section + "/" + key);
-        return v == values.end() ? def : v->second;
-    }
-    void OpenFile(const std::string& file) override { opened.push_back(file); }
-};
-
-// A logger core over fakes: channels 1..n at stations 1..n.
-struct CoreRig {
+// A logger core over fakes: channels 1..n at stations 1..n. It is also the
+// dialogs, the settings and the shell a logging run asks.
+struct CoreRig : LogFileChooser, SettingsReader, ShellOpener {
     explicit CoreRig(int channels, int16_t protocolIndex = ProtocolVeldaBus,
                      BusDriver* busDriver = nullptr)
         : protocol(workspace, busDriver ? *busDriver : drivers, drivers, drivers),
           core(workspace, state, protocol, RegionalSettings::point(),
-               CoreSeams{window, boxes, autoRetryTimer, logTimer, clock, desk, desk, desk}) {
+               CoreSeams{window, boxes, autoRetryTimer, logTimer, clock, *this, *this, *this}) {
         workspace.Channels = static_cast<int16_t>(channels);
         workspace.Port = 1;
         workspace.Baudrate = 115200;
@@ -55,7 +38,7 @@ struct CoreRig {
     // Every station answers, and logging runs into a fresh file of that name.
     void StartLogging(const std::string& fileName) {
         AllAnswer();
-        desk.path = ::testing::TempDir() + fileName;
+        path = ::testing::TempDir() + fileName;
         core.DoLogging();
     }
     void Read(int16_t index) { core.ReadValues(index); }
@@ -96,7 +79,21 @@ struct CoreRig {
     RecordingBoxes boxes;
     VirtualClock clock;
     FakeTimer screenTimer{clock}, autoRetryTimer{clock}, logTimer{clock};
-    FakeDesk desk;
     ProtocolModule protocol;
     LoggerCore core;
+
+    std::string path;                          // the log file "chosen"
+    int asked = 0;                             // times the dialog was shown
+    std::map<std::string, std::string> values; // "Section/Key"
+    std::vector<std::string> opened;           // files opened in the shell
+    std::string ChooseLogFile() override {
+        ++asked;
+        return path;
+    }
+    std::string ReadSetting(const std::string& section, const std::string& key,
+                            const std::string& def) override {
+        auto v = values.find(section + "/" + key);
+        return v == values.end() ? def : v->second;
+    }
+    void OpenFile(const std::string& file) override { opened.push_back(file); }
 };

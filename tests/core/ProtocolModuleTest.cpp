@@ -6,17 +6,15 @@
 
 namespace {
 
-struct Dispatch : ::testing::Test {
+// An unknown protocol or a faulty USB driver calls nothing and returns empty
+// (the front ends open and close the port of any workspace). Bus commands are
+// numbers, text commands text, USB serial numbers whole; what does not fit is
+// refused before any call.
+TEST(Dispatch, EachProtocolTakesItsFormAndAnUnknownOneOrAFaultyUsbDriverCallsNothing) {
     WorkspaceClass workspace;
     FakeDrivers drivers;
     ProtocolModule protocol{workspace, drivers, drivers, drivers};
     float value = 42.0f;
-    void TearDown() override { UsbDriverFault = false; }
-};
-
-// The front ends open and close the port of any workspace: an unknown
-// protocol or a faulty USB driver calls nothing.
-TEST_F(Dispatch, AnUnknownProtocolOrAFaultyUsbDriverCallsNothingAndReturnsEmpty) {
     for (auto [index, fault] : {std::pair{3, false}, std::pair{-1, false}, std::pair{2, true}}) {
         workspace.Protocol = static_cast<int16_t>(index);
         UsbDriverFault = fault;
@@ -25,14 +23,10 @@ TEST_F(Dispatch, AnUnknownProtocolOrAFaultyUsbDriverCallsNothingAndReturnsEmpty)
                      protocol.ProtocolExecute(-1, std::string("SNAP")));
         protocol.ProtocolSetTimeout(1000);
     }
+    UsbDriverFault = false;
     EXPECT_TRUE(drivers.calls.empty());
     EXPECT_FALSE(IsFailure(std::nullopt)); // empty is no failure: nothing was asked
     EXPECT_EQ(ResultCodeText(-3), "Unknown: -3");
-}
-
-// Bus commands are numbers, text commands text, USB serial numbers whole;
-// what does not fit is refused before any call.
-TEST_F(Dispatch, EachProtocolTakesItsFormAndBadOnesRaise) {
     workspace.Protocol = ProtocolVeldaBus;
     drivers.values[5] = 1.5f;
     EXPECT_EQ(protocol.ProtocolRead(5, std::string("103"), value), ProtocolResult(0));
