@@ -138,13 +138,6 @@ struct Rig : RecordingBoxes,
         return (root / name).string();
     }
     std::string SettingsFile() const { return (root / "appdata/Tarnvik/config.ini").string(); }
-    // The calls that open, close and time out the line, reads left out.
-    CallLog LineCalls() const {
-        CallLog line;
-        std::copy_if(drivers.calls.begin(), drivers.calls.end(), std::back_inserter(line),
-                     [](const std::string& c) { return c.rfind("READ", 0) != 0; });
-        return line;
-    }
     MainFrameServices Services() {
         timers.clear();
         TimerMaker maker = [this](std::function<void()> tick, bool) {

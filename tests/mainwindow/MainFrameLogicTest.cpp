@@ -90,7 +90,8 @@ TEST_F(Controller, SetUpBuildsTheTilesOpensThePortAndSnapsTheSize) {
     EXPECT_EQ(view.said.back(), "Pr\xC3\xBC - Tarnvik");
     EXPECT_EQ(view.titles.at(2), "\xC2\xB0");
     EXPECT_EQ(view.tiles.size(), 24u);
-    EXPECT_EQ(LineCalls(), (CallLog{"CLOSE", "OPEN 3 9600", "TIMEOUT 1000"}));
+    EXPECT_EQ(CallLog(drivers.calls.begin(), drivers.calls.begin() + 3),
+              (CallLog{"CLOSE", "OPEN 3 9600", "TIMEOUT 1000"}));
     ws.Port = 17;
     drivers.openResult = -1;
     Show(ws);
@@ -98,7 +99,7 @@ TEST_F(Controller, SetUpBuildsTheTilesOpensThePortAndSnapsTheSize) {
     EXPECT_EQ(shown[0].text, "Cannot open COM17!\r\nEither load another workspace or edit the "
                              "current workspace and select a valid COM port.");
     EXPECT_EQ(shown[0].title, "Critical Error");
-    EXPECT_EQ(LineCalls().back(), "TIMEOUT 1000");
+    EXPECT_EQ(drivers.Count("TIMEOUT 1000"), 2);
 
     // Dragged sides and corners snap to the tiles, top and bottom do not.
     drivers.openResult = 0;
@@ -165,7 +166,7 @@ TEST_F(Controller, WorkspaceCommandsClosePromptAndUnload) {
     logic->Unload();
     EXPECT_EQ(sizes, (std::map<std::string, std::string>{{"Size/Width", "12345"},
                                                          {"Size/Height", "6789"}}));
-    EXPECT_EQ(LineCalls(), CallLog{"CLOSE"});
+    EXPECT_EQ(drivers.calls, CallLog{"CLOSE"});
     EXPECT_GE(now - before, 1000);
     EXPECT_LT(now - before, 1300);
 }

@@ -77,40 +77,44 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
     EXPECT_EQ(w->Statistics()->Table()->rowCount(), 2);
 }
 
-// The window's own editor, file dialog and timers, and the close box: asked,
-// then closed with the size saved.
-TEST_F(MainWindow, OwnEditorAndTheCloseBox) {
-    Start(MainFrameServices{
-        this, nullptr, nullptr, *this, *this, *this, drivers, drivers, drivers, *this, facts, {}});
+// The window's own editor, file dialog, message boxes and timers, and the
+// close box: asked, then closed with the size saved.
+TEST_F(MainWindow, OwnEditorMessageBoxesAndTheCloseBox) {
+    Start(MainFrameServices{nullptr,
+                            nullptr,
+                            nullptr,
+                            *this,
+                            *this,
+                            *this,
+                            drivers,
+                            drivers,
+                            drivers,
+                            *this,
+                            facts,
+                            {}});
     QTimer::singleShot(
         0, [] { qobject_cast<WorkSpaceFrm*>(QApplication::activeModalWidget())->close(); });
     w->Menu("mnuEditWorkspace")->trigger();
-    answers = {MessageAnswer::Cancel, MessageAnswer::No};
+    QString text;
+    const auto press = [&text](QMessageBox::StandardButton button) {
+        QTimer::singleShot(0, [&text, button] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            text = box->windowTitle() + "|" + box->text();
+            box->button(button)->click();
+        });
+    };
+    press(QMessageBox::Cancel);
     EXPECT_FALSE(w->close());
+    EXPECT_EQ(text, "Unsaved Workspace|You have made changes to the workspace but have not saved "
+                    "those changes!\nWould you like to save the workspace now?");
+    press(QMessageBox::No);
     const QSize outer = w->frameGeometry().size();
     w->Menu("mnuExit")->trigger();
     EXPECT_FALSE(w->isVisible());
     EXPECT_EQ(sizes.at("Size/Width"), std::to_string(PixelsToTwips(outer.width())));
     EXPECT_EQ(drivers.calls.back(), "CLOSE");
-}
-
-TEST(QtMessageBoxesTest, ShowsTheTextAndReportsTheButtonPressed) {
-    QtMessageBoxes boxes(nullptr);
-    for (const auto& [buttons, button, answer] :
-         std::vector<std::tuple<MessageButtons, QMessageBox::StandardButton, MessageAnswer>>{
-             {MessageButtons::YesNoCancel, QMessageBox::Cancel, MessageAnswer::Cancel},
-             {MessageButtons::OkCancel, QMessageBox::Ok, MessageAnswer::Ok}}) {
-        QString text;
-        QTimer::singleShot(0, [&, button = button] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            text = box->windowTitle() + "|" + box->text();
-            box->button(button)->click();
-        });
-        EXPECT_EQ(boxes.show("One\r\nTwo", "Title", MessageIcon::Exclamation, buttons), answer);
-        EXPECT_EQ(text, "Title|One\nTwo");
-    }
     // A notice waits for nobody: the window goes on behind it.
-    boxes.notify("Cannot write", "Log File", MessageIcon::Critical);
+    QtMessageBoxes(nullptr).notify("Cannot write", "Log File", MessageIcon::Critical);
     QMessageBox* notice = nullptr;
     for (QWidget* box : QApplication::topLevelWidgets())
         if (box->isVisible() && box->windowTitle() == "Log File")
