@@ -77,7 +77,7 @@ TEST_F(Controller, StartupChoosesTheWorkspaceAndEndsAtOnceWithoutTheUsbDriverFil
     EXPECT_EQ(view.said, std::vector<std::string>{"v1.2.3"}); // and nothing after it
 }
 
-TEST_F(Controller, SetUpBuildsTheTilesOpensThePortAndSnapsTheSize) {
+TEST_F(Controller, SetUpBuildsTheTilesAndOpensThePort) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(timers[0]->interval, 333);
     // Windows-1252 text from a workspace written on Windows shows legibly.
@@ -100,25 +100,6 @@ TEST_F(Controller, SetUpBuildsTheTilesOpensThePortAndSnapsTheSize) {
                              "current workspace and select a valid COM port.");
     EXPECT_EQ(shown[0].title, "Critical Error");
     EXPECT_EQ(drivers.Count("TIMEOUT 1000"), 2);
-
-    // Dragged sides and corners snap to the tiles, top and bottom do not.
-    drivers.openResult = 0;
-    Show(WorkspaceOf(6));
-    State().BorderWidth = 60;
-    State().CaptionHeight = 600;
-    // 600 px = 9000 twips holds two 4050 tiles: 8100 wide, three rows.
-    const int32_t w = TwipsToPixels(8100 + 120), h = TwipsToPixels(3 * 1290 + 920 + 600 + 120);
-    using R = std::array<int32_t, 4>;
-    for (const auto& [code, snapped] :
-         std::vector<std::pair<int16_t, R>>{{2, {100, 100, 100 + w, 100 + h}},
-                                            {7, {700 - w, 100, 700, 100 + h}},
-                                            {4, {700 - w, 400 - h, 700, 400}},
-                                            {5, {100, 400 - h, 100 + w, 400}},
-                                            {3, {100, 100, 700, 400}}}) {
-        R r = {100, 100, 700, 400};
-        logic->Resizing(r[0], r[1], r[2], r[3], code);
-        EXPECT_EQ(r, snapped) << code;
-    }
 }
 
 TEST_F(Controller, WorkspaceCommandsClosePromptAndUnload) {

@@ -63,9 +63,21 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
     w->Menu("mnuopen")->trigger();
     EXPECT_EQ(w->windowTitle(), "Two - Tarnvik");
     EXPECT_EQ(w->TC()->width(), 2 * w->Tile(1)->width());
-    std::int32_t x1 = 10, y1 = 10, x2 = 1000, y2 = 500, hit = formevents::HTBOTTOM;
-    w->Resizing(x1, y1, x2, y2, formevents::WMSZ_RIGHT);
-    EXPECT_EQ(x2, 10 + 2 * w->Tile(1)->width() + w->frameGeometry().width() - w->TC()->width());
+    // Dragged sides and corners snap to the tiles, top and bottom do not.
+    using R = std::array<std::int32_t, 4>;
+    const auto drag = [this](std::int16_t code) {
+        R r{100, 100, 700, 400};
+        w->Resizing(r[0], r[1], r[2], r[3], code);
+        return r;
+    };
+    const R right = drag(formevents::WMSZ_RIGHT);
+    const std::int32_t width = right[2] - 100, height = right[3] - 100;
+    EXPECT_EQ(width, 2 * w->Tile(1)->width() + w->frameGeometry().width() - w->TC()->width());
+    EXPECT_EQ(drag(formevents::WMSZ_BOTTOMLEFT), (R{700 - width, 100, 700, 100 + height}));
+    EXPECT_EQ(drag(formevents::WMSZ_TOPLEFT), (R{700 - width, 400 - height, 700, 400}));
+    EXPECT_EQ(drag(formevents::WMSZ_TOPRIGHT), (R{100, 400 - height, 100 + width, 400}));
+    EXPECT_EQ(drag(formevents::WMSZ_TOP), (R{100, 100, 700, 400}));
+    std::int32_t hit = formevents::HTBOTTOM;
     w->NCHitTest(0, 0, hit);
     EXPECT_EQ(hit, formevents::HTNOWHERE);
 
