@@ -1,5 +1,5 @@
-// Fakes of the controller's view and services: they record what the
-// controller asks for and answer from scripts, on a virtual clock.
+// Fakes of the controller's services: they record what the controller asks
+// for and answer from scripts, on a virtual clock.
 #pragma once
 
 #include "../support/FakeMessageBoxes.h"
@@ -9,47 +9,6 @@
 #include "workspace/WorkspaceFile.h"
 
 #include <deque>
-
-// The view; tiles 4050 x 1290 twips are laid out in rows as wide as fit.
-// said holds the texts it was given and the calls that matter, in order.
-struct FakeView : FakeWindowOf<MainWindowSurface> {
-    explicit FakeView(double& clock) : clock(clock) {}
-    double& clock;
-    std::vector<std::string> said;
-    std::map<MenuItem, bool> visible;
-    TwipSize outer{16000 + 120, 4000 + 1000}, frame{120, 1000};
-
-    void SetCaption(const std::string& c) override { said.push_back(c); }
-    void SetMenuVisible(MenuItem e, bool v) override { visible[e] = v; }
-    void SetVersionLabel(const std::string& t) override { said.push_back(t); }
-    void SetLogoTooltip(const std::string& t) override { said.push_back(t); }
-    void SetWindowIcon() override {}
-    bool LoadLogo(const std::string&) override { return true; }
-    void RemoveTiles() override {
-        tiles.clear();
-        titles.clear();
-    }
-    void CreateTile(int i, const std::string& title, const std::string& value) override {
-        titles.resize(static_cast<size_t>(i));
-        titles.back() = title;
-        tiles[i] = value;
-    }
-    TwipSize OuterSize() override { return outer; }
-    TwipSize InnerSize() override {
-        return {outer.width - frame.width, outer.height - frame.height};
-    }
-    void SetOuterSize(TwipSize s) override { outer = s; }
-    TwipSize LayoutTiles() override { return PlaceContainer(InnerSize()); }
-    TwipSize PlaceContainer(TwipSize s) override {
-        const int n = static_cast<int>(tiles.size()), perRow = std::max<int>(1, s.width / 4050);
-        return {std::min(n, perRow) * 4050, (n + perRow - 1) / perRow * 1290 + 920};
-    }
-    void WaitForEvents(double maxMs) override { clock += std::min(maxMs, 300.0); }
-    void DisableInput() override {}
-    void AttachHooks() override {}
-    void DetachHooks() override {}
-    void ShowWindow() override { said.push_back("show"); }
-};
 
 inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Untitled") {
     WorkspaceClass ws;

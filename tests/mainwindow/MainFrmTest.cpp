@@ -1,11 +1,13 @@
-// The Qt main window offscreen, as the controller's view: its commands reach
-// the controller and the controller's state reaches its widgets.
+// The desktop program's controller and its Qt main window offscreen, against
+// fake services: the start-up and command logic, and the wiring (commands
+// reach the controller and its state reaches the widgets).
 #include "MainFrm.h"
 #include "FakeMainFrame.h"
 #include "LCDModule.h"
 #include "QtMessageBoxes.h"
 #include "StatisticsFrm.h"
 #include "TableContainer.h"
+#include "workspace/IniFile.h"
 #include "workspace/dialogs/WorkSpaceFrm.h"
 
 #include <QAbstractButton>
@@ -19,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace {
 
 class MainWindow : public ::testing::Test, protected Rig {
@@ -26,18 +30,144 @@ class MainWindow : public ::testing::Test, protected Rig {
     std::unique_ptr<MainFrm> w;
 
     void SetUp() override { step = 400; } // waits end after a few slices
-    MainFrm& Start(MainFrameServices services) {
-        w = std::make_unique<MainFrm>(std::move(services));
-        EXPECT_TRUE(w->Startup());
-        return *w;
+    bool Start(std::optional<MainFrameServices> services = std::nullopt) {
+        w.reset();
+        w = std::make_unique<MainFrm>(services ? *services : Services());
+        return w->Startup();
+    }
+    MainFrameLogic& Logic() { return w->Logic(); }
+    MainWindowState& State() { return Logic().State(); }
+    void Show(const WorkspaceClass& ws) {
+        Logic().Workspace() = ws;
+        Logic().SetupDisplays();
     }
     bool On(const char* name) { return w->Menu(name)->isEnabled(); }
     std::string TileValue(int i) { return w->Tile(i)->Value().toStdString(); }
 };
 
+TEST_F(MainWindow, StartupChoosesTheWorkspaceAndEndsAtOnceWithoutTheUsbDriverFile) {
+    const auto last = [this](const char* file, const std::string& dir) {
+        std::filesystem::create_directories(root / "appdata/Tarnvik");
+        WriteIniValue(SettingsFile(), "WorkspaceFiles", "InitFile", file);
+        if (!dir.empty()) WriteIniValue(SettingsFile(), "WorkspaceFiles", "InitDir", dir);
+    };
+    Save("runs/Last.lws", WorkspaceOf(5, "Last"));
+    std::filesystem::create_directories(root / "documents/Tarnvik Logs");
+    Save("documents/Tarnvik Logs/B.lws", WorkspaceOf(1, "B"));
+    const std::string runs = (root / "runs").string();
+    const std::vector<std::tuple<std::function<void()>, std::string, size_t>> cases = {
+        {[] {}, "Title Text", 0},
+        {[&] { facts.commandLine = "\"" + Save("runs/L2.LWS", WorkspaceOf(3, "L2")) + "\""; }, "L2",
+         0},
+        {[&] { last("Last.lws", runs); }, "Last", 0},
+        {[&] { last("B.lws", ""); }, "B", 0}, // in the data folder
+        {[&] { last("Gone.lws", runs); }, "Title Text", 1},
+        {[&] { facts.commandLine = Save("app/Tarnvik.lws", WorkspaceOf(2, "Rig 1")); }, "Rig 1",
+         0}};
+    for (const auto& [arrange, title, boxes] : cases) {
+        std::filesystem::remove_all(root / "appdata/Tarnvik");
+        facts.commandLine.clear();
+        shown.clear();
+        arrange();
+        ASSERT_TRUE(Start()) << title;
+        EXPECT_EQ(Logic().Workspace().Title, title);
+        EXPECT_EQ(w->TileCount(), Logic().Workspace().Channels);
+        EXPECT_EQ(shown.size(), boxes) << title;
+    }
+    // A fixed installation: its own workspace, whatever the command line says.
+    facts.commandLine = Save("runs/Other.lws", WorkspaceOf(6, "Other"));
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(State().FixedInstall);
+    EXPECT_EQ(Logic().Workspace().Title, "Rig 1");
+    for (const char* name : {"mnuopen", "mnuSave", "mnublank"})
+        EXPECT_FALSE(w->Menu(name)->isVisible()) << name;
+    Logic().ConfigureWorkspace();
+    EXPECT_TRUE(locked);
+
+    drivers.usbMissing = true;
+    ASSERT_TRUE(Start()); // the file is there: the driver's fault is only noted
+    EXPECT_TRUE(UsbDriverFault);
+    Write("app/libVexaUSBDrv.so", "");
+    shown.clear();
+    EXPECT_FALSE(Start());
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "Cannot find the VexaUSBDrv.DLL. This should be located in the same "
+                             "folder as this application.");
+    EXPECT_EQ(shown[0].title, "Critical Error");
+    EXPECT_FALSE(timers[0]->active);
+    EXPECT_EQ(w->Vers()->text(), "v1.2.3"); // and nothing after it
+    EXPECT_EQ(w->windowTitle(), "24 Channel Vexa Logger");
+    EXPECT_FALSE(w->isVisible());
+}
+
+TEST_F(MainWindow, SetUpBuildsTheTilesAndOpensThePort) {
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(timers[0]->interval, 333);
+    // Windows-1252 text from a workspace written on Windows shows legibly.
+    WorkspaceClass ws = WorkspaceOf(30, "Pr\xFC");
+    ws.Items[2].Caption = "\xB0";
+    ws.Protocol = ProtocolASCII;
+    ws.Port = 3;
+    drivers.calls.clear();
+    Show(ws);
+    EXPECT_EQ(w->windowTitle().toStdString(), "Pr\xC3\xBC - Tarnvik");
+    EXPECT_EQ(w->Tile(3)->Title().toStdString(), "\xC2\xB0");
+    EXPECT_EQ(w->TileCount(), 24);
+    EXPECT_EQ(CallLog(drivers.calls.begin(), drivers.calls.begin() + 3),
+              (CallLog{"CLOSE", "OPEN 3 9600", "TIMEOUT 1000"}));
+    ws.Port = 17;
+    drivers.openResult = -1;
+    Show(ws);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "Cannot open COM17!\r\nEither load another workspace or edit the "
+                             "current workspace and select a valid COM port.");
+    EXPECT_EQ(shown[0].title, "Critical Error");
+    EXPECT_EQ(drivers.Count("TIMEOUT 1000"), 2);
+}
+
+TEST_F(MainWindow, WorkspaceCommandsAndTheClosePrompt) {
+    ASSERT_TRUE(Start());
+    State().CommsError[1] = true;
+    dialogAnswers = {Save("runs/Next.lws", WorkspaceOf(2, "Next"))};
+    drivers.calls.clear();
+    Logic().OpenWorkspace();
+    EXPECT_EQ(w->windowTitle(), "Next - Tarnvik");
+    EXPECT_TRUE(State().CommsError[1]);
+    // The old driver lets go of its device before the workspace's opens one.
+    EXPECT_EQ(drivers.calls[0], "CLOSE");
+    Logic().ConfigureWorkspace(); // cancelled
+    EXPECT_TRUE(State().WorkspaceChanged);
+    EXPECT_TRUE(timers[0]->active);
+    dialogAnswers = {(root / "runs/Saved.lws").string()};
+    Logic().SaveWorkspace();
+    EXPECT_FALSE(State().WorkspaceChanged);
+    EXPECT_EQ(ReadIniValue(SettingsFile(), "WorkspaceFiles", "InitFile", ""), "Saved.lws");
+
+    for (const auto& [answer, saveAs, cancelled] :
+         std::vector<std::tuple<MessageAnswer, std::string, bool>>{
+             {MessageAnswer::Cancel, "", true},
+             {MessageAnswer::No, "", false},
+             {MessageAnswer::Yes, "", true},
+             {MessageAnswer::Yes, "none/S.lws", true}, // a save that fails keeps the edits
+             {MessageAnswer::Yes, "runs/S.lws", false}}) {
+        ASSERT_TRUE(Start());
+        State().WorkspaceChanged = true;
+        shown.clear();
+        answers = {answer};
+        dialogAnswers = {saveAs.empty() ? "" : (root / saveAs).string()};
+        EXPECT_EQ(Logic().QueryUnload(), cancelled) << saveAs;
+        EXPECT_EQ(State().WorkspaceChanged, cancelled || answer == MessageAnswer::No) << saveAs;
+        EXPECT_EQ(timers[0]->active, cancelled);
+        EXPECT_EQ(shown.at(0).title + "|" + shown[0].text,
+                  "Unsaved Workspace|You have made changes to the workspace but have not saved "
+                  "those changes!\r\nWould you like to save the workspace now?");
+    }
+    EXPECT_TRUE(std::filesystem::exists(root / "runs/S.lws"));
+}
+
 // What start-up shows, then the commands on the tiles and menus.
 TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
-    Start(Services());
+    ASSERT_TRUE(Start());
     EXPECT_FALSE(On("mnuStopLog") || On("mnuRetry"));
     EXPECT_EQ(w->windowTitle(), "Title Text - Tarnvik");
     EXPECT_EQ(w->Vers()->text(), "v1.2.3");
@@ -92,18 +222,18 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
 // The window's own editor, file dialog, message boxes and timers, and the
 // close box: asked, then closed with the size saved.
 TEST_F(MainWindow, OwnEditorMessageBoxesAndTheCloseBox) {
-    Start(MainFrameServices{nullptr,
-                            nullptr,
-                            nullptr,
-                            *this,
-                            *this,
-                            *this,
-                            drivers,
-                            drivers,
-                            drivers,
-                            *this,
-                            facts,
-                            {}});
+    ASSERT_TRUE(Start(MainFrameServices{nullptr,
+                                        nullptr,
+                                        nullptr,
+                                        *this,
+                                        *this,
+                                        *this,
+                                        drivers,
+                                        drivers,
+                                        drivers,
+                                        *this,
+                                        facts,
+                                        {}}));
     QTimer::singleShot(
         0, [] { qobject_cast<WorkSpaceFrm*>(QApplication::activeModalWidget())->close(); });
     w->Menu("mnuEditWorkspace")->trigger();
@@ -121,10 +251,16 @@ TEST_F(MainWindow, OwnEditorMessageBoxesAndTheCloseBox) {
                     "those changes!\nWould you like to save the workspace now?");
     press(QMessageBox::No);
     const QSize outer = w->frameGeometry().size();
+    const double before = now;
     w->Menu("mnuExit")->trigger();
     EXPECT_FALSE(w->isVisible());
-    EXPECT_EQ(sizes.at("Size/Width"), std::to_string(PixelsToTwips(outer.width())));
+    EXPECT_EQ(sizes, (std::map<std::string, std::string>{
+                         {"Size/Width", std::to_string(PixelsToTwips(outer.width()))},
+                         {"Size/Height", std::to_string(PixelsToTwips(outer.height()))}}));
     EXPECT_EQ(drivers.calls.back(), "CLOSE");
+    // The driver's device settles a second before the program ends (400 ms a reading).
+    EXPECT_GE(now - before, 1000);
+    EXPECT_LT(now - before, 2000);
     // A notice waits for nobody: the window goes on behind it.
     QtMessageBoxes(nullptr).notify("Cannot write", "Log File", MessageIcon::Critical);
     QMessageBox* notice = nullptr;
