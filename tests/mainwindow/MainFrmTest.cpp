@@ -2,12 +2,15 @@
 // fake services: the start-up and command logic, and the wiring (commands
 // reach the controller and its state reaches the widgets).
 #include "MainFrm.h"
-#include "FakeMainFrame.h"
+#include "../support/FakeMessageBoxes.h"
+#include "../support/ScratchFolder.h"
+#include "../support/SeamFakes.h"
 #include "LCDModule.h"
 #include "QtMessageBoxes.h"
 #include "StatisticsFrm.h"
 #include "TableContainer.h"
 #include "workspace/IniFile.h"
+#include "workspace/WorkspaceFile.h"
 #include "workspace/dialogs/WorkSpaceFrm.h"
 
 #include <QAbstractButton>
@@ -21,15 +24,114 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <optional>
 
 namespace {
+
+inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Untitled") {
+    WorkspaceClass ws;
+    ws.Title = title;
+    ws.Channels = static_cast<int16_t>(channels);
+    ws.Port = 1;
+    ws.Baudrate = 9600;
+    for (int i = 1; i <= channels; ++i)
+        ws.Items.push_back(DefaultChannelItem(i));
+    return ws;
+}
+
+// Everything around the controller: the services answering dialogs and boxes
+// from scripts (an empty dialog answer cancels), a clock that moves step at
+// every reading, drivers whose stations all read 1.5, and the program's and
+// the user's folders in one temporary folder that removes itself.
+struct Rig : RecordingBoxes,
+             FileDialogService,
+             SpecialFolderSource,
+             WorkspaceEditorHost,
+             ShellOpener,
+             SizeSettings,
+             Clock {
+    std::filesystem::path root = MakeScratchFolder("tarnvik-mw");
+    std::deque<MessageAnswer> answers;
+    std::deque<std::string> dialogAnswers;
+    bool locked = false;
+    std::vector<std::string> opened;
+    std::map<std::string, std::string> sizes; // "Size/Width"
+    double now = 5000, step = 400;            // the window's waits end after a few slices
+
+    MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
+                       MessageButtons buttons) override {
+        RecordingBoxes::show(text, title, icon, buttons);
+        return answers.empty() ? MessageAnswer::Ok : Take(answers);
+    }
+    FileDialogResult Show(const FileDialogRequest&) override {
+        const std::string answer = dialogAnswers.empty() ? "" : Take(dialogAnswers);
+        return {!answer.empty(), answer};
+    }
+    std::string GetSpecialFolder(int number) override {
+        return (root / (number == CSIDL_LOCAL_APPDATA ? "appdata" : "documents")).string();
+    }
+    void EditWorkspace(WorkspaceClass&, bool fixedInstall) override { locked = fixedInstall; }
+    void OpenFile(const std::string& path) override { opened.push_back(path); }
+    std::optional<std::string> Read(const std::string& s, const std::string& k) override {
+        const auto it = sizes.find(s + "/" + k);
+        return it == sizes.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    void Write(const std::string& s, const std::string& k, const std::string& v) override {
+        sizes[s + "/" + k] = v;
+    }
+    double MonotonicMs() override { return now += step; }
+    LocalDateTime Now() override { return {2026, 12, 7, 3, 0, 0}; }
+    template <class T> static T Take(std::deque<T>& queue) {
+        T first = queue.front();
+        queue.pop_front();
+        return first;
+    }
+
+    FakeDrivers drivers;
+    VirtualClock timerClock;        // the timers are fired by hand
+    std::vector<FakeTimer*> timers; // screen, retry, log
+    ProgramFacts facts{{"", "Tarnvik"}, "", 1, 2, 3, RegionalSettings::point()};
+
+    Rig() {
+        UsbDriverFault = false;
+        facts.location.ApplicationFolder = (root / "app").string();
+        for (const char* folder : {"app", "appdata", "documents", "runs"})
+            std::filesystem::create_directory(root / folder);
+        Write("app/libVexaUSBDrv.so", "ELF");
+        for (int station = 1; station <= 30; ++station)
+            drivers.values[station] = 1.5f;
+    }
+    ~Rig() {
+        UsbDriverFault = false;
+        std::error_code ec;
+        std::filesystem::remove_all(root, ec);
+    }
+    void Write(const std::string& name, const std::string& content) const {
+        PutFileBytes((root / name).string(), content);
+    }
+    std::string Save(const std::string& name, const WorkspaceClass& ws) {
+        RecordingBoxes quiet;
+        SaveWorkspace(ws, (root / name).string(), facts.regional, quiet);
+        return (root / name).string();
+    }
+    std::string SettingsFile() const { return (root / "appdata/Tarnvik/config.ini").string(); }
+    MainFrameServices Services() {
+        timers.clear();
+        TimerMaker maker = [this](std::function<void()> tick, bool) {
+            timers.push_back(new FakeTimer(timerClock));
+            timers.back()->onTick = std::move(tick);
+            return std::unique_ptr<Timer>(timers.back());
+        };
+        return {this,    this,    this,    *this, *this, *this,
+                drivers, drivers, drivers, *this, facts, maker};
+    }
+};
 
 class MainWindow : public ::testing::Test, protected Rig {
   protected:
     std::unique_ptr<MainFrm> w;
 
-    void SetUp() override { step = 400; } // waits end after a few slices
     bool Start(std::optional<MainFrameServices> services = std::nullopt) {
         w.reset();
         w = std::make_unique<MainFrm>(services ? *services : Services());
@@ -91,16 +193,16 @@ TEST_F(MainWindow, StartupChoosesTheWorkspaceAndEndsAtOnceWithoutTheUsbDriverFil
     shown.clear();
     EXPECT_FALSE(Start());
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "Cannot find the VexaUSBDrv.DLL. This should be located in the same "
-                             "folder as this application.");
-    EXPECT_EQ(shown[0].title, "Critical Error");
+    EXPECT_EQ(shown[0].title + "|" + shown[0].text,
+              "Critical Error|Cannot find the VexaUSBDrv.DLL. This should be located in the "
+              "same folder as this application.");
     EXPECT_FALSE(timers[0]->active);
     EXPECT_EQ(w->Vers()->text(), "v1.2.3"); // and nothing after it
     EXPECT_EQ(w->windowTitle(), "24 Channel Vexa Logger");
     EXPECT_FALSE(w->isVisible());
 }
 
-TEST_F(MainWindow, SetUpBuildsTheTilesAndOpensThePort) {
+TEST_F(MainWindow, SetUpWorkspaceCommandsAndTheClosePrompt) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(timers[0]->interval, 333);
     // Windows-1252 text from a workspace written on Windows shows legibly.
@@ -119,14 +221,12 @@ TEST_F(MainWindow, SetUpBuildsTheTilesAndOpensThePort) {
     drivers.openResult = -1;
     Show(ws);
     ASSERT_EQ(shown.size(), 1u);
-    EXPECT_EQ(shown[0].text, "Cannot open COM17!\r\nEither load another workspace or edit the "
-                             "current workspace and select a valid COM port.");
-    EXPECT_EQ(shown[0].title, "Critical Error");
+    EXPECT_EQ(shown[0].title + "|" + shown[0].text,
+              "Critical Error|Cannot open COM17!\r\nEither load another workspace or edit the "
+              "current workspace and select a valid COM port.");
     EXPECT_EQ(drivers.Count("TIMEOUT 1000"), 2);
-}
 
-TEST_F(MainWindow, WorkspaceCommandsAndTheClosePrompt) {
-    ASSERT_TRUE(Start());
+    drivers.openResult = 0;
     State().CommsError[1] = true;
     dialogAnswers = {Save("runs/Next.lws", WorkspaceOf(2, "Next"))};
     drivers.calls.clear();
@@ -165,12 +265,10 @@ TEST_F(MainWindow, WorkspaceCommandsAndTheClosePrompt) {
     EXPECT_TRUE(std::filesystem::exists(root / "runs/S.lws"));
 }
 
-// What start-up shows, then the commands on the tiles and menus.
+// The commands on the tiles and menus.
 TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
     ASSERT_TRUE(Start());
     EXPECT_FALSE(On("mnuStopLog") || On("mnuRetry"));
-    EXPECT_EQ(w->windowTitle(), "Title Text - Tarnvik");
-    EXPECT_EQ(w->Vers()->text(), "v1.2.3");
     EXPECT_EQ(w->windowIcon().availableSizes().size(), 4);
     EXPECT_EQ(w->ImageLogo()->toolTip().toStdString(), std::string("Go to ") + MakerWebSite);
     EXPECT_EQ(w->findChildren<LCDModule*>().size(), 5); // with the hidden template
@@ -222,18 +320,12 @@ TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
 // The window's own editor, file dialog, message boxes and timers, and the
 // close box: asked, then closed with the size saved.
 TEST_F(MainWindow, OwnEditorMessageBoxesAndTheCloseBox) {
-    ASSERT_TRUE(Start(MainFrameServices{nullptr,
-                                        nullptr,
-                                        nullptr,
-                                        *this,
-                                        *this,
-                                        *this,
-                                        drivers,
-                                        drivers,
-                                        drivers,
-                                        *this,
-                                        facts,
-                                        {}}));
+    MainFrameServices own = Services();
+    own.boxes = nullptr;
+    own.fileDialogs = nullptr;
+    own.editor = nullptr;
+    own.timers = {};
+    ASSERT_TRUE(Start(own));
     QTimer::singleShot(
         0, [] { qobject_cast<WorkSpaceFrm*>(QApplication::activeModalWidget())->close(); });
     w->Menu("mnuEditWorkspace")->trigger();
