@@ -186,9 +186,59 @@ TEST_F(MainWindow, StartupChoosesTheWorkspaceAndEndsAtOnceWithoutTheUsbDriverFil
     EXPECT_FALSE(w->isVisible());
 }
 
-TEST_F(MainWindow, SetUpWorkspaceCommandsAndTheClosePrompt) {
+// The commands on the tiles and menus reach the controller and its state the
+// widgets; then set-up, the workspace commands and the close prompt.
+TEST_F(MainWindow, CommandsSetUpAndTheClosePrompt) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(timers[0]->interval, 333);
+    EXPECT_FALSE(On("mnuStopLog") || On("mnuRetry"));
+    EXPECT_EQ(w->windowIcon().availableSizes().size(), 4);
+    EXPECT_EQ(w->ImageLogo()->toolTip().toStdString(), std::string("Go to ") + MakerWebSite);
+    drivers.codes[2] = -1;
+    timers[0]->onTick();
+    EXPECT_EQ(TileValue(1) + TileValue(2), "01.500-------");
+    EXPECT_EQ(w->Tile(2)->BackColor(), RgbColour(255, 0, 0));
+    EXPECT_EQ(w->Tile(2)->toolTip(), "-1 Invalid argument value in function call.");
+    EXPECT_TRUE(On("mnuRetry"));
+    w->Tile(1)->zeroButton()->click();
+    timers[0]->onTick();
+    EXPECT_EQ(TileValue(1), "00.000");
+    dialogAnswers = {(root / "runs/run.csv").string()};
+    w->Menu("mnuStartLog")->trigger();
+    EXPECT_TRUE(w->LogLabel()->text().startsWith("Logging at "));
+    w->Menu("mnuStopLog")->trigger();
+    w->Menu("mnuViewLog")->trigger();
+    EXPECT_EQ(opened, std::vector<std::string>{(root / "runs/run.csv").string()});
+    dialogAnswers = {Save("runs/Two.lws", WorkspaceOf(2, "Two"))};
+    w->Menu("mnuopen")->trigger();
+    EXPECT_EQ(w->windowTitle(), "Two - Tarnvik");
+    EXPECT_EQ(w->TC()->width(), 2 * w->Tile(1)->width());
+    // Dragged sides and corners snap to the tiles, top and bottom do not.
+    using R = std::array<std::int32_t, 4>;
+    const auto drag = [this](std::int16_t code) {
+        R r{100, 100, 700, 400};
+        w->Resizing(r[0], r[1], r[2], r[3], code);
+        return r;
+    };
+    const R right = drag(formevents::WMSZ_RIGHT);
+    const std::int32_t width = right[2] - 100, height = right[3] - 100;
+    EXPECT_EQ(width, 2 * w->Tile(1)->width() + w->frameGeometry().width() - w->TC()->width());
+    EXPECT_EQ(drag(formevents::WMSZ_BOTTOMLEFT), (R{700 - width, 100, 700, 100 + height}));
+    EXPECT_EQ(drag(formevents::WMSZ_TOPLEFT), (R{700 - width, 400 - height, 700, 400}));
+    EXPECT_EQ(drag(formevents::WMSZ_TOPRIGHT), (R{100, 400 - height, 100 + width, 400}));
+    EXPECT_EQ(drag(formevents::WMSZ_TOP), (R{100, 100, 700, 400}));
+    std::int32_t hit = formevents::HTBOTTOM;
+    w->NCHitTest(0, 0, hit);
+    EXPECT_EQ(hit, formevents::HTNOWHERE);
+
+    QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
+                      Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(w->ImageLogo(), &press);
+    EXPECT_EQ(opened.back(), MakerWebSite);
+    w->Menu("mnuStatistics")->trigger();
+    EXPECT_EQ(w->Statistics()->Table()->rowCount(), 2);
+    drivers.codes.clear();
+
     // Windows-1252 text from a workspace written on Windows shows legibly.
     WorkspaceClass ws = WorkspaceOf(30, "Pr\xFC");
     ws.Items[2].Caption = "\xB0";
@@ -247,57 +297,6 @@ TEST_F(MainWindow, SetUpWorkspaceCommandsAndTheClosePrompt) {
                   "those changes!\r\nWould you like to save the workspace now?");
     }
     EXPECT_TRUE(std::filesystem::exists(root / "runs/S.lws"));
-}
-
-// The commands on the tiles and menus.
-TEST_F(MainWindow, CommandsReachTheControllerAndItsStateTheWidgets) {
-    ASSERT_TRUE(Start());
-    EXPECT_FALSE(On("mnuStopLog") || On("mnuRetry"));
-    EXPECT_EQ(w->windowIcon().availableSizes().size(), 4);
-    EXPECT_EQ(w->ImageLogo()->toolTip().toStdString(), std::string("Go to ") + MakerWebSite);
-    drivers.codes[2] = -1;
-    timers[0]->onTick();
-    EXPECT_EQ(TileValue(1) + TileValue(2), "01.500-------");
-    EXPECT_EQ(w->Tile(2)->BackColor(), RgbColour(255, 0, 0));
-    EXPECT_EQ(w->Tile(2)->toolTip(), "-1 Invalid argument value in function call.");
-    EXPECT_TRUE(On("mnuRetry"));
-    w->Tile(1)->zeroButton()->click();
-    timers[0]->onTick();
-    EXPECT_EQ(TileValue(1), "00.000");
-    dialogAnswers = {(root / "runs/run.csv").string()};
-    w->Menu("mnuStartLog")->trigger();
-    EXPECT_TRUE(w->LogLabel()->text().startsWith("Logging at "));
-    w->Menu("mnuStopLog")->trigger();
-    w->Menu("mnuViewLog")->trigger();
-    EXPECT_EQ(opened, std::vector<std::string>{(root / "runs/run.csv").string()});
-    dialogAnswers = {Save("runs/Two.lws", WorkspaceOf(2, "Two"))};
-    w->Menu("mnuopen")->trigger();
-    EXPECT_EQ(w->windowTitle(), "Two - Tarnvik");
-    EXPECT_EQ(w->TC()->width(), 2 * w->Tile(1)->width());
-    // Dragged sides and corners snap to the tiles, top and bottom do not.
-    using R = std::array<std::int32_t, 4>;
-    const auto drag = [this](std::int16_t code) {
-        R r{100, 100, 700, 400};
-        w->Resizing(r[0], r[1], r[2], r[3], code);
-        return r;
-    };
-    const R right = drag(formevents::WMSZ_RIGHT);
-    const std::int32_t width = right[2] - 100, height = right[3] - 100;
-    EXPECT_EQ(width, 2 * w->Tile(1)->width() + w->frameGeometry().width() - w->TC()->width());
-    EXPECT_EQ(drag(formevents::WMSZ_BOTTOMLEFT), (R{700 - width, 100, 700, 100 + height}));
-    EXPECT_EQ(drag(formevents::WMSZ_TOPLEFT), (R{700 - width, 400 - height, 700, 400}));
-    EXPECT_EQ(drag(formevents::WMSZ_TOPRIGHT), (R{100, 400 - height, 100 + width, 400}));
-    EXPECT_EQ(drag(formevents::WMSZ_TOP), (R{100, 100, 700, 400}));
-    std::int32_t hit = formevents::HTBOTTOM;
-    w->NCHitTest(0, 0, hit);
-    EXPECT_EQ(hit, formevents::HTNOWHERE);
-
-    QMouseEvent press(QEvent::MouseButtonPress, QPointF(2, 2), QPointF(2, 2), Qt::LeftButton,
-                      Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(w->ImageLogo(), &press);
-    EXPECT_EQ(opened.back(), MakerWebSite);
-    w->Menu("mnuStatistics")->trigger();
-    EXPECT_EQ(w->Statistics()->Table()->rowCount(), 2);
 }
 
 // The window's own editor, file dialog, message boxes and timers, and the
