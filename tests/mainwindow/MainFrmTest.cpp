@@ -149,8 +149,7 @@ TEST_F(MainWindow, StartupChoosesTheWorkspaceAndEndsAtOnceWithoutTheUsbDriverFil
         {[&] { last("Last.lws", runs); }, "Last", 0},
         {[&] { last("B.lws", ""); }, "B", 0}, // in the data folder
         {[&] { last("Gone.lws", runs); }, "Title Text", 1},
-        {[&] { facts.commandLine = Save("app/Tarnvik.lws", WorkspaceOf(2, "Rig 1")); }, "Rig 1",
-         0}};
+        {[&] { facts.commandLine = Save("app/Tarnvik.lws", WorkspaceOf(2, "Rig")); }, "Rig", 0}};
     for (const auto& [arrange, title, boxes] : cases) {
         std::filesystem::remove_all(root / "appdata/Tarnvik");
         facts.commandLine.clear();
@@ -165,7 +164,7 @@ TEST_F(MainWindow, StartupChoosesTheWorkspaceAndEndsAtOnceWithoutTheUsbDriverFil
     facts.commandLine = Save("runs/Other.lws", WorkspaceOf(6, "Other"));
     ASSERT_TRUE(Start());
     EXPECT_TRUE(State().FixedInstall);
-    EXPECT_EQ(Logic().Workspace().Title, "Rig 1");
+    EXPECT_EQ(Logic().Workspace().Title, "Rig");
     for (const char* name : {"mnuopen", "mnuSave", "mnublank"})
         EXPECT_FALSE(w->Menu(name)->isVisible()) << name;
     Logic().ConfigureWorkspace();
