@@ -127,8 +127,8 @@ TEST(Tare, CapturesTheRawReadingShiftClearsItAndAnErrorRefuses) {
     for (int tile : {2, 0, 3}) // in error; no such tiles
         rig.core.Tare(tile);
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
-    EXPECT_EQ(rig.boxes.shown[0].text, "Cannot tare while communications errors exist!");
-    EXPECT_EQ(rig.boxes.shown[0].title, "Tare");
+    EXPECT_EQ(rig.boxes.shown[0].title + "|" + rig.boxes.shown[0].text,
+              "Tare|Cannot tare while communications errors exist!");
     EXPECT_EQ(rig.boxes.shown[0].icon, MessageIcon::Exclamation);
     EXPECT_FLOAT_EQ(rig.workspace.Items[1].TareValue, 0.25f);
     EXPECT_FALSE(rig.state.WorkspaceChanged);

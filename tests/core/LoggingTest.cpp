@@ -14,11 +14,12 @@ namespace {
 // The lines of a log file, each ended by CR LF.
 std::vector<std::string> Lines(const std::string& path) {
     const std::string text = FileBytes(path);
+    EXPECT_TRUE(text.empty() || text.ends_with("\r\n")) << "text after the last CR LF";
     std::vector<std::string> lines;
-    size_t start = 0;
-    for (size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2)
+    for (size_t start = 0, end; start < text.size(); start = end + 2) {
+        end = text.find("\r\n", start);
         lines.push_back(text.substr(start, end - start));
-    EXPECT_EQ(start, text.size()) << "text after the last CR LF";
+    }
     return lines;
 }
 
@@ -46,7 +47,17 @@ TEST(RateCheck, NeedsFiveMillisecondsPerTickRoundsTheTickAndAFailureAsksForNoFil
     rig.core.DoLogging();
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
     EXPECT_EQ(rig.boxes.shown[0].title, "Log Interval");
-    EXPECT_EQ(rig.desk.asked, 0);
+    EXPECT_EQ(rig.asked, 0);
+    // Logging at the screen's rate or faster leaves the reading to the log timer.
+    CoreRig fast(1);
+    fast.workspace.LogInterval = 333;
+    fast.StartLogging("fast.csv");
+    for (int32_t interval : {333, 334}) {
+        fast.workspace.LogInterval = interval;
+        fast.core.ScreenTimer_Timer();
+    }
+    EXPECT_EQ(fast.drivers.Reads(), 1);
+    fast.core.DoLogging();
 }
 
 TEST(LogLines, HeadersRowsAndStatusInBothLocales) {
@@ -76,10 +87,10 @@ TEST(LogLines, HeadersRowsAndStatusInBothLocales) {
 TEST(Logging, FourChannelsAtOneSecondTickEvery250msAndWriteOneRowPerSecond) {
     CoreRig rig(4);
     rig.drivers.values = {{1, 1.0f}, {2, 2.0f}, {3, 3.0f}, {4, -4.5f}};
-    rig.desk.path = ::testing::TempDir() + "four.csv";
+    rig.path = ::testing::TempDir() + "four.csv";
     rig.core.DoLogging();
     ASSERT_TRUE(rig.core.IsLogging());
-    EXPECT_EQ(rig.window.label, "Logging at 1.0Hz to " + rig.desk.path);
+    EXPECT_EQ(rig.window.label, "Logging at 1.0Hz to " + rig.path);
     EXPECT_EQ(rig.logTimer.interval, 250);
     const MenuCommand locked[] = {MenuCommand::StartLog, MenuCommand::ConfigureWorkspace,
                                   MenuCommand::OpenWorkspace, MenuCommand::ViewLog};
@@ -93,7 +104,7 @@ TEST(Logging, FourChannelsAtOneSecondTickEvery250msAndWriteOneRowPerSecond) {
     rig.state.AchievedMs = 1001;
     rig.core.ScreenTimer_Timer();
     EXPECT_EQ(rig.window.label, "Logging requested at 1000ms (4 device reads per sec) to " +
-                                    rig.desk.path + " and achieving 1001ms");
+                                    rig.path + " and achieving 1001ms");
     // A stop drops the row in progress.
     rig.RunFor(500);
     rig.core.DoLogging();
@@ -105,12 +116,11 @@ TEST(Logging, FourChannelsAtOneSecondTickEvery250msAndWriteOneRowPerSecond) {
     EXPECT_FALSE(rig.window.menus[MenuCommand::StopLog] || rig.logTimer.IsActive());
     EXPECT_EQ(rig.window.label, "");
     // The clock starts at 23:59:58 on 4 March: rows are dated when written.
-    EXPECT_EQ(
-        Lines(rig.desk.path),
-        (std::vector<std::string>{"Date,Time,Elapsed mS,Channel 1,Channel 2,Channel 3,Channel 4",
-                                  "04/03/2026,23:59:59,1000,01.000,02.000,03.000,-04.500",
-                                  "05/03/2026,00:00:00,2000,01.000,02.000,03.000,-04.500",
-                                  "05/03/2026,00:00:01,3000,01.000,02.000,03.000,-04.500"}));
+    EXPECT_EQ(Lines(rig.path), (std::vector<std::string>{
+                                   "Date,Time,Elapsed mS,Channel 1,Channel 2,Channel 3,Channel 4",
+                                   "04/03/2026,23:59:59,1000,01.000,02.000,03.000,-04.500",
+                                   "05/03/2026,00:00:00,2000,01.000,02.000,03.000,-04.500",
+                                   "05/03/2026,00:00:01,3000,01.000,02.000,03.000,-04.500"}));
 }
 
 // A cancelled dialog, a file that cannot be created, one that another
@@ -121,7 +131,7 @@ TEST(Logging, WithoutAWritableFileLoggingStaysOff) {
     CoreRig first(1);
     first.StartLogging("locked.csv");
     first.RunFor(2000);
-    const std::string locked = first.desk.path, before = FileBytes(locked);
+    const std::string locked = first.path, before = FileBytes(locked);
     const std::string told = "An error occurred while trying to create log file ";
     const std::pair<std::string, std::string> cases[] = {
         {"", ""},
@@ -134,15 +144,14 @@ TEST(Logging, WithoutAWritableFileLoggingStaysOff) {
     };
     for (const auto& [path, text] : cases) {
         CoreRig rig(2);
-        rig.desk.path = path;
+        rig.path = path;
         rig.core.DoLogging();
-        EXPECT_EQ(rig.desk.asked, 1);
+        EXPECT_EQ(rig.asked, 1);
         EXPECT_FALSE(rig.core.IsLogging() || rig.logTimer.IsActive());
         EXPECT_EQ(rig.window.menus.count(MenuCommand::StartLog), 0u);
         ASSERT_EQ(rig.boxes.shown.size(), text.empty() ? 0u : 1u);
         if (text.empty()) continue;
-        EXPECT_EQ(rig.boxes.shown[0].text, text);
-        EXPECT_EQ(rig.boxes.shown[0].title, "Log File");
+        EXPECT_EQ(rig.boxes.shown[0].title + "|" + rig.boxes.shown[0].text, "Log File|" + text);
     }
     EXPECT_EQ(FileBytes(locked), before);
     first.core.DoLogging();
@@ -167,7 +176,7 @@ TEST(Logging, ARowThatFailsHalfWayIsCutOffAndToldOnce) {
     CoreRig rig(1);
     rig.StartLogging("failing.csv");
     rig.RunFor(1000);
-    const std::string before = FileBytes(rig.desk.path);
+    const std::string before = FileBytes(rig.path);
     ::signal(SIGXFSZ, SIG_IGN);
     rlimit saved{};
     ::getrlimit(RLIMIT_FSIZE, &saved);
@@ -176,20 +185,19 @@ TEST(Logging, ARowThatFailsHalfWayIsCutOffAndToldOnce) {
     ::setrlimit(RLIMIT_FSIZE, &limit);
     rig.RunFor(2000);
     ::setrlimit(RLIMIT_FSIZE, &saved);
-    EXPECT_EQ(FileBytes(rig.desk.path), before);
+    EXPECT_EQ(FileBytes(rig.path), before);
     rig.core.ScreenTimer_Timer();
-    EXPECT_EQ(rig.window.label,
-              "Cannot write to " + rig.desk.path + ": File too large (2 rows lost)");
+    EXPECT_EQ(rig.window.label, "Cannot write to " + rig.path + ": File too large (2 rows lost)");
     rig.RunFor(1000);
     rig.core.ScreenTimer_Timer();
     EXPECT_EQ(rig.window.label.rfind("Logging requested at ", 0), 0u);
     rig.core.DoLogging();
     ASSERT_EQ(rig.boxes.shown.size(), 1u);
     EXPECT_EQ(rig.boxes.shown[0].text,
-              "An error occurred while trying to write to log file " + rig.desk.path +
+              "An error occurred while trying to write to log file " + rig.path +
                   "\r\nError: File too large\r\nLogging goes on; the rows that cannot be "
                   "written are lost.");
-    const auto lines = Lines(rig.desk.path);
+    const auto lines = Lines(rig.path);
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_NE(lines[2].find(",4000,"), std::string::npos);
 }
@@ -203,7 +211,7 @@ TEST(ViewLastLog, TellsWhenNoLogOrNoFileAndOtherwiseOpensIt) {
     for (const auto& [dir, file] : {std::pair<std::string, std::string>{"", ""},
                                     {"/nonexistent-folder", "Log Data.csv"},
                                     {folder, "last.csv"}}) {
-        rig.desk.values = {{"LogFiles/InitDir", dir}, {"LogFiles/InitFile", file}};
+        rig.values = {{"LogFiles/InitDir", dir}, {"LogFiles/InitFile", file}};
         rig.core.ViewLastLog();
     }
     ASSERT_EQ(rig.boxes.shown.size(), 2u);
@@ -212,7 +220,7 @@ TEST(ViewLastLog, TellsWhenNoLogOrNoFileAndOtherwiseOpensIt) {
                           "/nonexistent-folder") +
                   PathSeparator + "Log Data.csv!");
     EXPECT_EQ(rig.boxes.shown[0].icon, MessageIcon::Information);
-    EXPECT_EQ(rig.desk.opened, std::vector<std::string>{last});
+    EXPECT_EQ(rig.opened, std::vector<std::string>{last});
 }
 
 } // namespace

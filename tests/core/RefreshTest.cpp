@@ -87,18 +87,6 @@ TEST(StatusLine, OffATerminalAChangeOrAMinuteMakesALineOnOneTheTextChanges) {
     EXPECT_EQ(RunExitStatus(RunTotals{5, 0, 1, 0, ""}, true), 3);
 }
 
-TEST(Refresh, FastLoggingLeavesReadingToTheLogTimer) {
-    CoreRig rig(1);
-    rig.workspace.LogInterval = 333;
-    rig.StartLogging("fast.csv");
-    for (int32_t interval : {333, 334}) {
-        rig.workspace.LogInterval = interval;
-        rig.core.ScreenTimer_Timer();
-    }
-    EXPECT_EQ(rig.drivers.Reads(), 1);
-    rig.core.DoLogging();
-}
-
 TEST(Probe, TimeOutIsThreeReplyTimesWithin20msAndTheReplyTimeOut) {
     const std::optional<double> none;
     const struct {
@@ -176,7 +164,7 @@ TEST(Probe, AfterTheFirstPassEveryRowComesOnTimeAroundADeadStation) {
     rig.workspace.LogInterval = 200;
     rig.Read(0);
     EXPECT_EQ(rig.clock.now, 3 * 5 + 4000);
-    rig.desk.path = ::testing::TempDir() + "probe-rows.csv";
+    rig.path = ::testing::TempDir() + "probe-rows.csv";
     rig.core.DoLogging();
     double lastRow = rig.clock.now, longestGap = 0, lastTick = 0;
     const double started = rig.clock.now;
