@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
-#include <numeric>
 #include <sstream>
 #include <string>
 
@@ -41,7 +41,6 @@ class Bench {
             m_now = std::max(m_now, *next);
             const Bytes b = m_port->Transmit(m_now);
             out.insert(out.end(), b.begin(), b.end());
-            if (!b.empty()) m_lastSent = m_now;
             if (!b.empty() && extend) until = m_now + quiet;
         }
         m_now = until;
@@ -52,7 +51,6 @@ class Bench {
     SimConfig m_config;
     std::unique_ptr<InstrumentPort> m_port;
     Nanos m_now = 1000 * kMs;
-    Nanos m_lastSent = 0;
 };
 
 std::string Text(const Bytes& b) {
@@ -117,7 +115,6 @@ TEST(Instrument, RequestsAndTheirReplies) {
         const char* name;
         std::string config;
         std::vector<std::string> steps; // "request -> reply" or "set ..."
-        int junk = -1;                  // request bytes that formed no request, when counted
     } cases[] = {
         {"bus reads; writes per station; refusals; a broadcast write",
          kBus,
@@ -127,9 +124,8 @@ TEST(Instrument, RequestsAndTheirReplies) {
           "r 2 7 -> =-4"}},
         {"bus faults (an ACK has no checksum to break)",
          kBus,
-         {"set COM1 1 fault=silent", "r 1 10 ->", "r 1 103 ->", "set COM1 1 fault=nak",
-          "r 1 10 -> 01 15", "w 1 5 1 -> 01 15", "set COM1 1 fault=checksum", "r 1 10 -> #-300",
-          "w 1 5 1 -> 01 06", "set COM1 1 fault=station", "r 1 10 -> #-200", "set COM1 1 fault=cut",
+         {"set COM1 1 fault=silent", "r 1 10 ->", "set COM1 1 fault=nak", "w 1 5 1 -> 01 15",
+          "set COM1 1 fault=checksum", "w 1 5 1 -> 01 06", "set COM1 1 fault=cut",
           "r 1 10 -> 01 03 0F 08 00 00 00 00 80 08", "w 1 5 1 -> 01"}},
         {"bus snap: a broadcast latches every station silently, an addressed one only it with an "
          "ACK",
@@ -145,8 +141,7 @@ TEST(Instrument, RequestsAndTheirReplies) {
         {"bus damaged or foreign frames",
          kBus,
          {"r 3 10 ->", "FE 01 8A 07 04 ->", "00 55 FE 01 FE 01 8A 07 05 -> =1", "FE 01 05 03 ->",
-          "r 1 10 -> =1"},
-         3},
+          "r 1 10 -> =1"}},
         {"ascii reads and writes; values no single holds and unknown requests are refused",
          kAscii,
          {"!012:SYS?\r -> -3.25\r", "set COM2 1 value=0.1", "!001:SYS?\r -> 0.1\r",
@@ -155,10 +150,6 @@ TEST(Instrument, RequestsAndTheirReplies) {
           "!001:X=1e39\r -> ?\r", "!001:SYS=0000001.0000000\r -> ?\r",
           "!001:SNAP=0000001.0000000\r -> ?\r", "!001:FOO\r -> ?\r", "!001:SNAP?\r -> ?\r",
           "!001:?\r -> ?\r", "!001:X?\r -> -3.25\r"}},
-        {"ascii faults",
-         kAscii,
-         {"set COM2 1 fault=nak", "!001:SYS?\r -> ?\r", "set COM2 1 fault=cut",
-          "!001:SYS?\r -> 1234.5", "set COM2 1 fault=silent", "!001:SYS?\r ->"}},
         {"ascii snap: a broadcast latches silently, an addressed one acknowledges with an empty "
          "line",
          kAscii,
@@ -179,10 +170,10 @@ TEST(Instrument, RequestsAndTheirReplies) {
          {"!002:SYS?\r ->", "!1:SYS?\r ->", "SYS?\r ->", std::string(1000, 'A') + "\r ->",
           "!001:" + std::string(400, 'S') + "?\r ->", "\x7f\x01zz!001:SYS?\r -> 1234.5\r",
           "!00!001:SYS?\r -> 1234.5\r"}},
-        {"a USB instrument answers as station 0",
+        {"a USB instrument answers as station 0; a silent one not at all",
          "usb 100234 value=3.25\n",
-         {"!000:SYS?\r -> 3.25\r", "!000:SNAP\r -> \r", "!000:SYSN?\r -> 3.25\r",
-          "!001:SYS?\r ->"}},
+         {"!000:SYS?\r -> 3.25\r", "!000:SNAP\r -> \r", "!000:SYSN?\r -> 3.25\r", "!001:SYS?\r ->",
+          "set USB100234 fault=silent", "!000:SYS?\r ->"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -203,45 +194,11 @@ TEST(Instrument, RequestsAndTheirReplies) {
                     << send.substr(0, 40);
             }
         }
-        int junk = 0;
-        for (const TraceUnit& u : b.Port().TakeTrace())
-            junk += u.kind == TraceUnit::Junk;
-        if (c.junk >= 0) {
-            EXPECT_EQ(junk, c.junk);
-        }
     }
 }
 
-// A reply starts after the request's last byte and goes out one byte per
-// byte time, after the station's delay.
-TEST(Instrument, RepliesTakeTheirWireTimeAndTheLateFault) {
-    const struct {
-        const char* config;
-        const char* set;
-        std::string request;
-        Nanos took;
-    } cases[] = {
-        {kBus, "set COM1 1 late=0", Text(BusRequest("r 1 10")), 16 * ByteTime(9600)},
-        {kAscii, "set COM2 1 late=100", "!001:SYS?\r", 100 * kMs + 17 * ByteTime(9600)},
-    };
-    for (const auto& c : cases) {
-        Bench b(c.config);
-        b.Set(c.set);
-        const Nanos sent = b.m_now;
-        EXPECT_FALSE(b.Ask(Bytes(c.request.begin(), c.request.end()), 300 * kMs).empty());
-        EXPECT_EQ(b.m_lastSent - sent, c.took) << c.set;
-    }
-}
-
-// Noise corrupts exactly one byte of a reply; a wave moves within its bounds.
-TEST(Instrument, LineNoiseAndTheWaveformChangeTheReadings) {
-    Bench noisy("port COM1 bus 9600\nstation 1 value=1.0 noise=100\n");
-    const Bytes clean{0x01, 0x03, 0x0F, 0x08, 0x00, 0x00, 0x00, 0x00, 0x80, 0x08, 0x05};
-    const Bytes got = noisy.Ask(BusRequest("r 1 10"));
-    ASSERT_EQ(got.size(), clean.size());
-    EXPECT_EQ(std::inner_product(got.begin(), got.end(), clean.begin(), 0, std::plus<>(),
-                                 std::not_equal_to<>()),
-              1);
+// A wave moves within its bounds.
+TEST(Instrument, TheWaveformChangesTheReadings) {
     Bench b("port COM1 bus 115200\nstation 1 wave=20,5,2\n");
     float v[2] = {0, 0};
     for (float& reading : v) // a quarter period apart: 20 and 25
@@ -261,30 +218,20 @@ TEST(Instrument, StreamAndRepliesHonourXoffAndXon) {
     b.Port().Receive(Bytes{0x11}, b.m_now); // XON: on again, no backlog
     const std::string after = Text(b.Run(150 * kMs, false));
     EXPECT_TRUE(after == "12.5\r" || after == "12.5\r12.5\r") << after;
-    // XOFF holds a reply half way.
-    Bench r(kAscii);
-    r.Port().Receive(Bytes{'!', '0', '0', '1', ':', 'S', 'Y', 'S', '?', '\r'}, r.m_now);
-    const Nanos firstTwo = r.m_now + 12 * ByteTime(9600);
-    EXPECT_EQ(r.Port().Transmit(firstTwo), (Bytes{'1', '2'}));
-    r.Port().Receive(Bytes{0x13}, firstTwo);
-    EXPECT_TRUE(r.Port().Transmit(firstTwo + 500 * kMs).empty());
-    r.Port().Receive(Bytes{0x11}, firstTwo + 500 * kMs);
-    EXPECT_EQ(Text(r.Port().Transmit(firstTwo + 600 * kMs)), "34.5\r");
 }
 
 TEST(Instrument, HostThatHoldsTheLineAndKeepsAskingLosesRepliesNotMemory) {
     Bench b(kFast);
-    b.Port().Receive(Bytes{0x13}, b.m_now);
     const std::string ask = "!001:SYS?\r"; // each reply "1234.5" CR is 7 bytes
     const size_t kept = TxLine::kMaxBacklog / 7;
-    std::string many;
+    std::string many = "\x13"; // XOFF first
     for (size_t i = 0; i < kept + 10; ++i)
         many += ask;
     b.Port().Receive(Bytes(many.begin(), many.end()), b.m_now);
-    size_t lost = 0;
-    for (const TraceUnit& u : b.Port().TakeTrace())
-        lost += u.kind == TraceUnit::Lost;
-    EXPECT_EQ(lost, 10u);
+    const std::vector<TraceUnit> trace = b.Port().TakeTrace();
+    EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                            [](const TraceUnit& u) { return u.kind == TraceUnit::Lost; }),
+              10);
     // Released, the line sends what it kept, then answers again.
     b.Port().Receive(Bytes{0x11}, b.m_now);
     EXPECT_EQ(b.Run(20'000 * kMs, false).size(), kept * 7);
