@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -131,8 +130,7 @@ TEST(Instrument, RequestsAndTheirReplies) {
          "ACK",
          kBus,
          {"r 0 103 ->", "set COM1 1 value=11", "set COM1 2 value=12", "r 1 23 -> =1",
-          "r 2 23 -> =2.5", "r 2 10 -> =12", "r 1 103 -> 01 06", "r 1 23 -> =11",
-          "r 2 23 -> =2.5"}},
+          "r 1 103 -> 01 06", "r 1 23 -> =11", "r 2 23 -> =2.5"}},
         {"bus station without snap",
          "port COM1 bus 9600\nstation 1 value=1 snap=off\n",
          {"r 1 103 -> 01 15", "r 1 23 -> 01 15", "r 0 103 ->"}},
@@ -149,13 +147,8 @@ TEST(Instrument, RequestsAndTheirReplies) {
           "!001:X=-0000003.2500000\r -> \r", "!001:X=abc\r -> ?\r", "!001:X=\r -> ?\r",
           "!001:X=1e39\r -> ?\r", "!001:SYS=0000001.0000000\r -> ?\r",
           "!001:SNAP=0000001.0000000\r -> ?\r", "!001:FOO\r -> ?\r", "!001:SNAP?\r -> ?\r",
-          "!001:?\r -> ?\r", "!001:X?\r -> -3.25\r"}},
-        {"ascii snap: a broadcast latches silently, an addressed one acknowledges with an empty "
-         "line",
-         kAscii,
-         {"!000:SNAP\r ->", "set COM2 1 value=99", "!001:SYSN?\r -> 1234.5\r",
-          "!012:SYSN?\r -> -3.25\r", "!001:SYS?\r -> 99\r", "!001:SNAP\r -> \r",
-          "!001:SYSN?\r -> 99\r"}},
+          "!001:?\r -> ?\r", "!001:X?\r -> -3.25\r",
+          "!001:SNAP\r -> \r"}}, // an addressed snap acknowledges with an empty line
         // The store is bounded: a new register beyond it is refused, known
         // ones still take writes.
         {"ascii register store bounded",
@@ -172,8 +165,8 @@ TEST(Instrument, RequestsAndTheirReplies) {
           "!00!001:SYS?\r -> 1234.5\r"}},
         {"a USB instrument answers as station 0; a silent one not at all",
          "usb 100234 value=3.25\n",
-         {"!000:SYS?\r -> 3.25\r", "!000:SNAP\r -> \r", "!000:SYSN?\r -> 3.25\r", "!001:SYS?\r ->",
-          "set USB100234 fault=silent", "!000:SYS?\r ->"}},
+         {"!000:SYS?\r -> 3.25\r", "!001:SYS?\r ->", "set USB100234 fault=silent",
+          "!000:SYS?\r ->"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -197,21 +190,8 @@ TEST(Instrument, RequestsAndTheirReplies) {
     }
 }
 
-// A wave moves within its bounds.
-TEST(Instrument, TheWaveformChangesTheReadings) {
-    Bench b("port COM1 bus 115200\nstation 1 wave=20,5,2\n");
-    float v[2] = {0, 0};
-    for (float& reading : v) // a quarter period apart: 20 and 25
-        ASSERT_EQ(veldabus::CheckReply(veldabus::RequestKind::Read, 1,
-                                       b.Ask(BusRequest("r 1 10"), 500 * kMs), &reading),
-                  0);
-    EXPECT_GT(std::fabs(v[1] - v[0]), 2.0f);
-    EXPECT_LE(std::max(std::fabs(v[0] - 20), std::fabs(v[1] - 20)), 5.0f);
-}
-
 TEST(Instrument, StreamAndRepliesHonourXoffAndXon) {
     Bench b("port COM2 ascii 9600\nstation 1 value=12.5 stream=100\n");
-    EXPECT_EQ(Text(b.Run(0, false)), "");                           // starts with the clock
     EXPECT_EQ(Text(b.Run(350 * kMs, false)), "12.5\r12.5\r12.5\r"); // every 100 ms
     b.Port().Receive(Bytes{0x13}, b.m_now);                         // XOFF: silence
     EXPECT_EQ(Text(b.Run(500 * kMs, false)), "");
