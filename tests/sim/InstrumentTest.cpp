@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <charconv>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -85,22 +86,18 @@ Bytes BusRequest(const std::string& step) {
 // read the driver's own judgement takes as the reading V; otherwise the
 // bytes in hex. Hex requests are meant for station 1.
 std::string Judged(const std::string& request, const Bytes& reply, const std::string& expected) {
+    const int station = isalpha(request[0]) ? std::stoi(request.substr(2)) : 1;
     float v = 0;
+    char text[32];
     if (expected.rfind('=', 0) != 0 ||
-        veldabus::CheckReply(
-            veldabus::RequestKind::Read,
-            static_cast<uint8_t>(isalpha(request[0]) ? std::stoi(request.substr(2)) : 1), reply,
-            &v) != 0)
+        veldabus::CheckReply(veldabus::RequestKind::Read, uint8_t(station), reply, &v) != 0)
         return Hex(reply);
-    std::ostringstream out;
-    out << "=" << v;
-    return out.str();
+    return "=" + std::string(text, std::to_chars(text, text + sizeof text, v).ptr);
 }
 
 constexpr const char* kBus = "port COM1 bus 9600\nstation 1 value=1.0\nstation 2 value=2.5\n";
-constexpr const char* kAscii = "port COM2 ascii 9600\nstation 1 value=1234.5\n"
+constexpr const char* kAscii = "port COM2 ascii 115200\nstation 1 value=1234.5\n"
                                "station 12 value=-3.25\n";
-constexpr const char* kFast = "port COM2 ascii 115200\nstation 1 value=1234.5\n";
 
 } // namespace
 
@@ -127,8 +124,9 @@ TEST(Instrument, RequestsAndTheirReplies) {
          {"set COM1 1 fault=silent", "r 1 10 ->", "set COM1 1 fault=nak", "w 1 5 1 -> 01 15",
           "set COM1 1 fault=checksum", "w 1 5 1 -> 01 06", "set COM1 1 fault=cut",
           "r 1 10 -> 01 03 0F 08 00 00 00 00 80 08", "w 1 5 1 -> 01"}},
-        {"bus snap: a broadcast latches every station silently, an addressed one only it with an "
-         "ACK",
+        // A broadcast snap latches every station silently, an addressed one
+        // only it, with an ACK.
+        {"bus snap",
          kBus,
          {"r 0 103 ->", "set COM1 1 value=11", "set COM1 2 value=12", "r 1 23 -> =1",
           "r 1 103 -> 01 06", "r 1 23 -> =11", "r 2 23 -> =2.5"}},
@@ -153,14 +151,15 @@ TEST(Instrument, RequestsAndTheirReplies) {
         // The store is bounded: a new register beyond it is refused, known
         // ones still take writes.
         {"ascii register store bounded",
-         kFast,
+         kAscii,
          {"!001:X=0000001.0000000\r -> \r",
           registers + " -> " + std::string(vexasim::kMaxRegisters - 1, '\r'),
           "!001:NEW=0000001.0000000\r -> ?\r", "!001:X=0000002.0000000\r -> \r",
           "!001:X?\r -> 2\r"}},
-        {"ascii malformed lines and other stations get no reply; noise in front of a request does "
-         "not hide it",
-         kFast,
+        // Malformed lines and other stations get no reply; noise in front of
+        // a request does not hide it.
+        {"ascii malformed lines",
+         kAscii,
          {"!002:SYS?\r ->", "!1:SYS?\r ->", "SYS?\r ->", std::string(1000, 'A') + "\r ->",
           "!001:" + std::string(400, 'S') + "?\r ->", "\x7f\x01zz!001:SYS?\r -> 1234.5\r",
           "!00!001:SYS?\r -> 1234.5\r"}},
@@ -200,7 +199,7 @@ TEST(Instrument, StreamAndRepliesHonourXoffAndXon) {
     const std::string after = Text(b.Run(150 * kMs, false));
     EXPECT_TRUE(after == "12.5\r" || after == "12.5\r12.5\r") << after;
     // A host that holds the line and keeps asking loses replies, not memory.
-    Bench h(kFast);
+    Bench h(kAscii);
     const std::string ask = "!001:SYS?\r"; // each reply "1234.5" CR is 7 bytes
     const size_t kept = TxLine::kMaxBacklog / 7;
     std::string many = "\x13"; // XOFF first
