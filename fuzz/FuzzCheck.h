@@ -11,7 +11,6 @@
             std::fprintf(stderr, "invariant broken at %s:%d: %s\n  ", __FILE__, __LINE__,          \
                          #condition);                                                              \
             std::fprintf(stderr, __VA_ARGS__);                                                     \
-            std::fprintf(stderr, "\n");                                                            \
             std::abort();                                                                          \
         }                                                                                          \
     } while (0)
