@@ -147,6 +147,9 @@ class LoggerCore {
     bool LineFailed() const;
     // Reopens the port after a failed line; false when that failed.
     bool ReopenFailedLine();
+    // Stops the automatic retry and reopens the line; when that fails, Retry
+    // is offered again and false returned.
+    bool StartRetry();
     void WriteRow();
     void StopLogging();
     void ReportWriteFailure();

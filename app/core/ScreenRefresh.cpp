@@ -76,12 +76,15 @@ void LoggerCore::ReportWriteFailure() {
                          "Log File", MessageIcon::Exclamation);
 }
 
-void LoggerCore::AutoRetryTimer_Timer() {
+bool LoggerCore::StartRetry() {
     m_seams.autoRetryTimer.Stop();
-    if (!ReopenFailedLine()) {
-        m_seams.window.EnableMenu(MenuCommand::Retry, true);
-        return;
-    }
+    if (ReopenFailedLine()) return true;
+    m_seams.window.EnableMenu(MenuCommand::Retry, true);
+    return false;
+}
+
+void LoggerCore::AutoRetryTimer_Timer() {
+    if (!StartRetry()) return;
     // Each is probed at its own next read, so the passes and the log ticks
     // go on between two probes.
     const int channels = UsableChannels(m_workspace);
@@ -90,13 +93,9 @@ void LoggerCore::AutoRetryTimer_Timer() {
 }
 
 void LoggerCore::mnuRetry_Click() {
-    m_seams.autoRetryTimer.Stop();
     // Channels whose line could not be reopened stay in error: reading them
     // would only wait out their time-outs until the next retry.
-    if (!ReopenFailedLine()) {
-        m_seams.window.EnableMenu(MenuCommand::Retry, true);
-        return;
-    }
+    if (!StartRetry()) return;
     const int channels = UsableChannels(m_workspace);
     for (int i = 1; i <= channels; ++i)
         m_state.CommsError[i] = false;
