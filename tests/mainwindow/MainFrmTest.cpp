@@ -341,6 +341,11 @@ TEST_F(MainWindow, OwnEditorMessageBoxesAndTheCloseBox) {
     ASSERT_NE(notice, nullptr);
     EXPECT_EQ(notice->windowModality(), Qt::NonModal);
     notice->close();
+    // OK on an OK/Cancel box once came back as Cancel.
+    press(QMessageBox::Ok);
+    EXPECT_EQ(QtMessageBoxes(nullptr).show("Go on?", "Check", MessageIcon::Question,
+                                           MessageButtons::OkCancel),
+              MessageAnswer::Ok);
 }
 
 } // namespace
