@@ -45,6 +45,14 @@ int DiskFileError(HANDLE file) {
     return ::GetFileType(file) == FILE_TYPE_DISK ? 0 : EINVAL;
 }
 
+// A device name reaches a device in any folder; Wine even reports NUL as a
+// disk file, so the name itself is judged before anything is opened.
+bool IsDeviceName(const std::string& path) {
+    char full[MAX_PATH];
+    const DWORD n = ::GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+    return n > 0 && n < MAX_PATH && std::string(full, n).rfind("\\\\.\\", 0) == 0;
+}
+
 int WriteAll(HANDLE file, const std::string& text) {
     std::size_t done = 0;
     while (done < text.size()) {
@@ -93,6 +101,7 @@ int StoreInPlace(const std::string& target, const std::string& text) {
 
 int LoadIniText(const std::string& file, std::string& text) {
     text.clear();
+    if (IsDeviceName(file)) return EINVAL;
     const DWORD attributes = ::GetFileAttributesA(file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return LastWindowsErrno();
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return EISDIR;
@@ -121,6 +130,7 @@ int LoadIniText(const std::string& file, std::string& text) {
 
 int StoreIniText(const std::string& file, const std::string& text) {
     if (file.empty()) return ENOENT;
+    if (IsDeviceName(file)) return EINVAL;
     if (text.size() > MaxIniFileBytes) return EFBIG;
     const std::string target = ResolveTarget(file, ::GetFileAttributesA(file.c_str()));
 
