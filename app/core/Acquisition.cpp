@@ -115,7 +115,6 @@ void LoggerCore::ReadValues(int16_t& index) {
         if (index < 1 || index > UsableChannels(m_workspace)) {
             // No such channel (a count that shrank, an index of -1 without
             // Snap): nothing to read.
-            if (!m_state.FirstScanDone) window.SetBusyPointer(false);
             return;
         }
     }
@@ -147,10 +146,7 @@ void LoggerCore::ReadValues(int16_t& index) {
         }
         if (closing()) return;
     }
-    if (!m_state.FirstScanDone) {
-        window.SetBusyPointer(false);
-        window.SetLogLabel("");
-    }
+    if (!m_state.FirstScanDone) window.SetLogLabel("");
     m_state.FirstScanDone = true;
 }
 
